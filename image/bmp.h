@@ -1,0 +1,81 @@
+// BMP codec: 8-bit palettised (grey or any palette) and 24-bit uncompressed images with the
+// 14-byte file header and the 40-byte information header, rows stored bottom-up.
+// Nothing here prints; failure is reported by the result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One palette entry, in file order.
+struct Color32 {
+  unsigned char B;
+  unsigned char G;
+  unsigned char R;
+  unsigned char O;
+};
+
+// The 54-byte header, field by field (encoded and decoded little-endian, byte by byte).
+struct BMP_Header {
+  std::uint16_t BfType;
+  std::uint32_t BfSize;
+  std::uint16_t Res1;
+  std::uint16_t Res2;
+  std::uint32_t BfOffBits;
+  std::uint32_t BiSize;
+  std::int32_t BiWidth;
+  std::int32_t BiHeight;
+  std::uint16_t BiPlanes;
+  std::uint16_t BiBitCount;
+  std::uint32_t BiCompression;
+  std::uint32_t BiSizeImage;
+  std::int32_t BiXPelsPerMeter;
+  std::int32_t BiYPelsPerMeter;
+  std::uint32_t BiClrUsed;
+  std::uint32_t BiClrImportant;
+};
+
+namespace bmp {
+inline constexpr std::size_t kFileHeaderSize = 14;
+inline constexpr std::size_t kInfoHeaderSize = 40;
+inline constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;  // 54
+inline constexpr std::size_t kPaletteEntries = 256;
+inline constexpr std::size_t kPaletteSize = kPaletteEntries * 4;  // 1024
+inline constexpr int kMaxSide = 32767;
+
+void encode_header(const BMP_Header& h, unsigned char out[kHeaderSize]);
+BMP_Header decode_header(const unsigned char in[kHeaderSize]);
+
+// Why ChargeBMP refused a file (for the caller's message).
+enum class LoadError {
+  None,
+  CannotOpen,
+  ShortHeader,
+  NotBmp,           // signature is not "BM"
+  UnsupportedLayout,  // bit count / pixel offset not 8/1078 or 24/54
+  Compressed,       // compression field 1
+  BadSize,          // width or height zero, negative (top-down) or above kMaxSide
+  ShortPalette,
+  ShortRows,
+  OutOfMemory,
+};
+
+// ChargeBMP with the reason of a refusal in *why (when why is not null).
+unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,
+                     LoadError* why);
+
+// Releases a grid returned by ChargeBMP (rows and row array made with new[]).
+void free_grid(unsigned char** grid, int NbLig);
+}  // namespace bmp
+
+// Writes Buff (NbLig rows of NbCol*taille bytes, row 0 at the top) as a BMP file.
+// Type 0: 8-bit with the grey palette; 1: 8-bit with ColorMAP; 2: 24-bit.
+// The palette written is ColorMAP when not null, else the grey ramp. Returns 0 or -1.
+int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type,
+             const Color32* ColorMAP);
+
+// Reads an 8-bit or 24-bit BMP file into a new grid (row 0 at the top), setting the
+// columns, rows and Type (0 grey palette, 1 other palette, 2 24-bit). When ColorMAP is not
+// null on entry it is replaced by a new 256-entry palette the caller owns (delete[]).
+// Returns null on any refusal.
+unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type,
+                          Color32*& ColorMAP);

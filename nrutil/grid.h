@@ -1,0 +1,114 @@
+// Owning handle of a row-array grid: releases it exactly once, by the means that made it.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "nrutil/nrutil.h"
+
+namespace nrutil {
+
+// Largest number of cells a grid may have; sizes are checked in 64 bits before allocating.
+inline constexpr std::int64_t kMaxCells = std::int64_t{1} << 34;
+
+template <class T>
+class Grid {
+ public:
+  Grid() = default;
+  Grid(const Grid&) = delete;
+  Grid& operator=(const Grid&) = delete;
+  Grid(Grid&& o) noexcept { swap(o); }
+  Grid& operator=(Grid&& o) noexcept {
+    Grid tmp(std::move(o));
+    swap(tmp);
+    return *this;
+  }
+  ~Grid() { reset(); }
+
+  // A zero-filled grid from the nrutil family; empty when a size is not positive, the cell
+  // count exceeds kMaxCells, or memory runs out.
+  static Grid make(int nb_col, int nb_lig);
+
+  // Takes a grid whose rows and row array were made with new[] (the BMP reader's grids).
+  static Grid adopt_new_rows(T** rows, int nb_col, int nb_lig) {
+    Grid g;
+    g.rows_ = rows;
+    g.nb_col_ = nb_col;
+    g.nb_lig_ = nb_lig;
+    g.from_new_ = true;
+    return g;
+  }
+
+  void reset() {
+    if (rows_ != nullptr) {
+      if (from_new_) {
+        for (int i = 0; i < nb_lig_; ++i) delete[] rows_[i];
+        delete[] rows_;
+      } else {
+        release(rows_, nb_lig_);
+      }
+    }
+    rows_ = nullptr;
+    nb_col_ = nb_lig_ = 0;
+    from_new_ = false;
+  }
+
+  bool empty() const { return rows_ == nullptr; }
+  explicit operator bool() const { return rows_ != nullptr; }
+  int nb_col() const { return nb_col_; }
+  int nb_lig() const { return nb_lig_; }
+  std::int64_t cells() const { return std::int64_t{nb_col_} * nb_lig_; }
+  T* operator[](int i) { return rows_[i]; }
+  const T* operator[](int i) const { return rows_[i]; }
+  T** rows() { return rows_; }
+  const T* const* rows() const { return rows_; }
+
+ private:
+  static T** allocate(int nb_col, int nb_lig);
+  static void release(T** rows, int nb_lig);
+  void swap(Grid& o) noexcept {
+    std::swap(rows_, o.rows_);
+    std::swap(nb_col_, o.nb_col_);
+    std::swap(nb_lig_, o.nb_lig_);
+    std::swap(from_new_, o.from_new_);
+  }
+
+  T** rows_ = nullptr;
+  int nb_col_ = 0;
+  int nb_lig_ = 0;
+  bool from_new_ = false;
+};
+
+template <>
+inline unsigned char** Grid<unsigned char>::allocate(int c, int r) {
+  return ucmatrice(c, r);
+}
+template <>
+inline void Grid<unsigned char>::release(unsigned char** m, int r) {
+  frucmatrice(m, r);
+}
+template <>
+inline double** Grid<double>::allocate(int c, int r) {
+  return dmatrice(c, r);
+}
+template <>
+inline void Grid<double>::release(double** m, int r) {
+  frdmatrice(m, r);
+}
+
+template <class T>
+Grid<T> Grid<T>::make(int nb_col, int nb_lig) {
+  Grid g;
+  if (nb_col <= 0 || nb_lig <= 0 || std::int64_t{nb_col} * nb_lig > kMaxCells) return g;
+  g.rows_ = allocate(nb_col, nb_lig);
+  if (g.rows_ != nullptr) {
+    g.nb_col_ = nb_col;
+    g.nb_lig_ = nb_lig;
+  }
+  return g;
+}
+
+using ByteGrid = Grid<unsigned char>;
+using RealGrid = Grid<double>;
+
+}  // namespace nrutil

@@ -1,0 +1,112 @@
+// The two text-described grid file formats: the raw image with its six-integer descriptor,
+// and the ASCII grid with its georeferenced header. Readers and writers work on host paths,
+// print nothing and report failure by result.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "nrutil/grid.h"
+
+namespace rasterio {
+
+// Why a grid file could not be read or written.
+enum class FileError {
+  None,
+  CannotOpen,     // missing, unreadable, or a directory
+  ShortHeader,    // descriptor or ASCII header ends before its last value
+  BadHeader,      // a header value is not a number
+  BadSize,        // rows or columns not positive
+  TooLarge,       // more cells than a grid may hold
+  OutOfMemory,
+  FewerValues,    // ASCII grid holds fewer values than rows x columns
+  BadValue,       // a token among the ASCII values is not an integer
+  ReadError,
+  WriteError,
+};
+
+// ---- Raw image with descriptor ----
+
+// The six descriptor integers, in file order.
+struct Descriptor {
+  int nb_lig = 0;
+  int nb_col = 0;
+  int third = 1;  // read and discarded
+  int min_al = 0;
+  int max_al = 255;
+  int pix_size = 0;
+};
+
+// Parses six integers separated by any white space (whatever follows the sixth is ignored).
+// Returns ShortHeader when fewer than six integers stand at the start, BadHeader when a
+// token there is not an integer.
+FileError parse_descriptor(std::string_view text, Descriptor& d);
+
+// Reads and parses a descriptor file. CannotOpen when it does not exist or is not a
+// regular readable file.
+FileError read_descriptor(const std::string& path, Descriptor& d);
+
+// The descriptor text: the six values each followed by "\n".
+std::string format_descriptor(const Descriptor& d);
+
+// Creates (replaces) a descriptor file; None only when every byte is written and closed.
+FileError write_descriptor(const std::string& path, const Descriptor& d);
+
+// Reads rows x columns bytes, row 0 first, into the rows of grid (which has the size).
+// A file longer than that is read up to that size; a shorter one leaves the cells it
+// does not reach at 0 (they are cleared here, so a reused grid is fine).
+FileError read_raw(const std::string& path, nrutil::ByteGrid& grid);
+
+// Writes the grid row by row, row 0 first, nb_col bytes a row; checks every write and
+// the close.
+FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid);
+
+// ---- ASCII grid ----
+
+struct AsciiHeader {
+  int nb_col = 0;
+  int nb_lig = 0;
+  double X_min = 0.0;
+  double Y_min = 0.0;
+  double dpix_size = 0.0;
+  double nodata = 0.0;
+  bool has_nodata = true;  // false for a five-line header (no no-data line)
+};
+
+// Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values.
+// Values: rows x columns integers separated by any white space, each stored modulo 256.
+class AsciiGridReader {
+ public:
+  AsciiGridReader() = default;
+  ~AsciiGridReader();
+  AsciiGridReader(const AsciiGridReader&) = delete;
+  AsciiGridReader& operator=(const AsciiGridReader&) = delete;
+
+  // Opens the file; CannotOpen when missing, unreadable or a directory.
+  FileError open(const std::string& path);
+  // Reads the header. When the sixth keyword is a number the header has five lines: that
+  // token is the first grid value and has_nodata is false.
+  FileError read_header(AsciiHeader& h);
+  // Reads the values into grid (sized as the header says).
+  FileError read_values(nrutil::ByteGrid& grid);
+  void close();
+
+ private:
+  // implementation-defined buffer state
+  struct Impl;
+  Impl* impl_ = nullptr;
+};
+
+// Writes the six header lines: "ncols %d\n", "nrows %d\n" (first part) and
+// "xllcorner %lf\n", "yllcorner %lf\n", "cellsize %lf\n", "nodata_value -9999.9999\n".
+std::string format_ascii_head(int nb_col, int nb_lig);
+std::string format_ascii_corner(double X_min, double Y_min, double dpix_size);
+
+// Appends every cell as "%d\t", row 0 first, no line break anywhere, to the open stream.
+// Returns WriteError when a write fails.
+FileError write_ascii_values(std::FILE* f, const nrutil::ByteGrid& grid);
+
+}  // namespace rasterio
