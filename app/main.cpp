@@ -1,0 +1,17 @@
+// Entry point: wires the real console to the driver and returns its exit status.
+#include <clocale>
+#include <cstring>
+#include <iostream>
+
+#include <langinfo.h>
+
+#include "app/tessera_summary.h"
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  // Only the character type follows the user's locale: numbers stay in the C locale.
+  std::setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  const bool utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+  return app::opening(std::cin, std::cout, utf8);
+}
