@@ -1,7 +1,9 @@
 // Zero-filled matrix and vector allocators: a matrix is a row array of separately
 // allocated rows. Every allocator takes the number of columns first and the number of
 // rows second and returns null on failure; every release takes the row count it was made
-// with. Nothing here prints.
+// with. Nothing here prints. A matrix asked for with no rows (NbLig <= 0) is a valid row array
+// holding none; a negative NbCol gives null; a failing matrix allocator hands back what it had
+// already obtained.
 #pragma once
 
 float** fmatrice(int NbCol, int NbLig);

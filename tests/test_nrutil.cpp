@@ -1,0 +1,222 @@
+// Tests of the nrutil allocators, the row-array routine behind them and the Grid owner.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "nrutil/grid.h"
+#include "nrutil/nrutil.h"
+#include "nrutil/row_array.h"
+
+namespace {
+
+// One allocator / release pair per element type, so every matrix type runs the same checks.
+template <class T>
+struct MatrixOps;
+#define MATRIX_OPS(T, ALLOC, FREE)                         \
+  template <>                                              \
+  struct MatrixOps<T> {                                    \
+    static T** alloc(int c, int r) { return ALLOC(c, r); } \
+    static void release(T** m, int r) { FREE(m, r); }      \
+  }
+MATRIX_OPS(float, fmatrice, frfmatrice);
+MATRIX_OPS(unsigned char, ucmatrice, frucmatrice);
+MATRIX_OPS(unsigned short, usmatrice, frusmatrice);
+MATRIX_OPS(short, smatrice, frsmatrice);
+MATRIX_OPS(int, imatrice, frimatrice);
+MATRIX_OPS(long, limatrice, frlimatrice);
+MATRIX_OPS(double, dmatrice, frdmatrice);
+MATRIX_OPS(long double, ldmatrice, frldmatrice);
+#undef MATRIX_OPS
+
+template <class T>
+class MatrixTest : public testing::Test {};
+using MatrixTypes =
+    testing::Types<float, unsigned char, unsigned short, short, int, long, double, long double>;
+TYPED_TEST_SUITE(MatrixTest, MatrixTypes);
+
+// Every element of a fresh matrix has all bits clear, each row holds nb_col elements of its
+// own (filling every element is caught by the sanitizer build when a row is too short, and
+// rows that overlap show up as clobbered values).
+TYPED_TEST(MatrixTest, RowsAreSeparateZeroFilledAndFullWidth) {
+  using T = TypeParam;
+  const int nb_col = 4, nb_lig = 5;
+  T** m = MatrixOps<T>::alloc(nb_col, nb_lig);
+  ASSERT_NE(m, nullptr);
+  std::set<T*> distinct;
+  for (int i = 0; i < nb_lig; ++i) {
+    ASSERT_NE(m[i], nullptr) << "row " << i;
+    distinct.insert(m[i]);
+    for (int j = 0; j < nb_col; ++j) {
+      unsigned char bytes[sizeof(T)];
+      std::memcpy(bytes, &m[i][j], sizeof(T));
+      for (unsigned char b : bytes) ASSERT_EQ(b, 0) << "row " << i << " col " << j;
+    }
+  }
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(nb_lig));
+  for (int i = 0; i < nb_lig; ++i)
+    for (int j = 0; j < nb_col; ++j) m[i][j] = static_cast<T>(i * nb_col + j + 1);
+  for (int i = 0; i < nb_lig; ++i)
+    for (int j = 0; j < nb_col; ++j) EXPECT_EQ(m[i][j], static_cast<T>(i * nb_col + j + 1));
+  MatrixOps<T>::release(m, nb_lig);
+}
+
+TYPED_TEST(MatrixTest, NoRowsGivesAValidEmptyRowArray) {
+  for (int nb_lig : {0, -3}) {
+    TypeParam** m = MatrixOps<TypeParam>::alloc(5, nb_lig);
+    EXPECT_NE(m, nullptr) << "NbLig " << nb_lig;
+    MatrixOps<TypeParam>::release(m, 0);
+  }
+}
+
+TYPED_TEST(MatrixTest, NegativeColumnCountIsRefused) {
+  EXPECT_EQ(MatrixOps<TypeParam>::alloc(-1, 3), nullptr);
+}
+
+TEST(Ucmatrice, ThreeColumnsTwoRows) {
+  unsigned char** m = ucmatrice(3, 2);
+  ASSERT_NE(m, nullptr);
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(m[i][j], 0);
+  m[1][2] = 0xAB;
+  for (int j = 0; j < 3; ++j) EXPECT_EQ(m[0][j], 0);
+  EXPECT_EQ(m[1][2], 0xAB);
+  frucmatrice(m, 2);
+}
+
+TEST(Dmatrice, FreshGridReadsZero) {
+  double** m = dmatrice(7, 3);
+  ASSERT_NE(m, nullptr);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 7; ++j) EXPECT_EQ(m[i][j], 0.0);
+  frdmatrice(m, 3);
+}
+
+TEST(Release, NullMatrixIsIgnored) {
+  frucmatrice(nullptr, 4);
+  frdmatrice(nullptr, 0);
+  SUCCEED();
+}
+
+// Vectors: one zero-filled block of NbCol elements, writable end to end.
+template <class T>
+void check_vector(T* (*alloc)(int), void (*release)(T*)) {
+  const int n = 9;
+  T* v = alloc(n);
+  ASSERT_NE(v, nullptr);
+  for (int j = 0; j < n; ++j) EXPECT_EQ(v[j], T{0});
+  for (int j = 0; j < n; ++j) v[j] = static_cast<T>(j + 1);
+  EXPECT_EQ(v[n - 1], static_cast<T>(n));
+  release(v);
+  T* empty = alloc(0);
+  EXPECT_NE(empty, nullptr);
+  release(empty);
+  EXPECT_EQ(alloc(-1), nullptr);
+}
+
+TEST(Vecteur, EveryTypeIsZeroFilledAndSized) {
+  check_vector(ucvecteur, frucvecteur);
+  check_vector(usvecteur, frusvecteur);
+  check_vector(svecteur, frsvecteur);
+  check_vector(ivecteur, frivecteur);
+  check_vector(dvecteur, frdvecteur);
+  check_vector(fvecteur, frfvecteur);
+}
+
+// A calloc that fails at a chosen call and records which blocks are still held, to check
+// that a failing matrix allocation hands back everything it obtained.
+struct FailingHeap {
+  static inline int calls = 0;
+  static inline int fail_at = -1;
+  static inline std::set<void*> live;
+  static void* zalloc(std::size_t n, std::size_t size) {
+    if (calls++ == fail_at) return nullptr;
+    void* p = std::calloc(n, size);
+    live.insert(p);
+    return p;
+  }
+  static void release(void* p) {
+    if (p != nullptr) {
+      EXPECT_EQ(live.erase(p), 1u) << "released a block not held";
+    }
+    std::free(p);
+  }
+};
+
+TEST(RowArray, FailureAtAnyBlockLeavesNothingHeld) {
+  const int nb_lig = 4;
+  // Call 0 is the row array, calls 1..4 the rows.
+  for (int fail_at = 0; fail_at <= nb_lig; ++fail_at) {
+    FailingHeap::calls = 0;
+    FailingHeap::fail_at = fail_at;
+    FailingHeap::live.clear();
+    int** m = nrutil::detail::alloc_rows<int>(3, nb_lig, FailingHeap::zalloc, FailingHeap::release);
+    EXPECT_EQ(m, nullptr) << "fail at " << fail_at;
+    EXPECT_TRUE(FailingHeap::live.empty()) << "fail at " << fail_at;
+  }
+  FailingHeap::calls = 0;
+  FailingHeap::fail_at = -1;
+  int** m = nrutil::detail::alloc_rows<int>(3, nb_lig, FailingHeap::zalloc, FailingHeap::release);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(FailingHeap::live.size(), static_cast<std::size_t>(nb_lig + 1));
+  nrutil::detail::free_rows(m, nb_lig, FailingHeap::release);
+  EXPECT_TRUE(FailingHeap::live.empty());
+}
+
+TEST(Grid, MakeRefusesBadSizes) {
+  EXPECT_TRUE(nrutil::ByteGrid::make(0, 3).empty());
+  EXPECT_TRUE(nrutil::ByteGrid::make(3, 0).empty());
+  EXPECT_TRUE(nrutil::ByteGrid::make(-2, 3).empty());
+  // 2^17 x 2^17 + 1 row is just above the cell limit of 2^34.
+  EXPECT_TRUE(nrutil::ByteGrid::make(1 << 17, (1 << 17) + 1).empty());
+  auto g = nrutil::RealGrid::make(3, 2);
+  ASSERT_FALSE(g.empty());
+  EXPECT_EQ(g.nb_col(), 3);
+  EXPECT_EQ(g.nb_lig(), 2);
+  EXPECT_EQ(g.cells(), 6);
+  EXPECT_EQ(g[1][2], 0.0);
+}
+
+TEST(Grid, MoveTransfersOwnershipAndResetEmpties) {
+  auto a = nrutil::ByteGrid::make(4, 3);
+  ASSERT_TRUE(a);
+  a[2][3] = 77;
+  unsigned char** rows = a.rows();
+
+  nrutil::ByteGrid b(std::move(a));
+  EXPECT_TRUE(a.empty());
+  EXPECT_EQ(a.nb_lig(), 0);
+  EXPECT_EQ(b.rows(), rows);
+  EXPECT_EQ(b.nb_col(), 4);
+  EXPECT_EQ(b[2][3], 77);
+
+  // Assigning over a grid releases the one it held (the sanitizer build reports a leak
+  // otherwise).
+  auto c = nrutil::ByteGrid::make(2, 2);
+  c = std::move(b);
+  EXPECT_TRUE(b.empty());
+  EXPECT_EQ(c.rows(), rows);
+  EXPECT_EQ(c.nb_lig(), 3);
+
+  c.reset();
+  EXPECT_TRUE(c.empty());
+  EXPECT_EQ(c.nb_col(), 0);
+  EXPECT_EQ(c.cells(), 0);
+  c.reset();  // a second reset is harmless
+}
+
+TEST(Grid, AdoptedRowsAreReleasedWithDeleteArray) {
+  // A mismatch of new[] and free is reported by the sanitizer build.
+  auto** rows = new unsigned char*[2];
+  rows[0] = new unsigned char[5]();
+  rows[1] = new unsigned char[5]();
+  auto g = nrutil::ByteGrid::adopt_new_rows(rows, 5, 2);
+  EXPECT_EQ(g.nb_col(), 5);
+  EXPECT_EQ(g.nb_lig(), 2);
+  nrutil::ByteGrid moved = std::move(g);
+  EXPECT_EQ(moved.rows(), rows);
+}
+
+}  // namespace
