@@ -47,8 +47,8 @@ void dialogue(Run& r) {
   r.nomim1b = r.nomim1;
   r.nomim1 += "\\";
   const std::string& prefix = r.nomim1;
-  r.nom_res = r.nom_info = r.nom_file_point = r.nom_file_utm = r.nom_file_histo =
-      r.nom_mask_in = prefix;
+  r.nom_res = r.nom_info = r.nom_file_point = r.nom_file_utm = r.nom_file_histo = r.nom_mask_in =
+      prefix;
 
   // Images: how many, their names, types and weights.
   r.num_imag = r.ask_count(msg::kNumImages, 1, kMaxImages);

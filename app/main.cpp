@@ -1,9 +1,9 @@
 // Entry point: wires the real console to the driver and returns its exit status.
+#include <langinfo.h>
+
 #include <clocale>
 #include <cstring>
 #include <iostream>
-
-#include <langinfo.h>
 
 #include "app/tessera_summary.h"
 

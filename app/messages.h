@@ -12,18 +12,22 @@ struct Text3 {
   const char* fr;
   const char* es;
   // The form for language `idiom`; no text for a language outside 0..2.
-  const char* in(int idiom) const { return idiom == 0 ? en : idiom == 1 ? fr : idiom == 2 ? es : ""; }
+  const char* in(int idiom) const {
+    return idiom == 0 ? en : idiom == 1 ? fr : idiom == 2 ? es : "";
+  }
 };
 
 // A text that is the same in every language.
-constexpr Text3 same(const char* t) { return Text3{t, t, t}; }
+constexpr Text3 same(const char* t) {
+  return Text3{t, t, t};
+}
 
 namespace msg {
 
 // ---- Start: language and introduction ----
-inline constexpr const char* kLanguageMenu[] = {
-    "\n\tLanguage: ", "\n\t\t0 ====> English", "\n\t\t1 ====> French", "\n\t\t2 ====> Spanish",
-    "\n\tChoice: "};
+inline constexpr const char* kLanguageMenu[] = {"\n\tLanguage: ", "\n\t\t0 ====> English",
+                                                "\n\t\t1 ====> French", "\n\t\t2 ====> Spanish",
+                                                "\n\tChoice: "};
 
 inline constexpr Text3 kIntro[] = {
     {"\n\n\tThis program makes the sum of the different sub-indexes which enter into",
@@ -57,22 +61,22 @@ inline constexpr Text3 kIntro[] = {
 };
 
 // ---- Run parameter dialogue ----
-inline constexpr Text3 kDiskQuestion{
-    "\n\n\tName of the disk the where the directory is located: ",
-    "\n\n\tNom du disque o" FUTONO " se trouve le r" ETONO "pertoire : ",
-    "\n\n\tDisco donde se ubica la carpeta: "};
+inline constexpr Text3 kDiskQuestion{"\n\n\tName of the disk the where the directory is located: ",
+                                     "\n\n\tNom du disque o" FUTONO " se trouve le r" ETONO
+                                     "pertoire : ",
+                                     "\n\n\tDisco donde se ubica la carpeta: "};
 #define TS_DISK_PRESETS "\n\t\t0 ====> C:\\images\n\t\t1 ====> D:\\images"
-inline constexpr Text3 kDiskOptions{
-    TS_DISK_PRESETS "\n\t\t2 ====> defined by the user\n\t\t",
-    TS_DISK_PRESETS "\n\t\t2 ====> d" ETONO "fini par l'utilisateur\n\t\t",
-    TS_DISK_PRESETS "\n\t\t2 ====> definido por el usuario\n\t\t"};
+inline constexpr Text3 kDiskOptions{TS_DISK_PRESETS "\n\t\t2 ====> defined by the user\n\t\t",
+                                    TS_DISK_PRESETS "\n\t\t2 ====> d" ETONO
+                                                    "fini par l'utilisateur\n\t\t",
+                                    TS_DISK_PRESETS "\n\t\t2 ====> definido por el usuario\n\t\t"};
 #undef TS_DISK_PRESETS
 inline constexpr Text3 kDiskName{"\n\tName of the disk? ", "\n\tNom du disque ? ",
                                  "\n\t" INTER "Nombre del disco? "};
-inline constexpr Text3 kFolder{
-    "\n\n\tName of the File Folder located in the Directory %s : ",
-    "\n\n\tNom de l'archive situ" ETONO " dans le r" ETONO "pertoire %s : ",
-    "\n\n\tNombre del archivo ubicado en la carpeta %s : "};
+inline constexpr Text3 kFolder{"\n\n\tName of the File Folder located in the Directory %s : ",
+                               "\n\n\tNom de l'archive situ" ETONO " dans le r" ETONO
+                               "pertoire %s : ",
+                               "\n\n\tNombre del archivo ubicado en la carpeta %s : "};
 inline constexpr Text3 kNumImages{"\n\tNumber of images to mix ? ",
                                   "\n\tNombre d'images " FATONO " m" ETONO "langer ? ",
                                   "\n\tN" UTONO "mero de im" ATONO "genes a sumar ? "};
@@ -81,15 +85,14 @@ inline constexpr Text3 kGenericName{
     "\t\tNom g" ETONO "n" ETONO "rique de l'image num" ETONO "ro %d (sans aucune extension) ? ",
     "\t\tNombre gen" ETONO "rico de la imagen n" UTONO "mero %d (sin ninguna extensi" OTONO
     "n) ? "};
-inline constexpr Text3 kImageType{"\n\tType of the image %s: ", "\n\tFormat de l'image %s : ",
-                                  "\n\tFormato de la imagen %s: "};
+inline constexpr Text3 kImageType{
+    "\n\tType of the image %s: ", "\n\tFormat de l'image %s : ", "\n\tFormato de la imagen %s: "};
 inline constexpr Text3 kFormatOptions =
     same("\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t");
-inline constexpr Text3 kWeight{"\tWeight of the image %s: ", "\tPoids de l'image %s : ",
-                               "\tPeso de la imagen %s: "};
+inline constexpr Text3 kWeight{
+    "\tWeight of the image %s: ", "\tPoids de l'image %s : ", "\tPeso de la imagen %s: "};
 inline constexpr Text3 kMaskQuestion{
-    "\n\tStudy area comprised in a mask ? ",
-    "\n\tZone d'" ETONO "tude comprise sans un masque ? ",
+    "\n\tStudy area comprised in a mask ? ", "\n\tZone d'" ETONO "tude comprise sans un masque ? ",
     "\n\t" INTER "Area de estudio comprendida en una m" ATONO "scara? "};
 inline constexpr Text3 kMaskNote{"\n\t\t(Note: mask = 1; background = 255)",
                                  "\n\t\t(Nota : masque = 1; fond = 255)",
@@ -97,30 +100,28 @@ inline constexpr Text3 kMaskNote{"\n\t\t(Note: mask = 1; background = 255)",
 inline constexpr Text3 kYesNo{"\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t",
                               "\n\t\t0 ====> oui\n\t\t1 ====> non\n\t\t",
                               "\n\t\t0 ====> si\n\t\t1 ====> no\n\t\t"};
-inline constexpr Text3 kMaskName{
-    "\n\tName of the mask (without any extension) ? ",
-    "\n\tNom du masque (sans aucune extension) ? ",
-    "\n\tNombre de la m" ATONO "scara (sin ninguna extensi" OTONO "n) ? "};
-inline constexpr Text3 kMaskFormat{"\n\tMask format: ", "\n\tFormat de masque : ",
-                                   "\n\tFormato de la m" ATONO "scara: "};
+inline constexpr Text3 kMaskName{"\n\tName of the mask (without any extension) ? ",
+                                 "\n\tNom du masque (sans aucune extension) ? ",
+                                 "\n\tNombre de la m" ATONO "scara (sin ninguna extensi" OTONO
+                                 "n) ? "};
+inline constexpr Text3 kMaskFormat{
+    "\n\tMask format: ", "\n\tFormat de masque : ", "\n\tFormato de la m" ATONO "scara: "};
 inline constexpr Text3 kResultName{
     "\n\n\tName of the resulting image (without any extension) ? ",
     "\n\n\tNom de l'image r" ETONO "sultante (sans aucune extension) ? ",
     "\n\n\tNombre de la imagen resultante (sin ninguna extensi" OTONO "n) ? "};
-inline constexpr Text3 kOutputFormat{"\n\tFormat of the output picture: ",
-                                     "\n\tFormat de l'image de sortie : ",
-                                     "\n\tFormato de la imagen de salida: "};
-inline constexpr Text3 kNumLevels{
-    "\n\tNumber of segments in the resulting image: ",
-    "\n\tNombre de segments dans l'image r" ETONO "sultante : ",
-    "\n\tN" UTONO "mero de segmentos en la imagen resultante: "};
+inline constexpr Text3 kOutputFormat{
+    "\n\tFormat of the output picture: ", "\n\tFormat de l'image de sortie : ",
+    "\n\tFormato de la imagen de salida: "};
+inline constexpr Text3 kNumLevels{"\n\tNumber of segments in the resulting image: ",
+                                  "\n\tNombre de segments dans l'image r" ETONO "sultante : ",
+                                  "\n\tN" UTONO "mero de segmentos en la imagen resultante: "};
 inline constexpr Text3 kPixelSize{
     "\n\tpixel size (decimal value in meters) ? ",
     "\n\ttaille du pixel (valeur d" ETONO "cimale en m" EGRAVE "tres) ? ",
     "\n\t" INTER "tama" TILDE "o del p" ITONO "xel (valor decimal en metros)? "};
 inline constexpr Text3 kTreatmentConsole{"\n\n\tTreatment", "\n\tTreatement", "\n\tTratamiento"};
-inline constexpr Text3 kTreatmentReport{"\n\n\tTreatment", "\n\n\tTreatement",
-                                        "\n\n\tTratamiento"};
+inline constexpr Text3 kTreatmentReport{"\n\n\tTreatment", "\n\n\tTreatement", "\n\n\tTratamiento"};
 
 // Run summary at the head of the report.
 inline constexpr Text3 kSummaryProgram{"\n\n\tProgram TESSERA_SUMMARY ",
@@ -129,15 +130,15 @@ inline constexpr Text3 kSummaryProgram{"\n\n\tProgram TESSERA_SUMMARY ",
 inline constexpr Text3 kSummaryCredit{"\n\n\t\tLandscape analysis tools (June 2023) ",
                                       "\n\n\t\tOutils d'analyse du paysage (Juin 2023) ",
                                       "\n\n\t\tHerramientas de analisis del paisaje (Junio 2023) "};
-inline constexpr Text3 kSummaryDisk{
-    "\n\n\tName of the Disk where the directory is located: ",
-    "\n\n\tNom du dique o" FUTONO " se trouve le r" ETONO "pertoire : ",
-    "\n\n\tNombre del disco donde se encuentra el repertorio: "};
+inline constexpr Text3 kSummaryDisk{"\n\n\tName of the Disk where the directory is located: ",
+                                    "\n\n\tNom du dique o" FUTONO " se trouve le r" ETONO
+                                    "pertoire : ",
+                                    "\n\n\tNombre del disco donde se encuentra el repertorio: "};
 inline constexpr Text3 kSummaryValue = same("\n\t   %s ");
-inline constexpr Text3 kSummaryFolder{
-    "\n\tName of the File Folder located in the Directory %s: ",
-    "\n\tNom de l'archive situ" ETONO " dans le r" ETONO "pertoire %s: ",
-    "\n\tNombre del archivo ubicado en el repertorio %s: "};
+inline constexpr Text3 kSummaryFolder{"\n\tName of the File Folder located in the Directory %s: ",
+                                      "\n\tNom de l'archive situ" ETONO " dans le r" ETONO
+                                      "pertoire %s: ",
+                                      "\n\tNombre del archivo ubicado en el repertorio %s: "};
 inline constexpr Text3 kSummaryImages{"\n\n\tNumber of images to mix : %d ",
                                       "\n\n\tNumber of images to mix : %d ",
                                       "\n\n\tNumero de imagenes a sumar : %d "};
@@ -157,23 +158,22 @@ inline constexpr Text3 kNoAsciiGrid{"\n\tFile %s unknown\n", "\n\tAbsence de Fic
                                     "\n\tNo existe la Fila %s \n"};
 
 // Item statistics of each image: console header, report header, count line, item line.
-inline constexpr Text3 kItemsHeadConsole{
-    "\n\n\tThe image number %d named %s ", "\n\n\tL'image num" ETONO "ro %d nomm" ETONO "e %s ",
-    "\n\n\tLa imagen n" UTONO "mero %d llamada %s "};
+inline constexpr Text3 kItemsHeadConsole{"\n\n\tThe image number %d named %s ",
+                                         "\n\n\tL'image num" ETONO "ro %d nomm" ETONO "e %s ",
+                                         "\n\n\tLa imagen n" UTONO "mero %d llamada %s "};
 inline constexpr Text3 kItemsHeadReport{"\n\n\tThe image number %d named %s ",
                                         "\n\n\tL'image numero %d nommee %s ",
                                         "\n\n\tLa imagen numero %d llamada %s "};
 inline constexpr Text3 kItemsCountConsole{"\n\tcontains %d items \n", "\n\tcontient %d items \n",
                                           "\n\tcontiene %d items "};
-inline constexpr Text3 kItemsCountReport{"\n\tcontains %d items \n",
-                                         "\n\tcontient %d items \n\n",
+inline constexpr Text3 kItemsCountReport{"\n\tcontains %d items \n", "\n\tcontient %d items \n\n",
                                          "\n\tcontiene %d items \n"};
 inline constexpr Text3 kItemLine = same("\n\t\titem %d code %d pixels %lld percent %.2lf ");
 
 // ---- Processing type and cell mesh ----
-inline constexpr Text3 kDrawQuestion{"\n\n\tdo you want to draw the cell mesh: ",
-                                     "\n\n\tvoulez-vous dessiner la maille : ",
-                                     "\n\n\t" INTER "requiere dibujar las celdas? "};
+inline constexpr Text3 kDrawQuestion{
+    "\n\n\tdo you want to draw the cell mesh: ", "\n\n\tvoulez-vous dessiner la maille : ",
+    "\n\n\t" INTER "requiere dibujar las celdas? "};
 inline constexpr Text3 kQ2CellMesh{
     "\n\tCell mesh treatment has been used to generate the input images. ",
     "\n\tUn maillage cellulaire a " ETONO "t" ETONO " utilis" ETONO
@@ -186,14 +186,14 @@ inline constexpr Text3 kQ3AfterQ6{"\n\n\tdo you agree ? ", "\n\n\tEtes-vous d'ac
 inline constexpr Text3 kQ4TypeUsed{"\n\tType of processing really used: ",
                                    "\n\tType de traitement r" ETONO "ellement utilis" ETONO " : ",
                                    "\n\tTipo de tratamiento que se us" OTONO ": "};
-inline constexpr Text3 kQ5AfterQ4{
-    "\n\t\t0 ====> square cell mesh\n\t\t1 ====> moving window\n\t\t",
-    "\n\t\t0 ====> maille de cellules carr" ETONO "es\n\t\t1 ====> fen" CIRCONF "tre mobile\n\t\t",
-    "\n\t\t0 ====> celdas\n\t\t1 ====> ventana m" OTONO "vil\n\t\t"};
-inline constexpr Text3 kQ5AfterQ7{
-    "\n\t\t0 ====> square cell mesh\n\t\t1 ====> moving window\n\t\t",
-    "\n\t\t0 ====> maille de cellules carr" ETONO "es\n\t\t1 ====> fen" CIRCONF "tre mobile\n\t\t",
-    "\n\t\t0 ====> celda\n\t\t1 ====> ventana m" OTONO "vil\n\t\t"};
+inline constexpr Text3 kQ5AfterQ4{"\n\t\t0 ====> square cell mesh\n\t\t1 ====> moving window\n\t\t",
+                                  "\n\t\t0 ====> maille de cellules carr" ETONO
+                                  "es\n\t\t1 ====> fen" CIRCONF "tre mobile\n\t\t",
+                                  "\n\t\t0 ====> celdas\n\t\t1 ====> ventana m" OTONO "vil\n\t\t"};
+inline constexpr Text3 kQ5AfterQ7{"\n\t\t0 ====> square cell mesh\n\t\t1 ====> moving window\n\t\t",
+                                  "\n\t\t0 ====> maille de cellules carr" ETONO
+                                  "es\n\t\t1 ====> fen" CIRCONF "tre mobile\n\t\t",
+                                  "\n\t\t0 ====> celda\n\t\t1 ====> ventana m" OTONO "vil\n\t\t"};
 inline constexpr Text3 kQ6MovingWindow{
     "\n\tMoving window treatment has been used to generate the input images. ",
     "\n\tUn traitement de type fen" CIRCONF "tre mobile a " ETONO "t" ETONO " utilis" ETONO ". ",
@@ -218,12 +218,10 @@ inline constexpr Text3 kParamsHead{
     "\n\tPar" ATONO "metros utilizados para realizar el c" ATONO "lculo: "};
 inline constexpr Text3 kParamsPixel{"\n\n\t\tPixel size = %.2lf ", "\n\n\t\tPixel size = %.2lf ",
                                     "\n\n\t\tTama" TILDE "o del p" ITONO "xel size = %.2lf "};
-inline constexpr Text3 kParamsUtmKnown{"\n\n\t\tUTM coordinates: ",
-                                       "\n\n\t\tCoordonn" ETONO "es UTM : ",
-                                       "\n\n\t\tCoordenadas UTM: "};
-inline constexpr Text3 kParamsUtmAsk{"\n\n\t\tUTM Coordinates: ",
-                                     "\n\n\t\tCoordonn" ETONO "es UTM : ",
-                                     "\n\n\t\tCoordenadas UTM: "};
+inline constexpr Text3 kParamsUtmKnown{
+    "\n\n\t\tUTM coordinates: ", "\n\n\t\tCoordonn" ETONO "es UTM : ", "\n\n\t\tCoordenadas UTM: "};
+inline constexpr Text3 kParamsUtmAsk{
+    "\n\n\t\tUTM Coordinates: ", "\n\n\t\tCoordonn" ETONO "es UTM : ", "\n\n\t\tCoordenadas UTM: "};
 inline constexpr Text3 kParamsXminShow = same("\n\t\t\tX_min = %.3lf ");
 inline constexpr Text3 kParamsYminShow = same("\t\t\tY_min = %.3lf ");
 inline constexpr Text3 kParamsXminAsk = same("\n\t\t\tX_min ? ");
@@ -257,19 +255,20 @@ inline constexpr Text3 kReportCellHisto{"\n\n\tdiversity levels histogram: %s ",
                                         "\n\n\thistograma de los niveles de diversidad: %s "};
 inline constexpr Text3 kPointFilesConsole{
     "\n\n\tCreation of point files to realize external interpolations ",
-    "\n\n\tCr" ETONO "ation de fichiers de points pour r" ETONO "aliser des interpolations externes ",
+    "\n\n\tCr" ETONO "ation de fichiers de points pour r" ETONO
+    "aliser des interpolations externes ",
     "\n\n\tCreaci" OTONO "n de archivos de puntos para realizar futuras interpolaciones externas "};
-inline constexpr Text3 kReportPointFiles{"\n\n\tTwo point files created: ",
-                                         "\n\n\tDeux fichiers de points ont ete enregistres : ",
-                                         "\n\n\tDos ficheros de puntos creados: "};
+inline constexpr Text3 kReportPointFiles{
+    "\n\n\tTwo point files created: ", "\n\n\tDeux fichiers de points ont ete enregistres : ",
+    "\n\n\tDos ficheros de puntos creados: "};
 inline constexpr Text3 kReportPointFile = same("\n\t\t- %s ");
 inline constexpr Text3 kReportPointHisto{"\n\n\tdiversity levels histogram : %s ",
                                          "\n\n\thistogramme des niveaux de diversite : %s ",
                                          "\n\n\thistograma de los niveles de diversidad: %s "};
 
 // ---- Result image and closing lines of the report ----
-inline constexpr Text3 kAsciiUtm{"\n\n\tUTM Coordinates: ", "\n\n\tCoordonn" ETONO "es UTM : ",
-                                 "\n\n\tCoordenadas UTM: "};
+inline constexpr Text3 kAsciiUtm{
+    "\n\n\tUTM Coordinates: ", "\n\n\tCoordonn" ETONO "es UTM : ", "\n\n\tCoordenadas UTM: "};
 inline constexpr Text3 kAsciiXmin = same("\n\t\tX_min ? ");
 inline constexpr Text3 kAsciiYmin = same("\t\tY_min ? ");
 inline constexpr Text3 kReportResultName{"\n\n\tName of the resulting image = %s ",
@@ -320,8 +319,7 @@ inline constexpr Text3 kNoMeshBand{
     "\n\tNo border band was found: the moving window mesh is not drawn.\n",
     "\n\tAucune bande de bord : la maille de fen" CIRCONF "tre mobile n'est pas dessin" ETONO
     "e.\n",
-    "\n\tNo se encontr" OTONO " banda de borde: la malla de ventana m" OTONO
-    "vil no se dibuja.\n"};
+    "\n\tNo se encontr" OTONO " banda de borde: la malla de ventana m" OTONO "vil no se dibuja.\n"};
 
 // Reasons, named in the user's language.
 inline constexpr Text3 kWhyMissing{"the file does not exist or cannot be opened",
@@ -340,18 +338,18 @@ inline constexpr Text3 kWhyBadSize{"the numbers of rows and columns must be posi
 inline constexpr Text3 kWhyTooLarge{"the grid is larger than the memory available",
                                     "la grille d" ETONO "passe la m" ETONO "moire disponible",
                                     "la cuadr" ITONO "cula supera la memoria disponible"};
-inline constexpr Text3 kWhyFewerValues{
-    "it holds fewer values than its header announces",
-    "il contient moins de valeurs que son en-t" CIRCONF "te n'en annonce",
-    "contiene menos valores de los que anuncia su cabecera"};
-inline constexpr Text3 kWhyBadValue{"a value is not an integer",
-                                    "une valeur n'est pas un entier",
+inline constexpr Text3 kWhyFewerValues{"it holds fewer values than its header announces",
+                                       "il contient moins de valeurs que son en-t" CIRCONF
+                                       "te n'en annonce",
+                                       "contiene menos valores de los que anuncia su cabecera"};
+inline constexpr Text3 kWhyBadValue{"a value is not an integer", "une valeur n'est pas un entier",
                                     "un valor no es un entero"};
 inline constexpr Text3 kWhyNotBmp{"it is not a BMP image", "ce n'est pas une image BMP",
                                   "no es una imagen BMP"};
 inline constexpr Text3 kWhyBmpLayout{
     "only uncompressed 8-bit BMP images with a 256-entry palette are read",
-    "seules les images BMP 8 bits non compress" ETONO "es avec une palette de 256 couleurs "
+    "seules les images BMP 8 bits non compress" ETONO
+    "es avec une palette de 256 couleurs "
     "sont lues",
     "solo se leen im" ATONO "genes BMP de 8 bits sin compresi" OTONO
     "n con una paleta de 256 colores"};

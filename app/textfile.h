@@ -41,7 +41,9 @@ class TextFile {
   bool flush();
   // Flushes and closes; false if anything written was lost. Closing twice is harmless.
   bool close();
-  std::FILE* stream() { return f_; }
+  std::FILE* stream() {
+    return f_;
+  }
 
  private:
   std::FILE* f_ = nullptr;

@@ -19,33 +19,50 @@ namespace {
 
 const app::Text3& reason_of(FileError e) {
   switch (e) {
-    case FileError::CannotOpen: return msg::kWhyMissing;
-    case FileError::ShortHeader: return msg::kWhyShortHeader;
-    case FileError::BadHeader: return msg::kWhyBadHeader;
-    case FileError::BadSize: return msg::kWhyBadSize;
-    case FileError::TooLarge: return msg::kWhyTooLarge;
-    case FileError::OutOfMemory: return msg::kWhyOutOfMemory;
-    case FileError::FewerValues: return msg::kWhyFewerValues;
-    case FileError::BadValue: return msg::kWhyBadValue;
-    case FileError::WriteError: return msg::kWhyWriteError;
+    case FileError::CannotOpen:
+      return msg::kWhyMissing;
+    case FileError::ShortHeader:
+      return msg::kWhyShortHeader;
+    case FileError::BadHeader:
+      return msg::kWhyBadHeader;
+    case FileError::BadSize:
+      return msg::kWhyBadSize;
+    case FileError::TooLarge:
+      return msg::kWhyTooLarge;
+    case FileError::OutOfMemory:
+      return msg::kWhyOutOfMemory;
+    case FileError::FewerValues:
+      return msg::kWhyFewerValues;
+    case FileError::BadValue:
+      return msg::kWhyBadValue;
+    case FileError::WriteError:
+      return msg::kWhyWriteError;
     case FileError::ReadError:
-    case FileError::None: break;
+    case FileError::None:
+      break;
   }
   return msg::kWhyReadError;
 }
 
 const app::Text3& reason_of(bmp::LoadError e) {
   switch (e) {
-    case bmp::LoadError::CannotOpen: return msg::kWhyMissing;
+    case bmp::LoadError::CannotOpen:
+      return msg::kWhyMissing;
     case bmp::LoadError::ShortHeader:
     case bmp::LoadError::ShortPalette:
-    case bmp::LoadError::ShortRows: return msg::kWhyTruncated;
-    case bmp::LoadError::NotBmp: return msg::kWhyNotBmp;
+    case bmp::LoadError::ShortRows:
+      return msg::kWhyTruncated;
+    case bmp::LoadError::NotBmp:
+      return msg::kWhyNotBmp;
     case bmp::LoadError::UnsupportedLayout:
-    case bmp::LoadError::Compressed: return msg::kWhyBmpLayout;
-    case bmp::LoadError::BadSize: return msg::kWhyBmpSize;
-    case bmp::LoadError::OutOfMemory: return msg::kWhyOutOfMemory;
-    case bmp::LoadError::None: break;
+    case bmp::LoadError::Compressed:
+      return msg::kWhyBmpLayout;
+    case bmp::LoadError::BadSize:
+      return msg::kWhyBmpSize;
+    case bmp::LoadError::OutOfMemory:
+      return msg::kWhyOutOfMemory;
+    case bmp::LoadError::None:
+      break;
   }
   return msg::kWhyReadError;
 }
@@ -64,8 +81,7 @@ void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page = sysconf(_SC_PAGE_SIZE);
   const bool known = pages > 0 && page > 0;
-  if (cells > nrutil::kMaxCells ||
-      (known && cells > std::int64_t{pages} * page / kBytesPerCell)) {
+  if (cells > nrutil::kMaxCells || (known && cells > std::int64_t{pages} * page / kBytesPerCell)) {
     fail_read(r, name, msg::kWhyTooLarge);
   }
 }
@@ -178,13 +194,19 @@ void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
 
 // Reads a grid file of any format into `into`, setting the sizes and the values its format
 // carries. `name` gets the format's extension, `descr` the descriptor's name (raw only).
-void read_grid(Run& r, int format, std::string& name, std::string& descr,
-               nrutil::ByteGrid& into) {
+void read_grid(Run& r, int format, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
   switch (format) {
-    case 0: read_raw_image(r, name, descr, into); return;
-    case 1: read_bmp_image(r, name, into); return;
-    case 2: read_ascii_image(r, name, into); return;
-    default: fail_read(r, name, msg::kWhyFormatCode);
+    case 0:
+      read_raw_image(r, name, descr, into);
+      return;
+    case 1:
+      read_bmp_image(r, name, into);
+      return;
+    case 2:
+      read_ascii_image(r, name, into);
+      return;
+    default:
+      fail_read(r, name, msg::kWhyFormatCode);
   }
 }
 
@@ -234,8 +256,8 @@ void explor(Run& r) {
       ++r.num_item;
       r.number_item[r.num_item] = v;
       r.num_pixel_item[r.num_item] = r.hist_explor[v];
-      r.percent_item[r.num_item] = static_cast<double>(r.hist_explor[v]) /
-                                   static_cast<double>(r.surf_image) * 100.0;
+      r.percent_item[r.num_item] =
+          static_cast<double>(r.hist_explor[v]) / static_cast<double>(r.surf_image) * 100.0;
     }
   }
   ++r.num_slice;
