@@ -1,0 +1,262 @@
+// Reading input images and masks in the three formats, the item statistics, and the stops
+// on bad files.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "image/bmp.h"
+#include "rasterio/reader.h"
+
+namespace {
+
+using testing_support::read_file;
+using testing_support::ScratchDir;
+using testing_support::Session;
+using testing_support::write_file;
+
+class Reader : public ::testing::Test {
+ protected:
+  // A run in language `lang` whose report is open in the scratch folder.
+  std::unique_ptr<Session> session(int lang, const std::string& answers = "") {
+    auto s = std::make_unique<Session>(answers);
+    s->run.idiom = lang;
+    s->run.finfo.create(dir.file("report.txt"));
+    return s;
+  }
+  // Reads image k; returns the stop status or 0.
+  static int read(Session& s, const std::string& base, int k, int format, double weight) {
+    s.run.nom_lect = base;
+    try {
+      rasterio::lecture(s.run, k, format, weight);
+    } catch (const app::RunStop& stop) {
+      return stop.status;
+    }
+    return 0;
+  }
+  std::string report(Session& s) {
+    s.run.finfo.close();
+    return read_file(dir.file("report.txt"));
+  }
+  ScratchDir dir;
+};
+
+std::string grid_bytes(const nrutil::ByteGrid& g) {
+  std::string s;
+  for (int i = 0; i < g.nb_lig(); ++i) s.append(reinterpret_cast<const char*>(g[i]), g.nb_col());
+  return s;
+}
+
+// 10 x 10: 25 cells of 3, 25 of 7, 50 of 255.
+std::string items_image() {
+  return std::string(25, '\x03') + std::string(25, '\x07') + std::string(50, '\xFF');
+}
+
+TEST_F(Reader, ItemStatisticsLeaveOutTheHighestValueInEachLanguage) {
+  write_file(dir.file("a.raw"), items_image());
+  write_file(dir.file("a.txt"), "10\n10\n1\n0\n255\n30\n");
+  const std::string name = dir.file("a.raw");
+  const std::string items =
+      "\n\t\titem 1 code 3 pixels 25 percent 25.00 \n\t\titem 2 code 7 pixels 25 percent 25.00 ";
+  const struct {
+    std::string console, report;
+  } expected[] = {
+      {"\n\n\tThe image number 1 named " + name + " \n\tcontains 2 items \n" + items + "\n",
+       "\n\n\tThe image number 1 named " + name + " \n\tcontains 2 items \n" + items},
+      {"\n\n\tL'image num\x82ro 1 nomm\x82"
+       "e " +
+           name + " \n\tcontient 2 items \n" + items + "\n",
+       "\n\n\tL'image numero 1 nommee " + name + " \n\tcontient 2 items \n\n" + items},
+      {"\n\n\tLa imagen n\xA3mero 1 llamada " + name + " \n\tcontiene 2 items \n" + items + "\n",
+       "\n\n\tLa imagen numero 1 llamada " + name + " \n\tcontiene 2 items \n" + items},
+  };
+  for (int lang = 0; lang < 3; ++lang) {
+    auto s = session(lang);
+    ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 1.0), 0);
+    EXPECT_EQ(s->text(), expected[lang].console) << lang;
+    EXPECT_EQ(report(*s), expected[lang].report) << lang;
+    EXPECT_EQ(s->run.tab_in[9][9], 254);
+    EXPECT_EQ(s->run.tab[9][9], 255);
+  }
+}
+
+TEST_F(Reader, ItemCountsForBackgroundOnlyAndFor254With255) {
+  write_file(dir.file("bg.raw"), std::string(4, '\xFF'));
+  write_file(dir.file("bg.txt"), "2 2 1 0 255 1");
+  write_file(dir.file("mix.raw"), std::string("\x00\xFE\xFF\xFF", 4));
+  write_file(dir.file("mix.txt"), "2 2 1 0 255 1");
+  auto s = session(0);
+  ASSERT_EQ(read(*s, dir.file("bg"), 1, 0, 1.0), 0);
+  EXPECT_NE(s->text().find("\n\tcontains 0 items \n\n"), std::string::npos);
+  EXPECT_EQ(s->text().find("item 1"), std::string::npos);
+  ASSERT_EQ(read(*s, dir.file("mix"), 2, 0, 1.0), 0);
+  EXPECT_NE(s->text().find("The image number 2 named"), std::string::npos);
+  EXPECT_NE(s->text().find("\n\tcontains 1 items \n\n\t\titem 1 code 0 pixels 1 percent 25.00 \n"),
+            std::string::npos);
+  EXPECT_EQ(s->run.num_item, 2);
+  EXPECT_EQ(s->run.num_pixel_item[2], 3);
+}
+
+TEST_F(Reader, RawDescriptorOnOneLineThirdValueIgnoredAndFileLengths) {
+  write_file(dir.file("long.raw"), "abcdefXYZ");
+  write_file(dir.file("long.txt"), "2 3 77 0 255 12 trailing words");
+  write_file(dir.file("short.raw"), "abcd");
+  write_file(dir.file("short.txt"), "2\n3\n1\n0\n255\n12\n");
+  auto s = session(0);
+  ASSERT_EQ(read(*s, dir.file("long"), 1, 0, 1.0), 0);
+  EXPECT_EQ(grid_bytes(s->run.tab), "abcdef");
+  EXPECT_EQ(s->run.dpix_size, 12.0);
+  EXPECT_EQ(s->run.UTM_coord, 0);
+  EXPECT_EQ(s->run.nom_lect, dir.file("long.raw"));
+  EXPECT_EQ(s->run.nomdescr1, dir.file("long.txt"));
+  ASSERT_EQ(read(*s, dir.file("short"), 2, 0, 1.0), 0);
+  EXPECT_EQ(grid_bytes(s->run.tab), std::string("abcd\0\0", 6));
+}
+
+TEST_F(Reader, MissingDescriptorIsAskedForWrittenAndThenFound) {
+  write_file(dir.file("g.raw"), "\x01\x02\x03\x04\x05\x06");
+  auto s = session(0, "2 3 25\n");
+  ASSERT_EQ(read(*s, dir.file("g"), 1, 0, 1.0), 0);
+  const std::string prompts =
+      "\n\tNo File  " + dir.file("g.txt") +
+      " \n\n\t\tNumber of lines? \n\t\tNumber of columns? \n\t\tPixel size? ";
+  EXPECT_EQ(s->text().rfind(prompts, 0), 0u) << s->text();
+  EXPECT_EQ(read_file(dir.file("g.txt")), "2\n3\n1\n0\n255\n25\n");
+  EXPECT_EQ(s->run.min_al, 0);
+  EXPECT_EQ(s->run.max_al, 255);
+  auto again = session(0, "");
+  ASSERT_EQ(read(*again, dir.file("g"), 1, 0, 1.0), 0);
+  EXPECT_EQ(again->text().find("No File"), std::string::npos);
+}
+
+TEST_F(Reader, WeightsAccumulatorAndTheFirstImageOnly) {
+  write_file(dir.file("a.raw"), "\xFF\x0A");
+  write_file(dir.file("a.txt"), "1 2 1 0 255 1");
+  auto s = session(0);
+  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 0.5), 0);
+  EXPECT_EQ(s->run.dtab_in[0][0], 127.5);
+  EXPECT_EQ(s->run.dtab_in[0][1], 5.0);
+  EXPECT_EQ(s->run.dtab_res[0][0], 0.0);
+  s->run.dtab_res[0][0] = 9.0;
+  ASSERT_EQ(read(*s, dir.file("a"), 2, 0, 2.0), 0);
+  EXPECT_EQ(s->run.dtab_res[0][0], 9.0);  // image 2 leaves the accumulator alone
+  EXPECT_EQ(s->run.dtab_in[0][0], 510.0);
+}
+
+TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersKeepNodata) {
+  write_file(dir.file("g.asc"),
+             "NCOLS 2\nnrows 2\nxllcorner 100.5\nyllcorner -20\ncellsize 30\nNODATA -1\n"
+             "256 300\n-1\t-9999\n");
+  write_file(dir.file("h.asc"), "ncols 2\nnrows 1\nxll 1\nyll 2\ncell 5\n7 8\n");
+  auto s = session(0);
+  s->run.nodata = -77.0;
+  ASSERT_EQ(read(*s, dir.file("g"), 1, 2, 1.0), 0);
+  EXPECT_EQ(grid_bytes(s->run.tab), std::string("\x00\x2C\xFF\xF1", 4));
+  EXPECT_EQ(s->run.X_min, 100.5);
+  EXPECT_EQ(s->run.Y_min, -20.0);
+  EXPECT_EQ(s->run.dpix_size, 30.0);
+  EXPECT_EQ(s->run.nodata, -1.0);
+  EXPECT_EQ(s->run.UTM_coord, 1);
+  s->run.nodata = -77.0;
+  s->run.ref_name.clear();
+  ASSERT_EQ(read(*s, dir.file("h"), 1, 2, 1.0), 0);
+  EXPECT_EQ(grid_bytes(s->run.tab), "\x07\x08");
+  EXPECT_EQ(s->run.nodata, -77.0);
+  EXPECT_EQ(s->run.dpix_size, 5.0);
+}
+
+TEST_F(Reader, BmpGreyAndColourPalettesGiveTheSameGrid) {
+  auto g = nrutil::ByteGrid::make(3, 2);
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 3; ++j) g[i][j] = static_cast<unsigned char>(10 * i + j);
+  Color32 colours[256];
+  for (int i = 0; i < 256; ++i) {
+    colours[i] = Color32{static_cast<unsigned char>(255 - i), 0, static_cast<unsigned char>(i), 0};
+  }
+  ASSERT_EQ(SauveBMP(dir.file("grey.bmp").c_str(), g.rows(), 3, 2, 0, nullptr), 0);
+  ASSERT_EQ(SauveBMP(dir.file("col.bmp").c_str(), g.rows(), 3, 2, 1, colours), 0);
+  auto s = session(0);
+  ASSERT_EQ(read(*s, dir.file("grey"), 1, 1, 1.0), 0);
+  const std::string grey = grid_bytes(s->run.tab);
+  EXPECT_EQ(grey, std::string("\x00\x01\x02\x0A\x0B\x0C", 6));
+  ASSERT_EQ(read(*s, dir.file("col"), 2, 1, 1.0), 0);
+  EXPECT_EQ(grid_bytes(s->run.tab), grey);
+  EXPECT_EQ(s->run.UTM_coord, 0);
+}
+
+TEST_F(Reader, MaskInEachFormatKeepsItsValuesAndItsCorner) {
+  write_file(dir.file("m.asc"), "ncols 3\nnrows 1\nx 5\ny 6\nc 2.5\nn -9\n1 511 7\n");
+  auto s = session(0);
+  s->run.nom_mask_in = dir.file("m");
+  s->run.mask_format = 2;
+  rasterio::mask_lecture(s->run);
+  EXPECT_EQ(grid_bytes(s->run.tab_mask_in), "\x01\xFF\x07");
+  EXPECT_EQ(s->run.X_min, 5.0);
+  EXPECT_EQ(s->run.Y_min, 6.0);
+  EXPECT_EQ(s->run.dpix_size, 2.5);
+  EXPECT_EQ(s->run.nom_mask_in, dir.file("m.asc"));
+  EXPECT_EQ(s->run.UTM_coord, 1);
+}
+
+// Every bad file stops the run with status 1 and a message naming the file.
+TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
+  write_file(dir.file("none.txt"), "2 3 1 0 255 1");
+  write_file(dir.file("short.txt"), "2 3 1");
+  write_file(dir.file("short.raw"), "abcdef");
+  write_file(dir.file("neg.txt"), "-2 3 1 0 255 1");
+  write_file(dir.file("neg.raw"), "abcdef");
+  write_file(dir.file("few.asc"), "ncols 2\nnrows 2\nx 0\ny 0\nc 1\nn 0\n1 2 3");
+  write_file(dir.file("word.asc"), "ncols 2\nnrows 1\nx 0\ny 0\nc 1\nn 0\n1 two");
+  write_file(dir.file("bad.bmp"), "BM not really");
+  write_file(dir.file("big.txt"), "100000000 100000000 1 0 255 1");
+  write_file(dir.file("big.raw"), "a");
+  std::filesystem::create_directory(dir.file("dir.asc"));
+  auto rgb = nrutil::ByteGrid::make(6, 1);
+  ASSERT_EQ(SauveBMP(dir.file("rgb.bmp").c_str(), rgb.rows(), 2, 1, 2, nullptr), 0);
+  const struct {
+    const char* base;
+    int format;
+    std::string named;
+  } cases[] = {
+      {"none", 0, "\n\tNo File  " + dir.file("none.raw") + " \n"},
+      {"none", 2, "\n\tFile " + dir.file("none.asc") + " unknown\n"},
+      {"dir", 2, "\n\tFile " + dir.file("dir.asc") + " unknown\n"},
+      {"none", 1, dir.file("none.bmp")},
+      {"short", 0, dir.file("short.txt")},
+      {"neg", 0, dir.file("neg.txt")},
+      {"big", 0, dir.file("big.txt")},
+      {"few", 2, dir.file("few.asc")},
+      {"word", 2, dir.file("word.asc")},
+      {"bad", 1, dir.file("bad.bmp")},
+      {"rgb", 1, dir.file("rgb.bmp")},
+  };
+  for (const auto& c : cases) {
+    auto s = session(0);
+    EXPECT_EQ(read(*s, dir.file(c.base), 1, c.format, 1.0), 1) << c.base;
+    EXPECT_NE(s->text().find(c.named), std::string::npos) << c.base << ": " << s->text();
+    EXPECT_NE(s->text().find("The run stops."), std::string::npos) << c.base;
+    EXPECT_NE(report(*s).find(c.named), std::string::npos) << c.base;
+  }
+}
+
+TEST_F(Reader, DescriptorThatCannotBeCreatedStops) {
+  auto s = session(1, "2 2 1\n");
+  EXPECT_EQ(read(*s, dir.file("nowhere/g"), 1, 0, 1.0), 1);
+  EXPECT_NE(s->text().find("Impossible de cr\x82"
+                           "er le fichier " +
+                           dir.file("nowhere/g.txt")),
+            std::string::npos);
+}
+
+TEST_F(Reader, ImagesOfAnotherSizeThanTheFirstStop) {
+  write_file(dir.file("a.raw"), "abcdef");
+  write_file(dir.file("a.txt"), "2 3 1 0 255 1");
+  write_file(dir.file("b.raw"), "abcdef");
+  write_file(dir.file("b.txt"), "3 2 1 0 255 1");
+  auto s = session(0);
+  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 1.0), 0);
+  EXPECT_EQ(read(*s, dir.file("b"), 2, 0, 1.0), 1);
+  EXPECT_NE(s->text().find("The file " + dir.file("b.raw") + " has 3 rows and 2 columns, but " +
+                           dir.file("a.raw") + " has 2 rows and 3 columns."),
+            std::string::npos);
+}
+
+}  // namespace
