@@ -1,0 +1,153 @@
+// Weighted summation, the level bounds and the level of every cell.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "app/stages.h"
+#include "harness.h"
+
+namespace {
+
+using testing_support::ScratchDir;
+using testing_support::Session;
+using testing_support::write_file;
+
+// The level as the scan over every level gives it: the last k whose interval holds dval.
+int literal_scan(const app::Levels& lv, double dval) {
+  int out = 255;
+  for (int k = 1; k <= lv.num_segm; ++k) {
+    if (lv.esc_min[k] <= dval && dval < lv.esc_max[k]) out = k;
+  }
+  return out;
+}
+
+TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
+  app::Levels lv;
+  lv.build(10.0 / 4, 4);
+  EXPECT_EQ(lv.esc_min[1], 0.0);
+  for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
+  EXPECT_EQ(lv.level_of(2.5), 2);
+  EXPECT_EQ(lv.level_of(0.0), 1);
+  EXPECT_EQ(lv.level_of(10.0), 255);  // the bound ends exactly at the maximum
+  EXPECT_EQ(lv.level_of(-0.1), 255);
+  lv.build(50.0 / 6, 6);
+  EXPECT_EQ(lv.esc_max[6], 50.00000000000001);
+  EXPECT_EQ(lv.level_of(50.0), 6);
+  lv.build(1.0 / 10, 10);
+  EXPECT_EQ(lv.esc_max[10], 0.9999999999999999);
+  EXPECT_EQ(lv.level_of(1.0), 255);
+  lv.build(0.0, 5);  // every sum 0: every interval empty
+  EXPECT_EQ(lv.level_of(0.0), 255);
+}
+
+TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
+  std::mt19937_64 rng(20231206);
+  std::uniform_real_distribution<double> maxima(0.0, 5000.0);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int segments = 1 + trial % 99;
+    const double max_hist = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
+    app::Levels lv;
+    lv.build(max_hist / segments, segments);
+    std::uniform_real_distribution<double> sums(-1.0, max_hist * 1.01 + 1.0);
+    std::vector<double> probes = {0.0, -0.0, max_hist, -1e-300, 1e300};
+    for (int k = 0; k <= segments; ++k) {
+      for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+        probes.push_back(b);
+        probes.push_back(std::nextafter(b, -INFINITY));
+        probes.push_back(std::nextafter(b, INFINITY));
+      }
+    }
+    for (int n = 0; n < 200; ++n) probes.push_back(sums(rng));
+    for (double d : probes) {
+      ASSERT_EQ(lv.level_of(d), literal_scan(lv, d))
+          << "max " << max_hist << " levels " << segments << " sum " << d;
+    }
+  }
+}
+
+class Summation : public ::testing::Test {
+ protected:
+  // Writes a raw image with its descriptor.
+  void raw(const std::string& base, int rows, int cols, const std::string& bytes) {
+    write_file(dir.file(base + ".raw"), bytes);
+    write_file(dir.file(base + ".txt"),
+               std::to_string(rows) + " " + std::to_string(cols) + " 1 0 255 1");
+  }
+  // Sums the images (raw, with the given weights) into levels.
+  std::unique_ptr<Session> run(const std::vector<std::pair<std::string, double>>& images,
+                               int levels, std::vector<int> formats = {}) {
+    auto s = std::make_unique<Session>("");
+    app::Run& r = s->run;
+    r.num_imag = static_cast<int>(images.size());
+    for (int k = 1; k <= r.num_imag; ++k) {
+      r.capas[k].nombre = dir.file(images[k - 1].first);
+      r.capas[k].weight = images[k - 1].second;
+      r.capas[k].format = formats.empty() ? 0 : formats[k - 1];
+    }
+    r.num_segm = levels;
+    r.finfo.create(dir.file("report.txt"));
+    app::summation(r);
+    return s;
+  }
+  ScratchDir dir;
+};
+
+TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
+  raw("a", 1, 3, std::string("\x0A\x00\x05", 3));
+  raw("b", 1, 3, std::string("\x14\x01\x05", 3));
+  auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
+  EXPECT_EQ(s->run.dtab_res[0][0], 50.0);
+  EXPECT_EQ(s->run.dtab_res[0][1], 2.0);
+  EXPECT_EQ(s->run.max_hist, 50.0);
+  EXPECT_EQ(s->run.step_hist, 10.0);
+  EXPECT_EQ(s->run.tab_out[0][0], 255);  // 50 equals the last bound exactly
+  EXPECT_EQ(s->run.tab_out[0][1], 1);
+  EXPECT_EQ(s->run.tab_out[0][2], 2);   // 15 in [10, 20)
+  EXPECT_EQ(s->run.tab_mask[0][1], 1);  // the first image holds 0 there
+  EXPECT_EQ(s->run.tab_mask[0][0], 255);
+}
+
+TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
+  raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
+  auto s = run({{"a", 1.0}}, 3);
+  EXPECT_EQ(s->run.max_hist, 255.0);
+  EXPECT_EQ(s->run.tab[0][0], 0);  // rewritten for the validity test
+  EXPECT_EQ(s->run.tab_out[0][1], 1);
+  EXPECT_EQ(s->run.tab_out[0][2], 1);  // 51 in [0, 85)
+  EXPECT_EQ(s->run.tab_mask[0][0], 255);
+}
+
+TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
+  raw("a", 1, 2, std::string("\x01\x02", 2));
+  raw("b", 1, 2, std::string("\xFF\x02", 2));
+  auto s = run({{"a", 1.0}, {"b", 1.0}}, 2);
+  EXPECT_EQ(s->run.max_hist, 4.0);
+  EXPECT_EQ(s->run.tab_out[0][0], 255);
+}
+
+TEST_F(Summation, ZeroAndNegativeWeights) {
+  raw("a", 1, 3, std::string("\x01\x02\x03", 3));
+  {
+    auto s = run({{"a", 0.0}}, 4);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(s->run.tab_out[0][j], 255);
+  }
+  raw("b", 1, 3, std::string("\x04\x01\x01", 3));
+  auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
+  EXPECT_EQ(s->run.max_hist, 2.0);
+  EXPECT_EQ(s->run.tab_out[0][0], 255);
+  EXPECT_EQ(s->run.tab_out[0][1], 2);
+}
+
+TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
+  write_file(dir.file("g.asc"), "ncols 3\nnrows 1\nx 0\ny 0\nc 1\nn 0\n0 255 4\n");
+  auto s = run({{"g", 1.0}}, 2, {2});
+  EXPECT_EQ(s->run.tab_mask[0][0], 1);
+  EXPECT_EQ(s->run.tab_mask[0][1], 255);
+  EXPECT_EQ(s->run.tab[0][1], 255);  // not rewritten: the cell stays invalid
+  EXPECT_EQ(s->run.tab_out[0][1], 255);
+  EXPECT_EQ(s->run.tab_out[0][0], 1);
+  EXPECT_EQ(s->run.UTM_coord, 1);
+}
+
+}  // namespace
