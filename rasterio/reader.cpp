@@ -74,6 +74,8 @@ const app::Text3& reason_of(bmp::LoadError e) {
 // Bytes a run holds per cell at most (byte grids and the two real grids).
 constexpr std::int64_t kBytesPerCell = 21;
 
+std::int64_t g_cell_limit = 0;
+
 // Refuses sizes that are not positive or that the machine's memory cannot hold.
 void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t cols) {
   if (rows <= 0 || cols <= 0) fail_read(r, name, msg::kWhyBadSize);
@@ -81,7 +83,8 @@ void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page = sysconf(_SC_PAGE_SIZE);
   const bool known = pages > 0 && page > 0;
-  if (cells > nrutil::kMaxCells || (known && cells > std::int64_t{pages} * page / kBytesPerCell)) {
+  if (cells > nrutil::kMaxCells || (known && cells > std::int64_t{pages} * page / kBytesPerCell) ||
+      (g_cell_limit > 0 && cells > g_cell_limit)) {
     fail_read(r, name, msg::kWhyTooLarge);
   }
 }
@@ -156,6 +159,8 @@ void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   if (g == nullptr) fail_read(r, name, reason_of(why));
   nrutil::ByteGrid loaded = nrutil::ByteGrid::adopt_new_rows(g, cols, rows);
   if (type == 2) fail_read(r, name, msg::kWhyBmpLayout);  // 24-bit: three bytes a cell
+  // The codec bounds each side, not the cells: the grids made from this one must fit too.
+  check_size(r, name, rows, cols);
   r.nb_col = cols;
   r.nb_lig = rows;
   check_reference(r, name);
@@ -211,6 +216,10 @@ void read_grid(Run& r, int format, std::string& name, std::string& descr, nrutil
 }
 
 }  // namespace
+
+void set_cell_limit(std::int64_t cells) {
+  g_cell_limit = cells;
+}
 
 void lecture(Run& r, int k, int format, double weight) {
   r.tab_in.reset();

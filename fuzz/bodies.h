@@ -1,0 +1,619 @@
+// What each fuzz target does with one input, shared by the libFuzzer drivers (fuzz/*.cpp)
+// and by the regression test that replays the kept inputs (tests/test_fuzz_regress.cpp).
+//
+// Every body feeds the input to the program's code and checks the outcome against an
+// independent reading of the same bytes: a file is refused exactly when it is bad, with the
+// reason the reference finds, and a file that is taken gives exactly the grid the reference
+// gives. A body returns "" when all is well and a description of the fault otherwise.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run.h"
+#include "app/tessera_summary.h"
+#include "image/bmp.h"
+#include "nrutil/grid.h"
+#include "rasterio/gridfile.h"
+#include "rasterio/reader.h"
+
+namespace fuzz_bodies {
+
+// Cells a fuzzed file may announce before the reader refuses it (set with
+// rasterio::set_cell_limit): small enough that no input makes a body allocate much.
+inline constexpr std::int64_t kCellLimit = std::int64_t{1} << 14;
+
+inline bool write_bytes(const std::string& path, std::string_view bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A run whose answers are `answers` and whose console text is kept.
+struct QuietRun {
+  explicit QuietRun(const std::string& answers = "") : in(answers), con(in, out, false), run(con) {}
+  std::istringstream in;
+  std::ostringstream out;
+  app::Console con;
+  app::Run run;
+};
+
+// Reads image 1 of a run in `format`; the stop status, or 0 when the image was taken.
+inline int read_image(QuietRun& q, const std::string& base, int format, double weight) {
+  q.run.nom_lect = base;
+  try {
+    rasterio::lecture(q.run, 1, format, weight);
+  } catch (const app::RunStop& stop) {
+    return stop.status;
+  }
+  return 0;
+}
+
+// After read_image: "" when the outcome is the expected one. A refusal must say why and
+// name the file; a taken image must hold `cells` (row by row) in tab and value x weight in
+// dtab_in.
+inline std::string check_read(const QuietRun& q, int status, bool should_take,
+                              const std::string& file, int rows, int cols, const std::string& cells,
+                              double weight) {
+  const std::string text = q.out.str();
+  if (!should_take) {
+    if (status != 1) return "a bad file was taken (status " + std::to_string(status) + ")";
+    if (text.find(file) == std::string::npos) return "the refusal does not name " + file;
+    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+      return "the refusal does not stop the run";
+    }
+    return "";
+  }
+  if (status != 0) return "a sound file was refused: " + text;
+  const app::Run& r = q.run;
+  if (r.nb_lig != rows || r.nb_col != cols) return "wrong size";
+  if (r.tab.nb_lig() != rows || r.tab.nb_col() != cols || r.dtab_in.nb_lig() != rows ||
+      r.dtab_in.nb_col() != cols) {
+    return "grids of the wrong size";
+  }
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      const auto v = static_cast<unsigned char>(cells[static_cast<std::size_t>(i) * cols + j]);
+      if (r.tab[i][j] != v) return "wrong cell value in tab";
+      if (r.dtab_in[i][j] != static_cast<double>(v) * weight) return "wrong cell in dtab_in";
+    }
+  }
+  return "";
+}
+
+// ---- A plain reading of the text formats, byte by byte, as the C conversions read them ----
+
+inline bool is_space(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+inline bool is_digit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+class RefScan {
+ public:
+  enum class Got { Ok, End, Bad };
+  explicit RefScan(std::string_view s) : s_(s) {}
+
+  bool skip_space() {
+    while (p_ < s_.size() && is_space(at(p_))) ++p_;
+    return p_ < s_.size();
+  }
+  // "%s": one word of non-blank bytes.
+  Got word() {
+    if (!skip_space()) return Got::End;
+    while (p_ < s_.size() && !is_space(at(p_))) ++p_;
+    return Got::Ok;
+  }
+  // "%d" into an int; Bad without digits or outside the int range.
+  Got integer(int& v) {
+    if (!skip_space()) return Got::End;
+    bool neg = false;
+    if (at(p_) == '-' || at(p_) == '+') {
+      neg = at(p_) == '-';
+      ++p_;
+    }
+    if (p_ >= s_.size() || !is_digit(at(p_))) return Got::Bad;
+    long long mag = 0;
+    bool over = false;
+    for (; p_ < s_.size() && is_digit(at(p_)); ++p_) {
+      mag = mag * 10 + (at(p_) - '0');
+      if (mag > (1LL << 31)) {
+        over = true;
+        mag = 1LL << 31;
+      }
+    }
+    const long long val = neg ? -mag : mag;
+    if (over || val > INT32_MAX || val < INT32_MIN) return Got::Bad;
+    v = static_cast<int>(val);
+    return Got::Ok;
+  }
+  // "%lf": the longest prefix of the word (at most 4096 bytes) that strtod takes.
+  Got real(double& v) {
+    if (!skip_space()) return Got::End;
+    std::size_t n = 0;
+    while (p_ + n < s_.size() && n < 4096 && !is_space(at(p_ + n))) ++n;
+    const std::string token(s_.substr(p_, n));
+    char* stop = nullptr;
+    const double x = std::strtod(token.c_str(), &stop);
+    const auto used = static_cast<std::size_t>(stop - token.c_str());
+    if (used == 0 || used == 4096) return Got::Bad;
+    p_ += used;
+    v = x;
+    return Got::Ok;
+  }
+  // A word that may be a whole integer; its value modulo 256 when it is.
+  Got word_maybe_int(bool& is_int, unsigned char& value) {
+    if (!skip_space()) return Got::End;
+    const std::size_t b = p_;
+    while (p_ < s_.size() && !is_space(at(p_))) ++p_;
+    std::string_view w = s_.substr(b, p_ - b);
+    bool neg = false;
+    if (w[0] == '-' || w[0] == '+') {
+      neg = w[0] == '-';
+      w.remove_prefix(1);
+    }
+    is_int = !w.empty() && std::all_of(w.begin(), w.end(), [](char c) { return is_digit(c); });
+    value = is_int ? mod256(w, neg) : 0;
+    return Got::Ok;
+  }
+  // One grid value as "%d\t" reads it, modulo 256.
+  rasterio::FileError value(unsigned char& v) {
+    if (!skip_space()) return rasterio::FileError::FewerValues;
+    bool neg = false;
+    if (at(p_) == '-' || at(p_) == '+') {
+      neg = at(p_) == '-';
+      ++p_;
+    }
+    if (p_ >= s_.size() || !is_digit(at(p_))) return rasterio::FileError::BadValue;
+    const std::size_t b = p_;
+    while (p_ < s_.size() && is_digit(at(p_))) ++p_;
+    v = mod256(s_.substr(b, p_ - b), neg);
+    return rasterio::FileError::None;
+  }
+
+ private:
+  unsigned char at(std::size_t i) const { return static_cast<unsigned char>(s_[i]); }
+  static unsigned char mod256(std::string_view digits, bool neg) {
+    unsigned m = 0;
+    for (char c : digits) m = (m * 10 + static_cast<unsigned>(c - '0')) % 256;
+    return static_cast<unsigned char>(neg ? (256 - m) % 256 : m);
+  }
+  std::string_view s_;
+  std::size_t p_ = 0;
+};
+
+inline rasterio::FileError header_error(RefScan::Got g) {
+  return g == RefScan::Got::End ? rasterio::FileError::ShortHeader : rasterio::FileError::BadHeader;
+}
+
+inline rasterio::FileError ref_descriptor(std::string_view text, rasterio::Descriptor& d) {
+  RefScan sc(text);
+  int v[6] = {};
+  for (int& x : v) {
+    const RefScan::Got g = sc.integer(x);
+    if (g != RefScan::Got::Ok) return header_error(g);
+  }
+  d = rasterio::Descriptor{v[0], v[1], v[2], v[3], v[4], v[5]};
+  return rasterio::FileError::None;
+}
+
+// The whole ASCII grid; cells are filled only when `with_values` (and the header is sound).
+inline rasterio::FileError ref_ascii(std::string_view text, rasterio::AsciiHeader& h,
+                                     std::string& cells, bool with_values) {
+  using rasterio::FileError;
+  RefScan sc(text);
+  int* const sizes[] = {&h.nb_col, &h.nb_lig};
+  for (int* v : sizes) {
+    if (RefScan::Got g = sc.word(); g != RefScan::Got::Ok) return header_error(g);
+    if (RefScan::Got g = sc.integer(*v); g != RefScan::Got::Ok) return header_error(g);
+  }
+  if (h.nb_col <= 0 || h.nb_lig <= 0) return FileError::BadSize;
+  if (std::int64_t{h.nb_col} * h.nb_lig > nrutil::kMaxCells) return FileError::TooLarge;
+  double* const reals[] = {&h.X_min, &h.Y_min, &h.dpix_size};
+  for (double* v : reals) {
+    if (RefScan::Got g = sc.word(); g != RefScan::Got::Ok) return header_error(g);
+    if (RefScan::Got g = sc.real(*v); g != RefScan::Got::Ok) return header_error(g);
+  }
+  bool is_int = false;
+  unsigned char first = 0;
+  if (RefScan::Got g = sc.word_maybe_int(is_int, first); g != RefScan::Got::Ok) {
+    return header_error(g);
+  }
+  h.has_nodata = !is_int;
+  if (!is_int) {
+    if (RefScan::Got g = sc.real(h.nodata); g != RefScan::Got::Ok) return header_error(g);
+  }
+  if (!with_values) return FileError::None;
+  const auto n = static_cast<std::size_t>(std::int64_t{h.nb_col} * h.nb_lig);
+  cells.assign(n, '\0');
+  std::size_t i = 0;
+  if (is_int) cells[i++] = static_cast<char>(first);
+  for (; i < n; ++i) {
+    unsigned char v = 0;
+    if (FileError e = sc.value(v); e != FileError::None) return e;
+    cells[i] = static_cast<char>(v);
+  }
+  return FileError::None;
+}
+
+inline bool same_real(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+inline bool same_header(const rasterio::AsciiHeader& a, const rasterio::AsciiHeader& b) {
+  return a.nb_col == b.nb_col && a.nb_lig == b.nb_lig && same_real(a.X_min, b.X_min) &&
+         same_real(a.Y_min, b.Y_min) && same_real(a.dpix_size, b.dpix_size) &&
+         a.has_nodata == b.has_nodata && (!a.has_nodata || same_real(a.nodata, b.nodata));
+}
+
+inline std::string grid_text(const nrutil::ByteGrid& g) {
+  std::string s;
+  for (int i = 0; i < g.nb_lig(); ++i) s.append(reinterpret_cast<const char*>(g[i]), g.nb_col());
+  return s;
+}
+
+// ---- ChargeBMP ----
+
+inline std::uint32_t le32(std::string_view s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int k = 0; k < 4; ++k) v |= std::uint32_t{static_cast<unsigned char>(s[at + k])} << (8 * k);
+  return v;
+}
+inline std::uint16_t le16(std::string_view s, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(s[at]) |
+                                    (static_cast<unsigned char>(s[at + 1]) << 8));
+}
+
+struct RefBmp {
+  bmp::LoadError why = bmp::LoadError::None;
+  int cols = 0, rows = 0, type = 0, taille = 1;
+  std::string cells;  // rows x (cols x taille) bytes, row 0 (the top) first
+};
+
+inline RefBmp ref_bmp(std::string_view f) {
+  using bmp::LoadError;
+  RefBmp r;
+  if (f.size() < 54) return r.why = LoadError::ShortHeader, r;
+  if (le16(f, 0) != 0x4D42) return r.why = LoadError::NotBmp, r;
+  const std::uint32_t off = le32(f, 10);
+  const std::uint16_t bits = le16(f, 28);
+  if (bits == 8 && off == 1078) {
+    r.taille = 1;
+  } else if (bits == 24 && off == 54) {
+    r.taille = 3;
+    r.type = 2;
+  } else {
+    return r.why = LoadError::UnsupportedLayout, r;
+  }
+  if (le32(f, 30) == 1) return r.why = LoadError::Compressed, r;
+  const auto w = static_cast<std::int32_t>(le32(f, 18));
+  const auto h = static_cast<std::int32_t>(le32(f, 22));
+  if (w <= 0 || h <= 0 || w > bmp::kMaxSide || h > bmp::kMaxSide) {
+    return r.why = LoadError::BadSize, r;
+  }
+  if (r.taille == 1) {
+    if (f.size() < 1078) return r.why = LoadError::ShortPalette, r;
+    for (int i = 0; i < 256; ++i) {
+      const auto* e = reinterpret_cast<const unsigned char*>(f.data()) + 54 + 4 * i;
+      if (e[0] != i || e[1] != i || e[2] != i) {
+        r.type = 1;
+        break;
+      }
+    }
+  }
+  const std::size_t row = static_cast<std::size_t>(w) * r.taille;
+  const std::size_t stride = (row + 3) / 4 * 4;
+  if (f.size() < off + stride * static_cast<std::size_t>(h)) return r.why = LoadError::ShortRows, r;
+  r.cols = w;
+  r.rows = h;
+  for (int i = 0; i < h; ++i) r.cells.append(f.substr(off + (h - 1 - i) * stride, row));
+  return r;
+}
+
+// `data` is the file. Also writes back what was read and reads that again.
+inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const std::string path = dir + "/in.bmp";
+  if (!write_bytes(path, bytes)) return "";  // the scratch disk is not what is tested
+  const RefBmp want = ref_bmp(bytes);
+
+  int cols = -1, rows = -1, type = -1;
+  Color32 marker{};
+  Color32* palette = (size > 0 && (data[size - 1] & 1) != 0) ? &marker : nullptr;
+  bmp::LoadError why = bmp::LoadError::None;
+  unsigned char** g = bmp::load(path.c_str(), cols, rows, type, palette, &why);
+  if (palette != nullptr && palette != &marker) delete[] palette;
+  if (palette == &marker) return "the palette asked for was not handed over";
+  if (g == nullptr) {
+    if (why == bmp::LoadError::None) return "a refusal without a reason";
+    if (why != want.why) return "refused for another reason than the reference";
+    return "";
+  }
+  std::string got;
+  for (int i = 0; i < rows; ++i)
+    got.append(reinterpret_cast<const char*>(g[i]), cols * want.taille);
+  std::string fault;
+  if (want.why != bmp::LoadError::None)
+    fault = "a bad file was taken";
+  else if (cols != want.cols || rows != want.rows || type != want.type)
+    fault = "wrong size or type";
+  else if (got != want.cells)
+    fault = "wrong pixel values";
+
+  // What was read, written again, reads back the same.
+  if (fault.empty()) {
+    const std::string again = dir + "/again.bmp";
+    if (SauveBMP(again.c_str(), g, cols, rows, type == 2 ? 2 : 0, nullptr) != 0) {
+      fault = "SauveBMP failed on a sound grid";
+    } else {
+      int c2 = 0, r2 = 0, t2 = 0;
+      Color32* none = nullptr;
+      unsigned char** g2 = ChargeBMP(again.c_str(), c2, r2, t2, none);
+      if (g2 == nullptr || c2 != cols || r2 != rows) {
+        fault = "a written image does not read back";
+      } else {
+        for (int i = 0; i < rows && fault.empty(); ++i) {
+          if (std::memcmp(g2[i], g[i], static_cast<std::size_t>(cols) * want.taille) != 0) {
+            fault = "a written image reads back different";
+          }
+        }
+      }
+      if (g2 != nullptr) bmp::free_grid(g2, r2);
+    }
+  }
+  bmp::free_grid(g, rows);
+  if (!fault.empty()) return fault;
+
+  // The same file as the input image of a run.
+  rasterio::set_cell_limit(kCellLimit);
+  QuietRun q;
+  const int status = read_image(q, dir + "/in", 1, 0.5);
+  const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
+                    std::int64_t{want.cols} * want.rows <= kCellLimit;
+  return check_read(q, status, take, dir + "/in.bmp", want.rows, want.cols, want.cells, 0.5);
+}
+
+// ---- ASCII grid ----
+
+// Byte 0 picks the size of the pieces the reader reads the file in (1 to 64 bytes, so that
+// piece ends fall everywhere); the rest is the file. It is read with those pieces, with
+// pieces just above the longest header token, and as a run reads it (4 MiB pieces).
+inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
+  using rasterio::FileError;
+  if (size == 0) return "";
+  const std::size_t chunk = 1 + data[0] % 64;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string path = dir + "/in.asc";
+  if (!write_bytes(path, text)) return "";
+
+  rasterio::AsciiHeader want_h;
+  std::string want_cells;
+  FileError want = ref_ascii(text, want_h, want_cells, false);
+  const bool small =
+      want == FileError::None && std::int64_t{want_h.nb_col} * want_h.nb_lig <= kCellLimit;
+  if (small) want = ref_ascii(text, want_h, want_cells, true);
+
+  for (const std::size_t piece : {chunk, std::size_t{4099}}) {
+    rasterio::AsciiGridReader rd(piece);
+    if (rd.open(path) != FileError::None) return "cannot open a regular file";
+    rasterio::AsciiHeader h;
+    FileError e = rd.read_header(h);
+    if (e == FileError::None && !same_header(h, want_h)) return "header differs from reference";
+    if (e == FileError::None && small) {
+      nrutil::ByteGrid g = nrutil::ByteGrid::make(h.nb_col, h.nb_lig);
+      if (!g) return "";
+      e = rd.read_values(g);
+      if (e == FileError::None && grid_text(g) != want_cells) return "values differ";
+    }
+    if (e != want) {
+      return "outcome " + std::to_string(static_cast<int>(e)) + " where the reference gives " +
+             std::to_string(static_cast<int>(want));
+    }
+  }
+
+  rasterio::set_cell_limit(kCellLimit);
+  QuietRun q;
+  const int status = read_image(q, dir + "/in", 2, 2.0);
+  const bool take = small && want == FileError::None;
+  return check_read(q, status, take, path, want_h.nb_lig, want_h.nb_col, want_cells, 2.0);
+}
+
+// ---- Raw image with descriptor ----
+
+// Bytes 0-1 give the length of the descriptor text that follows them; the rest is the raw
+// image file.
+inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
+                                  const std::string& dir) {
+  using rasterio::FileError;
+  if (size < 2) return "";
+  const std::size_t len = (data[0] | (std::size_t{data[1]} << 8)) % (size - 1);
+  const std::string_view text(reinterpret_cast<const char*>(data) + 2, len);
+  const std::string_view raw(reinterpret_cast<const char*>(data) + 2 + len, size - 2 - len);
+
+  rasterio::Descriptor want_d, got_d, file_d;
+  const FileError want = ref_descriptor(text, want_d);
+  const FileError got = rasterio::parse_descriptor(text, got_d);
+  if (got != want) return "parse_descriptor disagrees with the reference";
+  auto same = [](const rasterio::Descriptor& a, const rasterio::Descriptor& b) {
+    return a.nb_lig == b.nb_lig && a.nb_col == b.nb_col && a.third == b.third &&
+           a.min_al == b.min_al && a.max_al == b.max_al && a.pix_size == b.pix_size;
+  };
+  if (got == FileError::None) {
+    if (!same(got_d, want_d)) return "descriptor values differ from the reference";
+    rasterio::Descriptor back;
+    if (rasterio::parse_descriptor(rasterio::format_descriptor(got_d), back) != FileError::None ||
+        !same(back, got_d)) {
+      return "a written descriptor does not read back";
+    }
+  }
+  const std::string base = dir + "/in";
+  if (!write_bytes(base + ".txt", text) || !write_bytes(base + ".raw", raw)) return "";
+  const FileError from_file = rasterio::read_descriptor(base + ".txt", file_d);
+  if (from_file != want) return "read_descriptor disagrees with parse_descriptor";
+  if (from_file == FileError::None && !same(file_d, want_d)) return "file descriptor differs";
+
+  rasterio::set_cell_limit(kCellLimit);
+  QuietRun q;
+  const int status = read_image(q, base, 0, 3.0);
+  const bool take = want == FileError::None && want_d.nb_lig > 0 && want_d.nb_col > 0 &&
+                    std::int64_t{want_d.nb_lig} * want_d.nb_col <= kCellLimit;
+  std::string cells;
+  if (take) {
+    cells.assign(static_cast<std::size_t>(std::int64_t{want_d.nb_lig} * want_d.nb_col), '\0');
+    std::copy_n(raw.begin(), std::min(raw.size(), cells.size()), cells.begin());
+  }
+  // A refused descriptor is named; so is one whose sizes cannot be.
+  std::string fault =
+      check_read(q, status, take, base + ".txt", want_d.nb_lig, want_d.nb_col, cells, 3.0);
+  if (fault.empty() && take && q.run.pix_size != want_d.pix_size) fault = "wrong pixel size";
+  return fault;
+}
+
+// ---- A whole run ----
+
+// The study area every fuzzed run works in: small images of each format (one of them a
+// moving-window image with its background band), masks, an image of another size, a 24-bit
+// BMP, a raw image without descriptor and a folder named like an image.
+class RunArea {
+ public:
+  // Creates the files under `dir`/zone.
+  explicit RunArea(const std::string& dir) : dir_(dir), zone_(dir + "/zone") {
+    std::filesystem::create_directories(zone_);
+    constexpr int n = 12;
+    std::string mesh, window, mask;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        mesh.push_back(static_cast<char>(1 + (i / 3 * 7 + j / 3 * 3) % 9));
+        const bool band = i < 2 || j < 2 || i >= n - 2 || j >= n - 2;
+        window.push_back(static_cast<char>(band ? 255 : 1 + (i * j) % 6));
+        mask.push_back(static_cast<char>(i + j < 14 ? 1 : 255));
+      }
+    }
+    put_raw("geol", mesh, n, n);
+    put_raw("win", window, n, n);
+    put_raw("mask", mask, n, n);
+    put_raw("small", std::string(36, '\x02'), 6, 6);
+    put("nodesc.raw", mesh);
+    put_bmp("soil", mesh, n, n, 8);
+    put_bmp("rgb", mesh + mesh + mesh, n, n, 24);
+    std::string asc =
+        "ncols 12\nnrows 12\nxllcorner 1000.5\nyllcorner 2000\ncellsize 25\n"
+        "NODATA_value -9999\n";
+    for (unsigned char c : window) asc += std::to_string(c) + " ";
+    put("morph.asc", asc);
+    std::filesystem::create_directories(zone_ + "/folder.raw");
+    put("folder.txt", "12\n12\n1\n0\n255\n30\n");
+    for (const auto& e : std::filesystem::directory_iterator(zone_)) {
+      if (e.is_regular_file()) inputs_[e.path().filename().string()] = read_bytes(e.path());
+    }
+  }
+
+  // Answers name the disk "2", this folder and "zone"; everything after comes from `data`,
+  // with every byte that could lead out of the folder ('/', '\', ':') made '_'.
+  std::string answers(const std::uint8_t* data, std::size_t size) const {
+    std::string a = "0 2 " + dir_ + " zone ";
+    for (std::size_t i = 0; i < size; ++i) {
+      const char c = static_cast<char>(data[i]);
+      a.push_back(c == '/' || c == '\\' || c == ':' || c == '\0' ? '_' : c);
+    }
+    return a;
+  }
+
+  // "" when the inputs are as made; removes everything the run created.
+  std::string check_and_clean() const {
+    std::string fault;
+    for (const auto& [name, bytes] : inputs_) {
+      if (read_bytes(zone_ + "/" + name) != bytes) fault = "input file " + name + " changed";
+    }
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(zone_, ec)) {
+      const std::string name = e.path().filename().string();
+      if (inputs_.count(name) == 0 && name != "folder.raw")
+        std::filesystem::remove_all(e.path(), ec);
+    }
+    return fault;
+  }
+
+  const std::string& zone() const { return zone_; }
+
+ private:
+  void put(const std::string& name, const std::string& bytes) {
+    write_bytes(zone_ + "/" + name, bytes);
+  }
+  void put_raw(const std::string& name, const std::string& cells, int rows, int cols) {
+    put(name + ".raw", cells);
+    put(name + ".txt", std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
+  }
+  void put_bmp(const std::string& name, const std::string& cells, int rows, int cols, int bits) {
+    const int taille = bits / 8;
+    nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
+    for (int i = 0; i < rows; ++i)
+      std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
+    SauveBMP((zone_ + "/" + name + ".bmp").c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0,
+             nullptr);
+  }
+
+  std::string dir_;
+  std::string zone_;
+  std::map<std::string, std::string> inputs_;
+};
+
+// `data` is the answer stream after the folder. The run must end with status 0 having
+// written its result, or with status 1 after saying why; the inputs stay as they were.
+inline std::string run_one(const std::uint8_t* data, std::size_t size, const RunArea& area) {
+  rasterio::set_cell_limit(kCellLimit);
+  QuietRun q(area.answers(data, size));
+  int status = -1;
+  status = app::opening(q.run);
+  std::string fault;
+  const std::string text = q.out.str();
+  if (status == 0) {
+    struct stat st {};
+    const std::string result = q.run.nom_res;
+    std::string path = result;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (q.run.format_out >= 0 && q.run.format_out <= 2 &&
+        (stat(path.c_str(), &st) != 0 || st.st_size == 0)) {
+      fault = "a run that succeeded left no result image " + path;
+    }
+    std::string info = q.run.nom_info;
+    std::replace(info.begin(), info.end(), '\\', '/');
+    if (stat(info.c_str(), &st) != 0 || st.st_size == 0)
+      fault = "a run that succeeded left no report";
+  } else if (status == 1) {
+    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+      fault = "a stop without its message";
+    }
+  } else {
+    fault = "exit status " + std::to_string(status);
+  }
+  const std::string inputs = area.check_and_clean();
+  return fault.empty() ? inputs : fault;
+}
+
+}  // namespace fuzz_bodies

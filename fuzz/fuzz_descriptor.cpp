@@ -1,0 +1,8 @@
+// libFuzzer target: the raw descriptor parser and the raw input image reader (fuzz/bodies.h) on
+// every input.
+#include "fuzz/driver.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz_driver::judge(fuzz_bodies::descriptor_one(data, size, fuzz_driver::scratch()));
+  return 0;
+}

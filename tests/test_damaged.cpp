@@ -1,0 +1,318 @@
+// Damaged and hostile input files, each through the built program: the run must stop with
+// exit status 1 and a message that names the file and the reason, print nothing on stderr
+// (no sanitizer report under the sanitizer build) and leave every input file as it was.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "child.h"
+
+namespace {
+
+using testing_support::changed_files;
+using testing_support::run_binary;
+using testing_support::ScratchDir;
+using testing_support::snapshot;
+using testing_support::write_file;
+
+// ---- File builders, byte by byte ----
+
+void put16(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 2; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
+}
+void put32(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
+}
+
+// A sound 8-bit grey BMP of 5 columns and 3 rows (stride 8), or a 24-bit one.
+std::string good_bmp(int bits = 8) {
+  const int cols = 5, rows = 3, taille = bits / 8;
+  const int stride = (cols * taille + 3) / 4 * 4;
+  const int offset = bits == 8 ? 1078 : 54;
+  std::string s(static_cast<std::size_t>(offset + stride * rows), '\0');
+  put16(s, 0, 0x4D42);
+  put32(s, 2, static_cast<std::uint32_t>(s.size()));
+  put32(s, 10, static_cast<std::uint32_t>(offset));
+  put32(s, 14, 40);
+  put32(s, 18, cols);
+  put32(s, 22, rows);
+  put16(s, 26, 1);
+  put16(s, 28, static_cast<std::uint32_t>(bits));
+  put32(s, 34, static_cast<std::uint32_t>(stride * rows));
+  if (bits == 8) {
+    for (int i = 0; i < 256; ++i)
+      s[54 + 4 * i] = s[55 + 4 * i] = s[56 + 4 * i] = static_cast<char>(i);
+  }
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols * taille; ++j)
+      s[offset + i * stride + j] = static_cast<char>(1 + j % 4);
+  }
+  return s;
+}
+
+// The sound BMP with one 16- or 32-bit header field changed.
+std::string bmp_with(std::size_t at, std::uint32_t v, int width = 4, int bits = 8) {
+  std::string s = good_bmp(bits);
+  if (width == 2)
+    put16(s, at, v);
+  else
+    put32(s, at, v);
+  return s;
+}
+
+std::string asc(const std::string& head, const std::string& values = "") {
+  return head + values;
+}
+const std::string kAscTail = "xllcorner 0\nyllcorner 0\ncellsize 10\nNODATA_value -9999\n";
+
+std::string descriptor(const std::string& rows, const std::string& cols) {
+  return rows + "\n" + cols + "\n1\n0\n255\n30\n";
+}
+
+// ---- The cases ----
+
+struct Damaged {
+  std::string label;
+  std::map<std::string, std::string> files;  // name in the folder -> bytes
+  std::vector<std::string> folders;          // names in the folder that are folders
+  std::string answers;                       // everything after the folder name
+  std::string named;                         // the file the message must name
+  std::string reason;                        // the English reason, or "" when none is given
+};
+
+void PrintTo(const Damaged& d, std::ostream* os) {
+  *os << d.label;
+}
+
+// One image "img" of format f, read in the summation after a complete dialogue (which asks
+// the pixel size when the image is a BMP image).
+std::string image_answers(int format) {
+  return "1\nimg\n" + std::to_string(format) + "\n1\n1\nres\n0\n5\n" + (format == 1 ? "10\n" : "");
+}
+// A raw image "img" and a mask "mask" of format f, read during the dialogue.
+std::string mask_answers(int format) {
+  return "1\nimg\n0\n1\n0\nmask\n" + std::to_string(format) + "\nres\n0\n5\n";
+}
+
+const char* const kNotBmp = "it is not a BMP image";
+const char* const kLayout = "only uncompressed 8-bit BMP images with a 256-entry palette are read";
+const char* const kBmpSize = "the width and height must lie between 1 and 32767";
+const char* const kCut = "the file is cut short";
+const char* const kMissing = "the file does not exist or cannot be opened";
+const char* const kShort = "the header ends too early";
+const char* const kNaN = "a header value is not a number";
+const char* const kSize = "the numbers of rows and columns must be positive";
+const char* const kLarge = "the grid is larger than the memory available";
+const char* const kFewer = "it holds fewer values than its header announces";
+const char* const kBadValue = "a value is not an integer";
+
+std::vector<Damaged> bmp_cases() {
+  const std::string b1 = image_answers(1);
+  std::vector<Damaged> v = {
+      {"BmpSignature", {{"img.bmp", bmp_with(0, 0x5842, 2)}}, {}, b1, "img.bmp", kNotBmp},
+      {"BmpOffset1077", {{"img.bmp", bmp_with(10, 1077)}}, {}, b1, "img.bmp", kLayout},
+      {"BmpOffset54For8Bits", {{"img.bmp", bmp_with(10, 54)}}, {}, b1, "img.bmp", kLayout},
+      {"BmpOffsetHuge", {{"img.bmp", bmp_with(10, 0xFFFFFFFF)}}, {}, b1, "img.bmp", kLayout},
+      {"BmpCompression1", {{"img.bmp", bmp_with(30, 1)}}, {}, b1, "img.bmp", kLayout},
+      {"Bmp24Bits", {{"img.bmp", good_bmp(24)}}, {}, b1, "img.bmp", kLayout},
+      {"BmpWidthZero", {{"img.bmp", bmp_with(18, 0)}}, {}, b1, "img.bmp", kBmpSize},
+      {"BmpHeightZero", {{"img.bmp", bmp_with(22, 0)}}, {}, b1, "img.bmp", kBmpSize},
+      {"BmpWidthNegative",
+       {{"img.bmp", bmp_with(18, static_cast<std::uint32_t>(-5))}},
+       {},
+       b1,
+       "img.bmp",
+       kBmpSize},
+      {"BmpHeightNegativeTopDown",
+       {{"img.bmp", bmp_with(22, static_cast<std::uint32_t>(-3))}},
+       {},
+       b1,
+       "img.bmp",
+       kBmpSize},
+      {"BmpWidthHuge", {{"img.bmp", bmp_with(18, 0x7FFFFFFF)}}, {}, b1, "img.bmp", kBmpSize},
+      {"BmpHeightAboveLimit", {{"img.bmp", bmp_with(22, 32768)}}, {}, b1, "img.bmp", kBmpSize},
+      // Sides the codec accepts, announced by a file far too short for them: refused before
+      // a grid of a gigabyte is made.
+      {"BmpLargestSidesShortFile",
+       {{"img.bmp",
+         [] {
+           std::string s = bmp_with(18, 32767);
+           put32(s, 22, 32767);
+           return s;
+         }()}},
+       {},
+       b1,
+       "img.bmp",
+       kCut},
+      {"BmpPaletteCutShort",
+       {{"img.bmp", good_bmp().substr(0, 54 + 600)}},
+       {},
+       b1,
+       "img.bmp",
+       kCut},
+      {"BmpRowsCutShort",
+       {{"img.bmp", good_bmp().substr(0, good_bmp().size() - 3)}},
+       {},
+       b1,
+       "img.bmp",
+       kCut},
+      {"BmpHeaderCutShort", {{"img.bmp", good_bmp().substr(0, 30)}}, {}, b1, "img.bmp", kCut},
+      {"BmpEmptyFile", {{"img.bmp", ""}}, {}, b1, "img.bmp", kCut},
+      {"BmpIsAFolder", {}, {"img.bmp"}, b1, "img.bmp", kMissing},
+      {"BmpMissing", {}, {}, b1, "img.bmp", kMissing},
+  };
+  for (int bits : {1, 4, 16, 32}) {
+    v.push_back({"BmpBitCount" + std::to_string(bits),
+                 {{"img.bmp", bmp_with(28, static_cast<std::uint32_t>(bits), 2)}},
+                 {},
+                 b1,
+                 "img.bmp",
+                 kLayout});
+  }
+  return v;
+}
+
+std::vector<Damaged> ascii_cases() {
+  const std::string a2 = image_answers(2);
+  auto one = [&](const std::string& label, const std::string& text, const char* why) {
+    return Damaged{label, {{"img.asc", text}}, {}, a2, "img.asc", why};
+  };
+  return {
+      one("AscEmpty", "", kShort),
+      one("AscTwoHeaderLines", "ncols 3\nnrows 2\n", kShort),
+      one("AscNoValueAfterKeyword", "ncols 3\nnrows\n", kShort),
+      one("AscFiveLinesNoValues", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n",
+          kShort),
+      one("AscColsNotNumeric", asc("ncols three\nnrows 2\n" + kAscTail), kNaN),
+      one("AscRowsNotNumeric", asc("ncols 3\nnrows 2x\n" + kAscTail), kNaN),
+      one("AscColsBeyondInt", asc("ncols 99999999999\nnrows 2\n" + kAscTail), kNaN),
+      one("AscCellSizeNotNumeric", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize ten\n",
+          kNaN),
+      one("AscColsZero", asc("ncols 0\nnrows 2\n" + kAscTail), kSize),
+      one("AscRowsNegative", asc("ncols 3\nnrows -2\n" + kAscTail), kSize),
+      // 65536 x 65537 cells: the product overflows 32 bits.
+      one("AscProductOverflows32Bits", asc("ncols 65536\nnrows 65537\n" + kAscTail, "1 2 3"),
+          kLarge),
+      one("AscLargestInts", asc("ncols 2147483647\nnrows 2147483647\n" + kAscTail), kLarge),
+      one("AscFewerValues", asc("ncols 3\nnrows 2\n" + kAscTail, "1 2 3\n4 5\n"), kFewer),
+      one("AscNoValues", asc("ncols 3\nnrows 2\n" + kAscTail), kFewer),
+      one("AscValueNotNumeric", asc("ncols 3\nnrows 2\n" + kAscTail, "1 2 3\n4 x 6\n"), kBadValue),
+      one("AscValueSignAlone", asc("ncols 3\nnrows 2\n" + kAscTail, "1 2 3\n4 - 6\n"), kBadValue),
+      {"AscIsAFolder", {}, {"img.asc"}, a2, "img.asc", ""},
+      {"AscMissing", {}, {}, a2, "img.asc", ""},
+  };
+}
+
+std::vector<Damaged> raw_cases() {
+  const std::string r0 = image_answers(0);
+  const std::string raw(12, '\x05');
+  auto one = [&](const std::string& label, const std::string& text, const char* why) {
+    return Damaged{label, {{"img.raw", raw}, {"img.txt", text}}, {}, r0, "img.txt", why};
+  };
+  return {
+      one("DescEmpty", "", kShort),
+      one("DescThreeLines", "3\n4\n1\n", kShort),
+      one("DescFiveLines", "3\n4\n1\n0\n255\n", kShort),
+      one("DescRowsNotNumeric", descriptor("three", "4"), kNaN),
+      one("DescColsBeyondInt", descriptor("3", "3000000000"), kNaN),
+      one("DescPixelSizeNotNumeric", "3\n4\n1\n0\n255\nthirty\n", kNaN),
+      one("DescRowsNegative", descriptor("-3", "4"), kSize),
+      one("DescColsZero", descriptor("3", "0"), kSize),
+      one("DescHuge", descriptor("100000", "100000"), kLarge),
+      one("DescProductOverflows32Bits", descriptor("65537", "65536"), kLarge),
+      one("DescLargestInts", descriptor("2147483647", "2147483647"), kLarge),
+      // A descriptor that is a folder counts as missing: the sizes are asked, and the
+      // descriptor cannot be written in its place.
+      {"DescIsAFolder", {{"img.raw", raw}}, {"img.txt"}, r0 + "3\n4\n30\n", "img.txt", ""},
+      {"RawIsAFolder", {{"img.txt", descriptor("3", "4")}}, {"img.raw"}, r0, "img.raw", ""},
+      {"RawMissing", {{"img.txt", descriptor("3", "4")}}, {}, r0, "img.raw", ""},
+      // Sizes typed for a missing descriptor are checked like those read from one.
+      {"TypedSizesNegative", {{"img.raw", raw}}, {}, r0 + "-3\n4\n30\n", "img.txt", kSize},
+      {"TypedSizesHuge", {{"img.raw", raw}}, {}, r0 + "100000\n100000\n30\n", "img.txt", kLarge},
+  };
+}
+
+std::vector<Damaged> size_cases() {
+  const std::string raw34(12, '\x05');
+  const std::string raw35(15, '\x05');
+  const std::string mask34 = std::string(6, '\x01') + std::string(6, '\xFF');
+  return {
+      {"MaskOfAnotherSize",
+       {{"img.raw", raw35},
+        {"img.txt", descriptor("3", "5")},
+        {"mask.raw", mask34},
+        {"mask.txt", descriptor("3", "4")}},
+       {},
+       mask_answers(0),
+       "img.raw",
+       "but"},
+      {"SecondImageOfAnotherSize",
+       {{"img.raw", raw34},
+        {"img.txt", descriptor("3", "4")},
+        {"two.asc", asc("ncols 3\nnrows 4\n" + kAscTail, "1 2 3 4 5 6 7 8 9 10 11 12")}},
+       {},
+       "2\nimg\ntwo\n0\n2\n1\n1\n1\nres\n0\n5\n",
+       "two.asc",
+       "but"},
+      {"MaskIsAFolder",
+       {{"img.raw", raw34}, {"img.txt", descriptor("3", "4")}},
+       {"mask.bmp"},
+       mask_answers(1),
+       "mask.bmp",
+       kMissing},
+      {"Mask24BitBmp",
+       {{"img.raw", raw34}, {"img.txt", descriptor("3", "4")}, {"mask.bmp", good_bmp(24)}},
+       {},
+       mask_answers(1),
+       "mask.bmp",
+       kLayout},
+      {"MaskAscCutShort",
+       {{"img.raw", raw34},
+        {"img.txt", descriptor("3", "4")},
+        {"mask.asc", asc("ncols 4\nnrows 3\n" + kAscTail, "1 1 1 1 255")}},
+       {},
+       mask_answers(2),
+       "mask.asc",
+       kFewer},
+  };
+}
+
+std::vector<Damaged> all_cases() {
+  std::vector<Damaged> v;
+  for (auto* part : {&bmp_cases, &ascii_cases, &raw_cases, &size_cases}) {
+    for (Damaged& d : part()) v.push_back(std::move(d));
+  }
+  return v;
+}
+
+class DamagedFile : public ::testing::TestWithParam<Damaged> {};
+
+TEST_P(DamagedFile, StopsWithStatus1NamingTheFileAndChangesNothing) {
+  const Damaged& d = GetParam();
+  ScratchDir dir;
+  const std::string zone = dir.file("zone");
+  std::filesystem::create_directories(zone);
+  for (const auto& [name, bytes] : d.files) write_file(zone + "/" + name, bytes);
+  for (const std::string& name : d.folders) std::filesystem::create_directories(zone + "/" + name);
+  const auto before = snapshot(dir.path());
+
+  const auto run = run_binary("0\n2\n" + dir.path() + "\nzone\n" + d.answers);
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  const std::string named = dir.path() + "\\zone\\" + d.named;
+  EXPECT_NE(run.out.find(named), std::string::npos) << "no mention of " << named << ":\n"
+                                                    << run.out;
+  EXPECT_NE(run.out.find(d.reason), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\tThe run stops.\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("End of input"), std::string::npos) << run.out;
+  EXPECT_EQ(changed_files(before, snapshot(dir.path())), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(all_cases()),
+                         [](const auto& info) { return info.param.label; });
+
+}  // namespace

@@ -1,0 +1,153 @@
+// Faults while writing, each through the built program: every output file of a complete run
+// (report, histogram, point files, result image and its descriptor) in turn cannot be
+// written. The run must stop with exit status 1 and a message naming that file, and leave
+// the input files as they were.
+//
+// The tests run as root, for whom a folder without write permission is still writable, so
+// "cannot be created" is made another way: the output name is taken by a folder, or is a
+// link into a folder that does not exist. A full device is a link to /dev/full.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "child.h"
+
+namespace {
+
+using testing_support::changed_files;
+using testing_support::ChildRun;
+using testing_support::run_binary;
+using testing_support::ScratchDir;
+using testing_support::snapshot;
+using testing_support::write_file;
+
+// A 12 x 12 square-cell-mesh image: cells of 3 x 3 pixels, levels 1 to 9 over the area.
+std::string mesh_image() {
+  std::string s;
+  for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 12; ++j) s.push_back(static_cast<char>(1 + (i / 3 * 7 + j / 3 * 3) % 9));
+  }
+  return s;
+}
+
+// A folder holding zone/geol.raw + geol.txt.
+struct Area {
+  Area() {
+    std::filesystem::create_directories(zone);
+    write_file(zone + "/geol.raw", mesh_image());
+    write_file(zone + "/geol.txt", "12\n12\n1\n0\n255\n30\n");
+  }
+  // A complete run: one raw image, result "res" in `format`, 5 levels, the cell mesh drawn
+  // (type confirmed, map origin 100/200, window range 1), so every output file is written.
+  ChildRun run(int format, const std::string& folder = "zone") const {
+    return run_binary("0\n2\n" + dir.path() + "\n" + folder + "\n1\ngeol\n0\n1\n1\nres\n" +
+                      std::to_string(format) + "\n5\n0\n0\n100\n200\n1\n");
+  }
+  std::string named(const std::string& file) const { return dir.path() + "\\zone\\" + file; }
+  ScratchDir dir;
+  std::string zone = dir.file("zone");
+};
+
+const char* const kOutputs0[] = {"res_info.txt",       "res_histo.xls",  "res_points_ij.txt",
+                                 "res_points_utm.txt", "res_tessum.txt", "res_tessum.raw"};
+
+TEST(WriteFaults, TheCompleteRunWritesEveryOutputFile) {
+  for (int format = 0; format <= 2; ++format) {
+    Area a;
+    const ChildRun r = a.run(format);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
+    for (const char* name : kOutputs0) {
+      const std::string file = std::string(name);
+      if (format != 0 && file.rfind("res_tessum", 0) == 0) continue;
+      EXPECT_TRUE(std::filesystem::file_size(a.zone + "/" + file) > 0) << file;
+    }
+    const char* const result[] = {"res_tessum.raw", "res_tessum.bmp", "res_tessum.asc"};
+    EXPECT_TRUE(std::filesystem::file_size(a.zone + "/" + result[format]) > 0);
+  }
+}
+
+enum class Fault { DeviceFull, NameIsAFolder, FolderMissing };
+
+struct WriteFault {
+  std::string file;
+  int format;
+  Fault fault;
+};
+
+void PrintTo(const WriteFault& w, std::ostream* os) {
+  *os << w.file << "/" << static_cast<int>(w.fault);
+}
+
+std::vector<WriteFault> write_faults() {
+  std::vector<WriteFault> v;
+  for (Fault f : {Fault::DeviceFull, Fault::NameIsAFolder, Fault::FolderMissing}) {
+    for (const char* name : kOutputs0) v.push_back({name, 0, f});
+    v.push_back({"res_tessum.bmp", 1, f});
+    v.push_back({"res_tessum.asc", 2, f});
+  }
+  return v;
+}
+
+class WriteFaultRun : public ::testing::TestWithParam<WriteFault> {};
+
+TEST_P(WriteFaultRun, StopsWithStatus1NamingTheFile) {
+  const WriteFault& w = GetParam();
+  Area a;
+  const std::string path = a.zone + "/" + w.file;
+  switch (w.fault) {
+    case Fault::DeviceFull:
+      std::filesystem::create_symlink("/dev/full", path);
+      break;
+    case Fault::NameIsAFolder:
+      std::filesystem::create_directory(path);
+      break;
+    case Fault::FolderMissing:
+      std::filesystem::create_symlink(a.dir.file("no_such_folder/x"), path);
+      break;
+  }
+  const auto before = snapshot(a.dir.path());
+
+  const ChildRun r = a.run(w.format);
+
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "");
+  // On a full device the file was created and the writing failed; otherwise it could not be
+  // created, which the BMP writer (one call for both) may also tell as a failed write.
+  const bool full = w.fault == Fault::DeviceFull;
+  const std::string in_file = "the file " + a.named(w.file) + ": ";
+  const bool told = r.out.find("Cannot write " + in_file) != std::string::npos ||
+                    (!full && r.out.find("Cannot create " + in_file) != std::string::npos);
+  EXPECT_TRUE(told) << r.out;
+  if (!full && w.format != 1) EXPECT_NE(r.out.find("Cannot create " + in_file), std::string::npos);
+  EXPECT_NE(r.out.find("\tThe run stops.\n"), std::string::npos);
+  EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
+}
+
+std::string fault_name(const ::testing::TestParamInfo<WriteFault>& info) {
+  std::string n = info.param.file;
+  for (char& c : n) {
+    if (c == '.') c = '_';
+  }
+  const char* const kinds[] = {"DeviceFull", "NameIsAFolder", "FolderMissing"};
+  return n + "_" + kinds[static_cast<int>(info.param.fault)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOutput, WriteFaultRun, ::testing::ValuesIn(write_faults()),
+                         fault_name);
+
+// A folder that does not exist: the first file the run creates, the histogram, is refused.
+TEST(WriteFaults, AFolderThatDoesNotExistStopsAtTheFirstFile) {
+  Area a;
+  const auto before = snapshot(a.dir.path());
+  const ChildRun r = a.run(0, "nowhere");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Cannot create the file " + a.dir.path() + "\\nowhere\\res_histo.xls: "),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
+  EXPECT_FALSE(std::filesystem::exists(a.dir.file("nowhere")));
+}
+
+}  // namespace
