@@ -193,7 +193,8 @@ TEST_P(Answers, TheWholeScriptCompletesTheRun) {
   std::vector<std::string> names;
   for (const auto& [name, bytes] : o.files) {
     names.push_back(name);
-    EXPECT_FALSE(bytes.empty()) << name;
+    // A mesh taken for a moving window has no histogram table: the histogram may be empty.
+    if (name != "res_histo.xls") EXPECT_FALSE(bytes.empty()) << name;
   }
   EXPECT_EQ(names, GetParam().written);
 }
