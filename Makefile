@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean
+.PHONY: all build run test asan-test deps format clean fuzz fuzz-run valgrind
 
 all: build
 
@@ -31,8 +31,30 @@ asan-test:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# ---- Reliability ----
+FUZZ_SECONDS ?= 600
+VALGRIND := valgrind -q --leak-check=full --error-exitcode=98
+
+# The libFuzzer targets (clang, ASan + UBSan), built into build-fuzz/ apart from the tests.
+fuzz:
+	@./.ci/install-deps clang libclang-rt-14-dev
+	$(MAKE) -C fuzz -j $(JOBS)
+
+# Runs each fuzz target for FUZZ_SECONDS seconds, one after the other, growing the corpora
+# in build-fuzz/corpus; a fault stops with the input in build-fuzz/artifacts.
+fuzz-run: fuzz
+	$(MAKE) -C fuzz run FUZZ_SECONDS=$(FUZZ_SECONDS)
+
+# Complete runs in every format, the damaged-file corpus and the write faults, with the
+# program under valgrind: any memory error or leak fails them.
+valgrind: build
+	@./.ci/install-deps valgrind
+	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_answers --gtest_filter='*TheWholeScript*'
+	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_faults
+	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_damaged
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -22,13 +22,18 @@ struct ChildRun {
 
 // Runs TESSERA_BINARY in the C locale with `answers` on its standard input; a run taking
 // more than `seconds` is stopped (a hang). Sanitizer reports go to stderr with exit 99.
+// When TESSERA_WRAPPER is set (for instance to a valgrind command, by `make valgrind`) the
+// program runs under it, with ten times the time.
 inline ChildRun run_binary(const std::string& answers, int seconds = 30) {
   ScratchDir io;
   write_file(io.file("in"), answers);
+  const char* wrapper = std::getenv("TESSERA_WRAPPER");
+  const bool wrapped = wrapper != nullptr && *wrapper != '\0';
   const std::string cmd = "LC_ALL=C ASAN_OPTIONS=exitcode=99 UBSAN_OPTIONS=exitcode=99 timeout " +
-                          std::to_string(seconds) + " '" + TESSERA_BINARY + "' < '" +
-                          io.file("in") + "' > '" + io.file("out") + "' 2> '" + io.file("err") +
-                          "'";
+                          std::to_string(wrapped ? 10 * seconds : seconds) + " " +
+                          (wrapped ? std::string(wrapper) + " " : std::string()) + "'" +
+                          TESSERA_BINARY + "' < '" + io.file("in") + "' > '" + io.file("out") +
+                          "' 2> '" + io.file("err") + "'";
   const int raw = std::system(cmd.c_str());
   ChildRun r;
   r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
