@@ -2,6 +2,10 @@
 // the report and its run summary.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "app/hostpath.h"
 #include "app/stages.h"
@@ -14,6 +18,47 @@ namespace {
 // Creates an output text file at the start of the run, or stops the run naming it.
 void create_or_stop(Run& r, TextFile& f, const std::string& name) {
   if (!f.create(host_path(name))) r.fail_file(msg::kCannotCreate, name, std::strerror(errno));
+}
+
+// Whether two names lead to one file: the same path once links and "." / ".." are resolved,
+// or two names of one existing file.
+bool same_file(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec1, ec2;
+  const fs::path pa = fs::weakly_canonical(host_path(a), ec1);
+  const fs::path pb = fs::weakly_canonical(host_path(b), ec2);
+  if (!ec1 && !ec2 && pa == pb) return true;
+  std::error_code ec;
+  return fs::equivalent(host_path(a), host_path(b), ec) && !ec;
+}
+
+// Every input file the run reads: the images with their format's extension (and the
+// descriptor of a raw image) and the mask, already read, with its descriptor.
+std::vector<std::string> input_files(const Run& r) {
+  static const char* const kExt[] = {".raw", ".bmp", ".asc"};
+  std::vector<std::string> files;
+  for (int k = 1; k <= r.num_imag; ++k) {
+    const imagen& c = r.capas[static_cast<std::size_t>(k)];
+    if (c.format >= 0 && c.format <= 2) files.push_back(c.nombre + kExt[c.format]);
+    if (c.format == 0) files.push_back(c.nombre + ".txt");
+  }
+  if (r.mask_exist == 0) {
+    files.push_back(r.nom_mask_in);
+    if (r.mask_format == 0 && r.nom_mask_in.size() >= 4) {
+      files.push_back(r.nom_mask_in.substr(0, r.nom_mask_in.size() - 4) + ".txt");
+    }
+  }
+  return files;
+}
+
+// Stops the run before an output file would replace one of its inputs.
+void refuse_input_as_output(Run& r, const std::vector<std::string>& outputs) {
+  const std::vector<std::string> inputs = input_files(r);
+  for (const std::string& out : outputs) {
+    for (const std::string& in : inputs) {
+      if (same_file(out, in)) r.fail(vformat(r.pick(msg::kOutputIsInput), out.c_str(), in.c_str()));
+    }
+  }
 }
 
 void write_summary(Run& r) {
@@ -84,10 +129,16 @@ void dialogue(Run& r) {
   r.nom_file_point += result + "_points_ij.txt";
   r.nom_file_utm += result + "_points_utm.txt";
   r.nom_file_histo += result + "_histo.xls";
+  refuse_input_as_output(r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm});
   create_or_stop(r, r.fpt3, r.nom_file_histo);
 
   r.say(msg::kOutputFormat);
   r.format_out = r.ask_menu(msg::kFormatOptions, 2);
+  if (r.format_out == 0) {
+    refuse_input_as_output(r, {r.nom_res + "_tessum.raw", r.nom_res + "_tessum.txt"});
+  } else {
+    refuse_input_as_output(r, {r.nom_res + (r.format_out == 1 ? "_tessum.bmp" : "_tessum.asc")});
+  }
   r.num_segm = r.ask_count(msg::kNumLevels, 1, kMaxLevels);
 
   // The pixel size is asked only when the image asked last is a BMP image (which carries

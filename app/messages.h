@@ -321,6 +321,12 @@ inline constexpr Text3 kNoMeshBand{
     "e.\n",
     "\n\tNo se encontr" OTONO " banda de borde: la malla de ventana m" OTONO "vil no se dibuja.\n"};
 
+// An output name that is also the name of an input file (the run would destroy its input).
+inline constexpr Text3 kOutputIsInput{
+    "\n\tThe file %s would replace the input file %s.\n",
+    "\n\tLe fichier %s remplacerait le fichier d'entr" ETONO "e %s.\n",
+    "\n\tEl archivo %s reemplazar" ITONO "a el archivo de entrada %s.\n"};
+
 // Reasons, named in the user's language.
 inline constexpr Text3 kWhyMissing{"the file does not exist or cannot be opened",
                                    "le fichier n'existe pas ou ne peut pas " CIRCONF "tre ouvert",

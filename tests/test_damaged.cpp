@@ -6,11 +6,20 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/run.h"
 #include "child.h"
 
 namespace {
+
+// Every count of cells is 64-bit: a grid of more than 2^31 cells is counted right (such
+// grids are too large to make in a test, so the types are what is checked).
+static_assert(sizeof(app::Run::surf_image) == 8);
+static_assert(sizeof(app::Run::hist_explor[0]) == 8 && sizeof(app::Run::num_pixel_item[0]) == 8);
+static_assert(sizeof(app::Run::histo[0]) == 8);
+static_assert(sizeof(std::declval<nrutil::ByteGrid>().cells()) == 8);
 
 using testing_support::changed_files;
 using testing_support::run_binary;

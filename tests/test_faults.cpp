@@ -1,7 +1,7 @@
 // Faults while writing, each through the built program: every output file of a complete run
 // (report, histogram, point files, result image and its descriptor) in turn cannot be
-// written. The run must stop with exit status 1 and a message naming that file, and leave
-// the input files as they were.
+// written, or would replace an input file. The run must stop with exit status 1 and a
+// message naming that file, and leave the input files as they were.
 //
 // The tests run as root, for whom a folder without write permission is still writable, so
 // "cannot be created" is made another way: the output name is taken by a folder, or is a
@@ -151,5 +151,58 @@ TEST(WriteFaults, AFolderThatDoesNotExistStopsAtTheFirstFile) {
   EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
   EXPECT_FALSE(std::filesystem::exists(a.dir.file("nowhere")));
 }
+
+// An output name that names an input file: the run stops before writing anything over it.
+struct Clash {
+  std::string label;
+  std::string answers;  // after the folder
+  std::string output;   // the output file the message names
+  std::string input;    // the input file it would have replaced
+};
+
+void PrintTo(const Clash& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class OutputOverInput : public ::testing::TestWithParam<Clash> {};
+
+TEST_P(OutputOverInput, StopsBeforeTheInputIsReplaced) {
+  const Clash& c = GetParam();
+  Area a;
+  const std::string mesh = mesh_image();
+  for (const char* base : {"res_info", "res_tessum", "res_points_ij"}) {
+    write_file(a.zone + "/" + base + ".raw", mesh);
+    write_file(a.zone + "/" + base + ".txt", "12\n12\n1\n0\n255\n30\n");
+  }
+  const auto before = snapshot(a.dir.path());
+
+  const ChildRun r = run_binary("0\n2\n" + a.dir.path() + "\nzone\n" + c.answers);
+
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("The file " + a.named(c.output) + " would replace the input file " +
+                       a.named(c.input) + ".\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OutputOverInput,
+    ::testing::Values(
+        // The report would replace the descriptor of image "res_info".
+        Clash{"ReportOverDescriptor", "1\nres_info\n0\n1\n1\nres\n", "res_info.txt",
+              "res_info.txt"},
+        // The same, with the result name spelled another way.
+        Clash{"ReportOverDescriptorOtherSpelling", "1\nres_info\n0\n1\n1\n./res\n",
+              "./res_info.txt", "res_info.txt"},
+        // The raw result would replace the image "res_tessum" (checked once the format is
+        // known).
+        Clash{"RawResultOverImage", "2\ngeol\nres_tessum\n0\n0\n1\n1\n1\nres\n0\n",
+              "res_tessum.raw", "res_tessum.raw"},
+        // A point file would replace the descriptor of the mask "res_points_ij".
+        Clash{"PointFileOverMaskDescriptor", "1\ngeol\n0\n1\n0\nres_points_ij\n0\nres\n",
+              "res_points_ij.txt", "res_points_ij.txt"}),
+    [](const auto& info) { return info.param.label; });
 
 }  // namespace
