@@ -2,6 +2,7 @@
 #include <langinfo.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -13,5 +14,11 @@ int main() {
   std::setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);
   const bool utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
-  return app::opening(std::cin, std::cout, utf8);
+  const int status = app::opening(std::cin, std::cout, utf8);
+  // Console text that could not be written (a full device, a closed pipe) is a failure too.
+  if (!std::cout.flush()) {
+    std::fputs("tessera_summary: the console output could not be written\n", stderr);
+    return 1;
+  }
+  return status;
 }

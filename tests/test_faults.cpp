@@ -152,6 +152,21 @@ TEST(WriteFaults, AFolderThatDoesNotExistStopsAtTheFirstFile) {
   EXPECT_FALSE(std::filesystem::exists(a.dir.file("nowhere")));
 }
 
+// The console on a full device: the run's files are written, but the lost text is a failure.
+TEST(WriteFaults, ConsoleOnAFullDeviceGivesStatus1) {
+  Area a;
+  ScratchDir io;
+  write_file(io.file("in"), "0\n2\n" + a.dir.path() + "\nzone\n1\ngeol\n0\n1\n1\nres\n0\n5\n1\n");
+  const std::string cmd = std::string("LC_ALL=C '") + TESSERA_BINARY + "' < '" + io.file("in") +
+                          "' > /dev/full 2> '" + io.file("err") + "'";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_EQ(testing_support::read_file(io.file("err")),
+            "tessera_summary: the console output could not be written\n");
+  EXPECT_TRUE(std::filesystem::file_size(a.zone + "/res_tessum.raw") > 0);
+}
+
 // An output name that names an input file: the run stops before writing anything over it.
 struct Clash {
   std::string label;
