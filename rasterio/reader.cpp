@@ -1,6 +1,7 @@
 // The input image reader, the item statistics and the mask reader.
 #include "rasterio/reader.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,6 +104,13 @@ void check_reference(Run& r, const std::string& name) {
   }
 }
 
+// A name that exists but is not a regular file: a folder, a device, or a named pipe, whose
+// opening would wait for a writer forever. Such names are refused before any opening.
+bool not_a_file(const std::string& name) {
+  struct stat st {};
+  return stat(app::host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 nrutil::ByteGrid make_byte_grid(Run& r, const std::string& name) {
   nrutil::ByteGrid g = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
   if (!g) fail_read(r, name, msg::kWhyOutOfMemory);
@@ -113,6 +121,9 @@ nrutil::ByteGrid make_byte_grid(Run& r, const std::string& name) {
 void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
   descr = name + ".txt";
   name += ".raw";
+  // Only a descriptor that does not exist is asked for; one that is not a file is refused.
+  if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
+  if (not_a_file(name)) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
   Descriptor d;
   const FileError e = read_descriptor(app::host_path(descr), d);
   if (e == FileError::CannotOpen) {
@@ -149,6 +160,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
 // 8-bit BMP image: the stored byte of each pixel is the value.
 void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".bmp";
+  if (not_a_file(name)) fail_read(r, name, msg::kWhyMissing);
   int cols = 0;
   int rows = 0;
   int type = 0;
@@ -172,7 +184,7 @@ void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
 void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".asc";
   AsciiGridReader rd;
-  if (rd.open(app::host_path(name)) != FileError::None) {
+  if (not_a_file(name) || rd.open(app::host_path(name)) != FileError::None) {
     r.fail(app::vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
   }
   AsciiHeader h;

@@ -2,6 +2,7 @@
 // exit status 1 and a message that names the file and the reason, print nothing on stderr
 // (no sanitizer report under the sanitizer build) and leave every input file as it was.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <map>
@@ -90,6 +91,7 @@ struct Damaged {
   std::string answers;                       // everything after the folder name
   std::string named;                         // the file the message must name
   std::string reason;                        // the English reason, or "" when none is given
+  std::vector<std::string> pipes = {};       // names in the folder that are named pipes
 };
 
 void PrintTo(const Damaged& d, std::ostream* os) {
@@ -233,9 +235,8 @@ std::vector<Damaged> raw_cases() {
       one("DescHuge", descriptor("100000", "100000"), kLarge),
       one("DescProductOverflows32Bits", descriptor("65537", "65536"), kLarge),
       one("DescLargestInts", descriptor("2147483647", "2147483647"), kLarge),
-      // A descriptor that is a folder counts as missing: the sizes are asked, and the
-      // descriptor cannot be written in its place.
-      {"DescIsAFolder", {{"img.raw", raw}}, {"img.txt"}, r0 + "3\n4\n30\n", "img.txt", ""},
+      // A descriptor that is a folder is refused (only a missing one is asked for).
+      {"DescIsAFolder", {{"img.raw", raw}}, {"img.txt"}, r0, "img.txt", kMissing},
       {"RawIsAFolder", {{"img.txt", descriptor("3", "4")}}, {"img.raw"}, r0, "img.raw", ""},
       {"RawMissing", {{"img.txt", descriptor("3", "4")}}, {}, r0, "img.raw", ""},
       // Sizes typed for a missing descriptor are checked like those read from one.
@@ -289,9 +290,33 @@ std::vector<Damaged> size_cases() {
   };
 }
 
+// Names that are named pipes: refused without opening them, never a wait for a writer.
+std::vector<Damaged> pipe_cases() {
+  const std::string raw(12, '\x05');
+  return {
+      {"BmpIsAPipe", {}, {}, image_answers(1), "img.bmp", kMissing, {"img.bmp"}},
+      {"AscIsAPipe", {}, {}, image_answers(2), "img.asc", "", {"img.asc"}},
+      {"RawIsAPipe",
+       {{"img.txt", descriptor("3", "4")}},
+       {},
+       image_answers(0),
+       "img.raw",
+       "",
+       {"img.raw"}},
+      {"DescIsAPipe", {{"img.raw", raw}}, {}, image_answers(0), "img.txt", kMissing, {"img.txt"}},
+      {"MaskIsAPipe",
+       {{"img.raw", raw}, {"img.txt", descriptor("3", "4")}},
+       {},
+       mask_answers(2),
+       "mask.asc",
+       "",
+       {"mask.asc"}},
+  };
+}
+
 std::vector<Damaged> all_cases() {
   std::vector<Damaged> v;
-  for (auto* part : {&bmp_cases, &ascii_cases, &raw_cases, &size_cases}) {
+  for (auto* part : {&bmp_cases, &ascii_cases, &raw_cases, &size_cases, &pipe_cases}) {
     for (Damaged& d : part()) v.push_back(std::move(d));
   }
   return v;
@@ -306,9 +331,11 @@ TEST_P(DamagedFile, StopsWithStatus1NamingTheFileAndChangesNothing) {
   std::filesystem::create_directories(zone);
   for (const auto& [name, bytes] : d.files) write_file(zone + "/" + name, bytes);
   for (const std::string& name : d.folders) std::filesystem::create_directories(zone + "/" + name);
+  for (const std::string& name : d.pipes) ASSERT_EQ(mkfifo((zone + "/" + name).c_str(), 0600), 0);
   const auto before = snapshot(dir.path());
 
-  const auto run = run_binary("0\n2\n" + dir.path() + "\nzone\n" + d.answers);
+  // A pipe opened for reading would wait for a writer: a hang shows as status 124.
+  const auto run = run_binary("0\n2\n" + dir.path() + "\nzone\n" + d.answers, 10);
 
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "");
