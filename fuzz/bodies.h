@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -497,7 +498,7 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
 
 // The study area every fuzzed run works in: small images of each format (one of them a
 // moving-window image with its background band), masks, an image of another size, a 24-bit
-// BMP, a raw image without descriptor and a folder named like an image.
+// BMP, a raw image without descriptor, and a folder and named pipes named like images.
 class RunArea {
  public:
   // Creates the files under `dir`/zone.
@@ -517,6 +518,7 @@ class RunArea {
     put_raw("win", window, n, n);
     put_raw("mask", mask, n, n);
     put_raw("small", std::string(36, '\x02'), 6, 6);
+    put_raw("out_info", mesh, n, n);  // named like the report of the result "out"
     put("nodesc.raw", mesh);
     put_bmp("soil", mesh, n, n, 8);
     put_bmp("rgb", mesh + mesh + mesh, n, n, 24);
@@ -527,6 +529,14 @@ class RunArea {
     put("morph.asc", asc);
     std::filesystem::create_directories(zone_ + "/folder.raw");
     put("folder.txt", "12\n12\n1\n0\n255\n30\n");
+    // Named pipes where files are expected: opening one would wait for a writer.
+    put("pipe.raw", mesh);
+    put("fifo.txt", "12\n12\n1\n0\n255\n30\n");
+    for (const char* name : {"pipe.txt", "pipe.bmp", "pipe.asc", "fifo.raw"}) {
+      mkfifo((zone_ + "/" + name).c_str(), 0600);
+      specials_.insert(name);
+    }
+    specials_.insert("folder.raw");
     for (const auto& e : std::filesystem::directory_iterator(zone_)) {
       if (e.is_regular_file()) inputs_[e.path().filename().string()] = read_bytes(e.path());
     }
@@ -552,8 +562,9 @@ class RunArea {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(zone_, ec)) {
       const std::string name = e.path().filename().string();
-      if (inputs_.count(name) == 0 && name != "folder.raw")
+      if (inputs_.count(name) == 0 && specials_.count(name) == 0) {
         std::filesystem::remove_all(e.path(), ec);
+      }
     }
     return fault;
   }
@@ -580,6 +591,7 @@ class RunArea {
   std::string dir_;
   std::string zone_;
   std::map<std::string, std::string> inputs_;
+  std::set<std::string> specials_;  // the folder and the pipes among the inputs
 };
 
 // `data` is the answer stream after the folder. The run must end with status 0 having
