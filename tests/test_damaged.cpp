@@ -239,6 +239,13 @@ std::vector<Damaged> raw_cases() {
       {"DescIsAFolder", {{"img.raw", raw}}, {"img.txt"}, r0, "img.txt", kMissing},
       {"RawIsAFolder", {{"img.txt", descriptor("3", "4")}}, {"img.raw"}, r0, "img.raw", ""},
       {"RawMissing", {{"img.txt", descriptor("3", "4")}}, {}, r0, "img.raw", ""},
+      // The descriptor asked for cannot be created (its folder does not exist).
+      {"DescCannotBeCreated",
+       {},
+       {},
+       "1\nnosub/img\n0\n1\n1\nres\n0\n5\n3\n4\n30\n",
+       "nosub/img.txt",
+       "No such file or directory"},
       // Sizes typed for a missing descriptor are checked like those read from one.
       {"TypedSizesNegative", {{"img.raw", raw}}, {}, r0 + "-3\n4\n30\n", "img.txt", kSize},
       {"TypedSizesHuge", {{"img.raw", raw}}, {}, r0 + "100000\n100000\n30\n", "img.txt", kLarge},
