@@ -553,11 +553,19 @@ class RunArea {
     return a;
   }
 
-  // "" when the inputs are as made; removes everything the run created.
-  std::string check_and_clean() const {
+  // "" when no file of the area changed but those named as outputs of the run `r` (an
+  // existing file of an output's name is replaced), and never one of the run's own inputs.
+  // Puts back what changed and removes everything the run created.
+  std::string check_and_clean(const app::Run& r) const {
+    const std::set<std::string> outputs = output_names(r);
+    const std::set<std::string> own = input_names(r);
     std::string fault;
     for (const auto& [name, bytes] : inputs_) {
-      if (read_bytes(zone_ + "/" + name) != bytes) fault = "input file " + name + " changed";
+      if (read_bytes(zone_ + "/" + name) == bytes) continue;
+      if (outputs.count(name) == 0 || own.count(name) != 0) {
+        fault = "input file " + name + " changed";
+      }
+      write_bytes(zone_ + "/" + name, bytes);
     }
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(zone_, ec)) {
@@ -572,6 +580,43 @@ class RunArea {
   const std::string& zone() const { return zone_; }
 
  private:
+  // The file name alone of a name the run built (its folder is always this area's).
+  static std::string base(const std::string& name) {
+    const std::size_t at = name.find_last_of("\\/");
+    return at == std::string::npos ? name : name.substr(at + 1);
+  }
+  static std::set<std::string> output_names(const app::Run& r) {
+    std::set<std::string> names = {base(r.nom_info), base(r.nom_file_histo), base(r.nom_file_point),
+                                   base(r.nom_file_utm)};
+    std::string res = base(r.nom_res);
+    for (const char* ext : {"_tessum.raw", "_tessum.bmp", "_tessum.asc"}) {
+      if (res.size() > 11 && res.compare(res.size() - 11, 11, ext) == 0)
+        res.resize(res.size() - 11);
+    }
+    for (const char* ext : {"_tessum.raw", "_tessum.txt", "_tessum.bmp", "_tessum.asc"}) {
+      names.insert(res + ext);
+    }
+    return names;
+  }
+  // The files the run reads: each image in its format (a raw image with its descriptor) and
+  // the mask, whose name carries its extension once read.
+  static std::set<std::string> input_names(const app::Run& r) {
+    static const char* const kExt[] = {".raw", ".bmp", ".asc"};
+    std::set<std::string> names;
+    for (int k = 1; k <= r.num_imag && k <= app::kMaxImages; ++k) {
+      const app::imagen& c = r.capas[static_cast<std::size_t>(k)];
+      if (c.format < 0 || c.format > 2) continue;
+      names.insert(base(c.nombre) + kExt[c.format]);
+      if (c.format == 0) names.insert(base(c.nombre) + ".txt");
+    }
+    if (r.mask_exist == 0) {
+      const std::string m = base(r.nom_mask_in);
+      names.insert(m);
+      if (r.mask_format == 0 && m.size() > 4) names.insert(m.substr(0, m.size() - 4) + ".txt");
+    }
+    return names;
+  }
+
   void put(const std::string& name, const std::string& bytes) {
     write_bytes(zone_ + "/" + name, bytes);
   }
@@ -624,7 +669,7 @@ inline std::string run_one(const std::uint8_t* data, std::size_t size, const Run
   } else {
     fault = "exit status " + std::to_string(status);
   }
-  const std::string inputs = area.check_and_clean();
+  const std::string inputs = area.check_and_clean(q.run);
   return fault.empty() ? inputs : fault;
 }
 
