@@ -16,11 +16,11 @@
 
 namespace {
 
-constexpr int kRange = 2;                  // window range r: mesh cells of 2r+1 pixels
-constexpr int kCell = 2 * kRange + 1;      // square cell side
-constexpr int kBand = 3;                   // moving-window border band of 255
-constexpr double kPixel = 25.0;            // pixel size in metres
-constexpr double kXmin = 500000.0;         // lower-left corner of the ASCII grids
+constexpr int kRange = 2;              // window range r: mesh cells of 2r+1 pixels
+constexpr int kCell = 2 * kRange + 1;  // square cell side
+constexpr int kBand = 3;               // moving-window border band of 255
+constexpr double kPixel = 25.0;        // pixel size in metres
+constexpr double kXmin = 500000.0;     // lower-left corner of the ASCII grids
 constexpr double kYmin = 4000000.0;
 
 // A small, fast, deterministic generator (xorshift64*).

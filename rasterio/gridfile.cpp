@@ -2,8 +2,10 @@
 // reals the way the C scanf conversions %d and %lf do, and block-wise raw and text writers.
 #include "rasterio/gridfile.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -12,13 +14,15 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
+
+#include "nrutil/rowio.h"
 
 namespace rasterio {
 namespace {
 
 constexpr std::size_t kDefaultChunk = std::size_t{4} << 20;  // ASCII grid read piece
 constexpr std::size_t kDescriptorChunk = 4096;
-constexpr std::size_t kStdioBuffer = std::size_t{1} << 20;    // raw read/write stream buffer
 constexpr std::size_t kTextOutBuffer = std::size_t{1} << 20;  // ASCII values out buffer
 // Longest real number token accepted in an ASCII grid header.
 constexpr std::size_t kMaxRealToken = 4096;
@@ -336,11 +340,47 @@ FileError scan_descriptor(Scanner& sc, Descriptor& d) {
   return FileError::None;
 }
 
-// Buffers written with setvbuf must outlive their stream: declare this before the FilePtr.
-std::unique_ptr<char[]> stream_buffer(std::FILE* f) {
-  std::unique_ptr<char[]> buf(new (std::nothrow) char[kStdioBuffer]);
-  if (buf) std::setvbuf(f, buf.get(), _IOFBF, kStdioBuffer);
-  return buf;
+// An owned file descriptor, closed once.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+  // Closes now; false when the close fails.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens path for reading; -1 unless it is a regular file.
+int open_regular_fd(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Every row of the grid, row 0 first: the pieces of a whole-grid transfer.
+std::vector<nrutil::Piece> row_pieces(const nrutil::ByteGrid& grid) {
+  std::vector<nrutil::Piece> rows(static_cast<std::size_t>(grid.nb_lig()));
+  for (int i = 0; i < grid.nb_lig(); ++i) {
+    rows[static_cast<std::size_t>(i)] = {const_cast<unsigned char*>(grid[i]),
+                                         static_cast<std::size_t>(grid.nb_col())};
+  }
+  return rows;
 }
 
 }  // namespace
@@ -379,38 +419,30 @@ FileError write_descriptor(const std::string& path, const Descriptor& d) {
 
 FileError read_raw(const std::string& path, nrutil::ByteGrid& grid) {
   if (grid.empty()) return FileError::BadSize;
-  std::unique_ptr<char[]> sbuf;
-  FilePtr f = open_regular(path, "rb");
-  if (!f) return FileError::CannotOpen;
-  sbuf = stream_buffer(f.get());
+  Fd fd(open_regular_fd(path));
+  if (!fd) return FileError::CannotOpen;
   const auto cols = static_cast<std::size_t>(grid.nb_col());
-  int row = 0;
-  for (; row < grid.nb_lig(); ++row) {
-    const std::size_t got = std::fread(grid[row], 1, cols, f.get());
-    if (got < cols) {
-      if (std::ferror(f.get())) return FileError::ReadError;
-      std::memset(grid[row] + got, 0, cols - got);  // the file ends inside this row
-      ++row;
-      break;
-    }
+  const std::vector<nrutil::Piece> rows = row_pieces(grid);
+  const long long got = nrutil::read_pieces(fd.get(), rows.data(), rows.size());
+  if (got < 0) return FileError::ReadError;
+  // A shorter file leaves the cells it does not reach at 0, in a fresh or a reused grid.
+  const auto full = static_cast<std::size_t>(got) / cols;
+  if (full < rows.size()) {
+    const std::size_t part = static_cast<std::size_t>(got) % cols;
+    std::memset(grid[static_cast<int>(full)] + part, 0, cols - part);
+    for (std::size_t i = full + 1; i < rows.size(); ++i) std::memset(rows[i].p, 0, cols);
   }
-  for (; row < grid.nb_lig(); ++row) std::memset(grid[row], 0, cols);
   return FileError::None;
 }
 
 FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid) {
   if (grid.empty()) return FileError::BadSize;
-  std::unique_ptr<char[]> sbuf;
-  FilePtr f(std::fopen(path.c_str(), "wb"));
-  if (!f) return FileError::CannotOpen;
-  sbuf = stream_buffer(f.get());
-  const auto cols = static_cast<std::size_t>(grid.nb_col());
-  bool ok = true;
-  for (int row = 0; row < grid.nb_lig() && ok; ++row) {
-    ok = std::fwrite(grid[row], 1, cols, f.get()) == cols;
-  }
-  const bool closed = close_checked(f);
-  return ok && closed ? FileError::None : FileError::WriteError;
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) return FileError::CannotOpen;
+  const std::vector<nrutil::Piece> rows = row_pieces(grid);
+  const bool wrote = nrutil::write_pieces(fd.get(), rows.data(), rows.size());
+  const bool closed = fd.close();
+  return wrote && closed ? FileError::None : FileError::WriteError;
 }
 
 // ---- ASCII grid ----
