@@ -1,0 +1,336 @@
+// BMP codec: header encoding, the writer SauveBMP and the reader ChargeBMP / bmp::load.
+#include "image/bmp.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::uint16_t kSignature = 0x4D42;                              // "BM"
+constexpr std::uint32_t kOffset8 = bmp::kHeaderSize + bmp::kPaletteSize;  // 1078
+constexpr std::uint32_t kOffset24 = bmp::kHeaderSize;                     // 54
+constexpr std::int32_t kPelsPerMeter = 10000;
+constexpr std::uint32_t kCompressionRle8 = 1;
+// stdio buffer for image files: large enough that big images move in big blocks.
+constexpr std::size_t kIoBufferSize = std::size_t{1} << 20;
+
+// Little-endian byte writer over a fixed buffer.
+struct Writer {
+  unsigned char* p;
+  void u16(std::uint16_t v) {
+    *p++ = static_cast<unsigned char>(v);
+    *p++ = static_cast<unsigned char>(v >> 8);
+  }
+  void u32(std::uint32_t v) {
+    for (int s = 0; s < 32; s += 8) *p++ = static_cast<unsigned char>(v >> s);
+  }
+  void i32(std::int32_t v) { u32(static_cast<std::uint32_t>(v)); }
+};
+
+// Little-endian byte reader over a fixed buffer.
+struct Reader {
+  const unsigned char* p;
+  std::uint16_t u16() {
+    const std::uint16_t v = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    p += 2;
+    return v;
+  }
+  std::uint32_t u32() {
+    std::uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) v |= std::uint32_t{p[k]} << (8 * k);
+    p += 4;
+    return v;
+  }
+  std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Row stride: the row's byte count raised to the next multiple of 4.
+std::int64_t row_stride(std::int64_t row_bytes) {
+  return (row_bytes + 3) / 4 * 4;
+}
+
+// The 256 palette entries as the 1024 bytes of the file, B G R O each.
+void encode_palette(const Color32* map, unsigned char out[bmp::kPaletteSize]) {
+  for (std::size_t i = 0; i < bmp::kPaletteEntries; ++i) {
+    unsigned char* e = out + 4 * i;
+    if (map != nullptr) {
+      e[0] = map[i].B;
+      e[1] = map[i].G;
+      e[2] = map[i].R;
+      e[3] = map[i].O;
+    } else {
+      e[0] = e[1] = e[2] = static_cast<unsigned char>(i);
+      e[3] = 0;
+    }
+  }
+}
+
+// Every row pointer of a grid is set.
+bool rows_present(unsigned char* const* buff, int nb_lig) {
+  for (int i = 0; i < nb_lig; ++i) {
+    if (buff[i] == nullptr) return false;
+  }
+  return true;
+}
+
+// Releases the first `count` rows of a grid under construction and its row array.
+void drop_rows(unsigned char** grid, int count) {
+  for (int i = 0; i < count; ++i) delete[] grid[i];
+  delete[] grid;
+}
+
+}  // namespace
+
+namespace bmp {
+
+void encode_header(const BMP_Header& h, unsigned char out[kHeaderSize]) {
+  Writer w{out};
+  w.u16(h.BfType);
+  w.u32(h.BfSize);
+  w.u16(h.Res1);
+  w.u16(h.Res2);
+  w.u32(h.BfOffBits);
+  w.u32(h.BiSize);
+  w.i32(h.BiWidth);
+  w.i32(h.BiHeight);
+  w.u16(h.BiPlanes);
+  w.u16(h.BiBitCount);
+  w.u32(h.BiCompression);
+  w.u32(h.BiSizeImage);
+  w.i32(h.BiXPelsPerMeter);
+  w.i32(h.BiYPelsPerMeter);
+  w.u32(h.BiClrUsed);
+  w.u32(h.BiClrImportant);
+}
+
+BMP_Header decode_header(const unsigned char in[kHeaderSize]) {
+  Reader r{in};
+  BMP_Header h{};
+  h.BfType = r.u16();
+  h.BfSize = r.u32();
+  h.Res1 = r.u16();
+  h.Res2 = r.u16();
+  h.BfOffBits = r.u32();
+  h.BiSize = r.u32();
+  h.BiWidth = r.i32();
+  h.BiHeight = r.i32();
+  h.BiPlanes = r.u16();
+  h.BiBitCount = r.u16();
+  h.BiCompression = r.u32();
+  h.BiSizeImage = r.u32();
+  h.BiXPelsPerMeter = r.i32();
+  h.BiYPelsPerMeter = r.i32();
+  h.BiClrUsed = r.u32();
+  h.BiClrImportant = r.u32();
+  return h;
+}
+
+unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,
+                     LoadError* why) {
+  LoadError ignored = LoadError::None;
+  LoadError& err = why != nullptr ? *why : ignored;
+  err = LoadError::None;
+
+  // The palette block: the caller owns it from here on when it asked for it.
+  Color32* cm = new (std::nothrow) Color32[kPaletteEntries]();
+  if (cm == nullptr) {
+    err = LoadError::OutOfMemory;
+    return nullptr;
+  }
+  const bool caller_wants_palette = ColorMAP != nullptr;
+  if (caller_wants_palette) ColorMAP = cm;
+  std::unique_ptr<Color32[]> scratch_palette(caller_wants_palette ? nullptr : cm);
+
+  if (Name == nullptr) {
+    err = LoadError::CannotOpen;
+    return nullptr;
+  }
+  std::unique_ptr<char[]> io_buffer(new (std::nothrow) char[kIoBufferSize]);
+  FilePtr file(std::fopen(Name, "rb"));
+  struct stat st {};
+  if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    err = LoadError::CannotOpen;
+    return nullptr;
+  }
+  if (io_buffer) std::setvbuf(file.get(), io_buffer.get(), _IOFBF, kIoBufferSize);
+
+  unsigned char head[kHeaderSize];
+  if (std::fread(head, 1, kHeaderSize, file.get()) != kHeaderSize) {
+    err = LoadError::ShortHeader;
+    return nullptr;
+  }
+  const BMP_Header h = decode_header(head);
+  if (h.BfType != kSignature) {
+    err = LoadError::NotBmp;
+    return nullptr;
+  }
+  int taille = 0;
+  int type = 0;
+  if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
+    taille = 1;
+    type = 0;
+  } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
+    taille = 3;
+    type = 2;
+  } else {
+    err = LoadError::UnsupportedLayout;
+    return nullptr;
+  }
+  if (h.BiCompression == kCompressionRle8) {
+    err = LoadError::Compressed;
+    return nullptr;
+  }
+  if (h.BiWidth <= 0 || h.BiHeight <= 0 || h.BiWidth > kMaxSide || h.BiHeight > kMaxSide) {
+    err = LoadError::BadSize;
+    return nullptr;
+  }
+  const int nb_col = h.BiWidth;
+  const int nb_lig = h.BiHeight;
+
+  if (type != 2) {
+    unsigned char pal[kPaletteSize];
+    if (std::fread(pal, 1, kPaletteSize, file.get()) != kPaletteSize) {
+      err = LoadError::ShortPalette;
+      return nullptr;
+    }
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+      cm[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
+    }
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+      if (cm[i].R != i || cm[i].G != i || cm[i].B != i) {
+        type = 1;
+        break;
+      }
+    }
+  }
+  scratch_palette.reset();
+
+  const std::size_t row_bytes = static_cast<std::size_t>(nb_col) * taille;
+  const std::size_t stride = static_cast<std::size_t>(row_stride(std::int64_t{nb_col} * taille));
+  // A regular file too short for its rows is refused before the grid is built, so a small
+  // file cannot make the reader allocate a large grid for nothing.
+  const std::uint64_t needed = std::uint64_t{h.BfOffBits} + std::uint64_t{stride} * nb_lig;
+  if (static_cast<std::uint64_t>(st.st_size) < needed) {
+    err = LoadError::ShortRows;
+    return nullptr;
+  }
+
+  std::unique_ptr<unsigned char[]> tmp(new (std::nothrow) unsigned char[stride]());
+  unsigned char** grid = new (std::nothrow) unsigned char*[nb_lig];
+  if (!tmp || grid == nullptr) {
+    delete[] grid;
+    err = LoadError::OutOfMemory;
+    return nullptr;
+  }
+  for (int i = 0; i < nb_lig; ++i) {
+    grid[i] = new (std::nothrow) unsigned char[row_bytes];
+    if (grid[i] == nullptr) {
+      drop_rows(grid, i);
+      err = LoadError::OutOfMemory;
+      return nullptr;
+    }
+  }
+
+  // Rows are stored bottom-up; a row without fill goes straight into the grid.
+  const bool has_fill = stride != row_bytes;
+  for (int i = nb_lig - 1; i >= 0; --i) {
+    unsigned char* dst = has_fill ? tmp.get() : grid[i];
+    if (std::fread(dst, 1, stride, file.get()) != stride) {
+      drop_rows(grid, nb_lig);
+      err = LoadError::ShortRows;
+      return nullptr;
+    }
+    if (has_fill) std::memcpy(grid[i], tmp.get(), row_bytes);
+  }
+
+  NbCol = nb_col;
+  NbLig = nb_lig;
+  Type = type;
+  return grid;
+}
+
+void free_grid(unsigned char** grid, int NbLig) {
+  if (grid == nullptr) return;
+  drop_rows(grid, NbLig);
+}
+
+}  // namespace bmp
+
+int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type,
+             const Color32* ColorMAP) {
+  if (Nom == nullptr || Buff == nullptr || NbCol <= 0 || NbLig <= 0) return -1;
+  if (Type != 0 && Type != 1 && Type != 2) return -1;
+  if (!rows_present(Buff, NbLig)) return -1;
+
+  const bool true_colour = Type == 2;
+  const int taille = true_colour ? 3 : 1;
+  const std::uint32_t offset = true_colour ? kOffset24 : kOffset8;
+  const std::int64_t row_bytes = std::int64_t{NbCol} * taille;
+  const std::int64_t stride = row_stride(row_bytes);
+  const std::int64_t image_size = stride * NbLig;
+  // The sizes must fit the header's 32-bit fields.
+  if (offset + image_size > std::int64_t{UINT32_MAX}) return -1;
+
+  BMP_Header h{};
+  h.BfType = kSignature;
+  h.BiSizeImage = static_cast<std::uint32_t>(image_size);
+  h.BfSize = offset + h.BiSizeImage;
+  h.Res1 = 0;
+  h.Res2 = 0;
+  h.BfOffBits = offset;
+  h.BiSize = bmp::kInfoHeaderSize;
+  h.BiWidth = NbCol;
+  h.BiHeight = NbLig;
+  h.BiPlanes = 1;
+  h.BiBitCount = true_colour ? 24 : 8;
+  h.BiCompression = 0;
+  h.BiXPelsPerMeter = kPelsPerMeter;
+  h.BiYPelsPerMeter = kPelsPerMeter;
+  h.BiClrUsed = 0;
+  h.BiClrImportant = 0;
+
+  // Header and palette are encoded in memory and written in one block.
+  unsigned char head[kOffset8];
+  bmp::encode_header(h, head);
+  if (!true_colour) encode_palette(ColorMAP, head + bmp::kHeaderSize);
+
+  std::unique_ptr<unsigned char[]> tmp(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(stride)]());
+  if (!tmp) return -1;
+  std::unique_ptr<char[]> io_buffer(new (std::nothrow) char[kIoBufferSize]);
+
+  FilePtr file(std::fopen(Nom, "wb"));
+  if (!file) return -1;
+  if (io_buffer) std::setvbuf(file.get(), io_buffer.get(), _IOFBF, kIoBufferSize);
+
+  bool ok = std::fwrite(head, 1, offset, file.get()) == offset;
+  // Rows go bottom-up; a row without fill is written straight from the grid, otherwise
+  // through the scratch row whose tail stays zero.
+  const std::size_t n = static_cast<std::size_t>(row_bytes);
+  const std::size_t tb = static_cast<std::size_t>(stride);
+  for (int i = NbLig - 1; ok && i >= 0; --i) {
+    const unsigned char* src = Buff[i];
+    if (tb != n) {
+      std::memcpy(tmp.get(), Buff[i], n);
+      src = tmp.get();
+    }
+    ok = std::fwrite(src, 1, tb, file.get()) == tb;
+  }
+  ok = std::fflush(file.get()) == 0 && ok;
+  ok = std::fclose(file.release()) == 0 && ok;
+  return ok ? 0 : -1;
+}
+
+unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP) {
+  return bmp::load(Name, NbCol, NbLig, Type, ColorMAP, nullptr);
+}
