@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/cell_loops.h"
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"
@@ -26,10 +27,12 @@ Counts count_values(const Run& r, std::int64_t i0, std::int64_t i1, std::int64_t
   Counts h{};
   const Span rows = clamp_span(i0, i1, r.nb_lig);
   const Span cols = clamp_span(j0, j1, r.nb_col);
+  if (rows.empty() || cols.empty()) return h;
+  ValueCounter counter;
   for (int i = rows.lo; i < rows.hi; ++i) {
-    const unsigned char* row = r.tab_out[i];
-    for (int j = cols.lo; j < cols.hi; ++j) ++h[row[j]];
+    counter.add(r.tab_out[i] + cols.lo, static_cast<std::size_t>(cols.hi - cols.lo));
   }
+  for (int b = 0; b < 256; ++b) h[static_cast<std::size_t>(b)] = counter.count(b);
   return h;
 }
 

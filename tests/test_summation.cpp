@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "app/stages.h"
@@ -66,6 +67,53 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
   }
 }
 
+// The grid loop reads most levels from a bucket table: every cell must still get what the
+// scan gives, on random sums, on every bound and its neighbours, next to every bucket edge,
+// and for maxima from subnormal to huge (where no table can be built).
+TEST(Levels, GridAssignmentAgreesWithTheScan) {
+  std::mt19937_64 rng(7);
+  const double maxima[] = {0.0,    1.0,   10.0,  50.0,  104.5, 255.0 * 3.75, 4999.99,
+                           1e-310, 1e-30, 1e300, 1e308, 3e-5,  987654.321};
+  for (const double max_hist : maxima) {
+    for (const int segments : {1, 2, 7, 10, 33, 99}) {
+      app::Levels lv;
+      lv.build(max_hist / segments, segments);
+      std::vector<double> sums = {0.0,       -0.0,  max_hist,
+                                  -1e-300,   1e300, INFINITY,
+                                  -INFINITY, NAN,   std::numeric_limits<double>::denorm_min()};
+      for (int k = 0; k <= segments; ++k) {
+        for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+          sums.push_back(b);
+          for (double toward : {-INFINITY, INFINITY}) {
+            double c = b;
+            for (int u = 0; u < 3; ++u) sums.push_back(c = std::nextafter(c, toward));
+          }
+        }
+      }
+      if (lv.bucket_scale > 0.0) {
+        for (int q = 0; q <= app::Levels::kBuckets; q += 97) {
+          const double edge = q / lv.bucket_scale;
+          sums.push_back(edge);
+          sums.push_back(std::nextafter(edge, -INFINITY));
+          sums.push_back(std::nextafter(edge, INFINITY));
+        }
+      }
+      std::uniform_real_distribution<double> any(-0.01 * max_hist, max_hist * 1.01);
+      for (int n = 0; n < 3000; ++n) sums.push_back(any(rng));
+      std::vector<unsigned char> last(sums.size(), 0);
+      for (std::size_t j = 0; j < last.size(); j += 5)
+        last[j] = static_cast<unsigned char>(j % 256);
+      std::vector<unsigned char> out(sums.size());
+      lv.assign(last.data(), sums.data(), sums.size(), out.data());
+      for (std::size_t j = 0; j < sums.size(); ++j) {
+        const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+        ASSERT_EQ(out[j], want) << "max " << max_hist << " levels " << segments << " sum "
+                                << sums[j] << " last " << int{last[j]};
+      }
+    }
+  }
+}
+
 class Summation : public ::testing::Test {
  protected:
   // Writes a raw image with its descriptor.
@@ -111,8 +159,7 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.max_hist, 255.0);
-  EXPECT_EQ(s->run.tab[0][0], 0);  // rewritten for the validity test
+  EXPECT_EQ(s->run.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
   EXPECT_EQ(s->run.tab_out[0][1], 1);
   EXPECT_EQ(s->run.tab_out[0][2], 1);  // 51 in [0, 85)
   EXPECT_EQ(s->run.tab_mask[0][0], 255);
@@ -144,7 +191,7 @@ TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   auto s = run({{"g", 1.0}}, 2, {2});
   EXPECT_EQ(s->run.tab_mask[0][0], 1);
   EXPECT_EQ(s->run.tab_mask[0][1], 255);
-  EXPECT_EQ(s->run.tab[0][1], 255);  // not rewritten: the cell stays invalid
+  EXPECT_EQ(s->run.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
   EXPECT_EQ(s->run.tab_out[0][1], 255);
   EXPECT_EQ(s->run.tab_out[0][0], 1);
   EXPECT_EQ(s->run.UTM_coord, 1);
