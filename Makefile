@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean
+.PHONY: all build run test asan-test deps format clean bench
 
 all: build
 
@@ -31,8 +31,17 @@ asan-test:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Benchmarks (not part of the tests): generated study areas of 8000 x 8000 cells, whole runs
+# against a numpy baseline, micro-benchmarks of the hot parts; prints the table. A few minutes.
+BENCH_BUILD ?= build-bench
+bench:
+	@./bench/install-deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSERA_BENCH=ON
+	nice cmake --build $(BENCH_BUILD) -j $(JOBS)
+	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

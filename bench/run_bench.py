@@ -2,7 +2,7 @@
 """Runs the benchmarks of tessera_summary and prints their table (Markdown).
 
 Whole runs: complete scripted runs of the program on generated study areas, each case run
-several times (warm cache), with wall time and peak memory (/usr/bin/time -v) per run;
+several times (warm cache), with wall time and peak memory (the child's getrusage) per run;
 the median is reported. Baseline: a plain numpy script doing the same sum and levels on the
 same raw inputs. Micro-benchmarks: the hot parts, in cells (or bytes) per second.
 
@@ -100,16 +100,20 @@ def warm(paths):
 
 
 def timed(cmd, stdin_text=None):
-    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS bytes)."""
+    """Runs cmd; returns (wall seconds, peak RSS bytes of the child, from wait4's rusage)."""
     t = time.perf_counter()
-    p = subprocess.run(["/usr/bin/time", "-v"] + cmd, input=stdin_text, text=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                       env=dict(os.environ, LC_ALL="C"))
+    p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL="C"))
+    if stdin_text is not None:
+        p.stdin.write(stdin_text.encode())
+    p.stdin.close()
+    err = p.stderr.read()
+    _, status, usage = os.wait4(p.pid, 0)
     wall = time.perf_counter() - t
+    p.returncode = os.waitstatus_to_exitcode(status)
     if p.returncode != 0:
-        raise RuntimeError(f"{cmd[0]} failed ({p.returncode}):\n{p.stderr[-2000:]}")
-    m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", p.stderr)
-    return wall, int(m.group(1)) * 1024
+        raise RuntimeError(f"{cmd[0]} failed ({p.returncode}):\n{err[-2000:].decode()}")
+    return wall, usage.ru_maxrss * 1024
 
 
 def run_cases(build, data, size, runs, cases):
