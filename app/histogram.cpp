@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/cell_loops.h"
 #include "app/hostpath.h"
@@ -49,6 +51,13 @@ void write_table(Run& r, const Counts& h) {
   }
 }
 
+// As "%.3lf" prints it: to_chars with a precision rounds exactly as printf does.
+std::string fixed3(double v) {
+  char tmp[400];  // the longest double in fixed notation with 3 decimals fits
+  const auto res = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, 3);
+  return std::string(tmp, res.ptr);
+}
+
 // Text lines gathered in memory and written to a file in large blocks.
 class BlockWriter {
  public:
@@ -56,15 +65,10 @@ class BlockWriter {
     buf_.reserve(kBlock + 1024);
   }
   void put(char c) { buf_.push_back(c); }
+  void put(std::string_view text) { buf_.append(text); }
   void put(long long v) {
     char tmp[24];
     const auto res = std::to_chars(tmp, tmp + sizeof tmp, v);
-    buf_.append(tmp, res.ptr);
-  }
-  // As "%.3lf" prints it: to_chars with a precision rounds exactly as printf does.
-  void put_fixed3(double v) {
-    char tmp[400];  // the longest double in fixed notation with 3 decimals fits
-    const auto res = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, 3);
     buf_.append(tmp, res.ptr);
   }
   void end_line() {
@@ -141,10 +145,17 @@ void point_files(Run& r) {
   // cells.
   const std::int64_t last_row =
       hws < 0 ? hws - 1 : std::min<std::int64_t>(r.nb_lig - hws, r.nb_lig - 1);
+  // Every row of points has the same eastings, and every point of a row the same northing:
+  // each is formatted once.
+  std::vector<std::string> eastings;
+  for (std::int64_t j = hws; hws >= 0 && j < r.nb_col - hws; j += ws) {
+    eastings.push_back(fixed3(r.X_min + (static_cast<double>(j) + 0.5) * p));
+  }
   for (std::int64_t i = hws; i <= last_row; i += ws) {
     const unsigned char* row = r.tab_out[static_cast<int>(i)];
-    const double northing = r.Y_min + (static_cast<double>(r.nb_lig - i) - 0.5) * p;
-    for (std::int64_t j = hws; j < r.nb_col - hws; j += ws) {
+    const std::string northing = fixed3(r.Y_min + (static_cast<double>(r.nb_lig - i) - 0.5) * p);
+    std::size_t column = 0;
+    for (std::int64_t j = hws; j < r.nb_col - hws; j += ws, ++column) {
       int val_loc = row[j];
       if (val_loc == kBackground) val_loc = r.num_segm;
       ij.put(static_cast<long long>(j));
@@ -153,9 +164,9 @@ void point_files(Run& r) {
       ij.put('\t');
       ij.put(static_cast<long long>(val_loc));
       ij.end_line();
-      utm.put_fixed3(r.X_min + (static_cast<double>(j) + 0.5) * p);
+      utm.put(eastings[column]);
       utm.put('\t');
-      utm.put_fixed3(northing);
+      utm.put(northing);
       utm.put('\t');
       utm.put(static_cast<long long>(val_loc));
       utm.put('.');

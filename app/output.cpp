@@ -43,9 +43,8 @@ void mark(Run& r, const nrutil::ByteGrid& by, unsigned char marker, unsigned cha
   for (int i = 0; i < rows; ++i) {
     const unsigned char* m = by[i];
     unsigned char* out = r.tab_out[i];
-    for (int j = 0; j < cols; ++j) {
-      if (m[j] == marker) out[j] = value;
-    }
+    // A select rather than a conditional store, so that the loop runs on whole vectors.
+    for (int j = 0; j < cols; ++j) out[j] = m[j] == marker ? value : out[j];
   }
 }
 
