@@ -2,7 +2,7 @@
 """Runs the benchmarks of tessera_summary and prints their table (Markdown).
 
 Whole runs: complete scripted runs of the program on generated study areas, each case run
-several times (warm cache), with wall time and peak memory (the child's getrusage) per run;
+several times (warm cache), with wall time and peak memory (GNU time, else wait4) per run;
 the median is reported. Baseline: a plain numpy script doing the same sum and levels on the
 same raw inputs. Micro-benchmarks: the hot parts, in cells (or bytes) per second.
 
@@ -100,20 +100,25 @@ def warm(paths):
 
 
 def timed(cmd, stdin_text=None):
-    """Runs cmd; returns (wall seconds, peak RSS bytes of the child, from wait4's rusage)."""
+    """Runs cmd; returns (wall seconds, peak RSS bytes). The peak comes from GNU time, whose
+    own small process is what forks the program; without it, from wait4, which also counts
+    the pages of this Python process that the child held before its exec (some MiB)."""
+    gnu_time = os.path.exists("/usr/bin/time")
+    full = (["/usr/bin/time", "-f", "maxrss_kb=%M"] if gnu_time else []) + cmd
     t = time.perf_counter()
-    p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+    p = subprocess.Popen(full, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                          stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL="C"))
     if stdin_text is not None:
         p.stdin.write(stdin_text.encode())
     p.stdin.close()
-    err = p.stderr.read()
+    err = p.stderr.read().decode(errors="replace")
     _, status, usage = os.wait4(p.pid, 0)
     wall = time.perf_counter() - t
     p.returncode = os.waitstatus_to_exitcode(status)
     if p.returncode != 0:
-        raise RuntimeError(f"{cmd[0]} failed ({p.returncode}):\n{err[-2000:].decode()}")
-    return wall, usage.ru_maxrss * 1024
+        raise RuntimeError(f"{cmd[0]} failed ({p.returncode}):\n{err[-2000:]}")
+    m = re.search(r"maxrss_kb=(\d+)", err)
+    return wall, (int(m.group(1)) if m else usage.ru_maxrss) * 1024
 
 
 def run_cases(build, data, size, runs, cases):
@@ -132,21 +137,36 @@ def run_cases(build, data, size, runs, cases):
     return results
 
 
-def run_numpy(data, size, runs, count=3, levels=10):
+def numpy_available():
     try:
         sh(["/usr/bin/python3", "-c", "import numpy"], stderr=subprocess.DEVNULL)
+        return True
     except (subprocess.CalledProcessError, FileNotFoundError):
-        return None
+        return False
+
+
+def run_paired(build, data, size, runs, case):
+    """The main case and the numpy baseline on the same inputs, run in turn, so that both
+    see the same state of the machine; returns both results (the baseline None without
+    numpy)."""
     here = os.path.dirname(os.path.abspath(__file__))
-    args = [str(size), str(size), str(levels), os.path.join(data, "numpy_out.raw")]
-    args += [os.path.join(data, "raw_mesh", f"img{k}.raw") + ":" + WEIGHTS[k - 1]
-             for k in range(1, count + 1)]
-    walls, peaks = [], []
+    args = [str(size), str(size), str(case.levels), os.path.join(data, "numpy_out.raw")]
+    args += [path + ":" + WEIGHTS[k] for k, path in enumerate(case.inputs(data))]
+    use_numpy = numpy_available()
+    warm(case.inputs(data))
+    ours, base = ([], []), ([], [])
     for _ in range(runs):
-        w, m = timed(["/usr/bin/python3", os.path.join(here, "numpy_baseline.py")] + args)
-        walls.append(w)
-        peaks.append(m)
-    return statistics.median(walls), max(peaks), walls
+        w, m = timed([os.path.join(build, "tessera_summary")], case.answers(data))
+        ours[0].append(w)
+        ours[1].append(m)
+        if use_numpy:
+            w, m = timed(["/usr/bin/python3", os.path.join(here, "numpy_baseline.py")] + args)
+            base[0].append(w)
+            base[1].append(m)
+    summary = lambda r: (statistics.median(r[0]), max(r[1]), r[0])
+    print(f"  {case.name}: {statistics.median(ours[0]):.3f} s; numpy "
+          f"{statistics.median(base[0]) if use_numpy else float('nan'):.3f} s", file=sys.stderr)
+    return summary(ours), summary(base) if use_numpy else None
 
 
 def run_micro(build, data, quick):
@@ -199,35 +219,35 @@ def main():
             Case("window_drawn", "raw_window", "raw", 3, 10, "bmp", shape="window", draw=True),
         ]
     print("whole runs", file=sys.stderr)
-    results = run_cases(build, data, size, a.runs, cases)
-    print("numpy baseline", file=sys.stderr)
-    base = run_numpy(data, size, a.runs)
+    results = run_cases(build, data, size, a.runs, cases[1:])
+    results[cases[0].name], base = run_paired(build, data, size, a.runs, cases[0])
     print("micro-benchmarks", file=sys.stderr)
     micro = run_micro(build, data, a.quick)
 
     # ---- the table ----
     print(f"\n### Whole runs ({size} x {size} cells, median of {a.runs} runs, warm cache, "
           f"one thread)\n")
-    print("| case | images | levels | in -> out | wall s (median) | runs s | peak MiB |"
+    print("| case | images | levels | in -> out | wall s (median) | runs s | Mcells/s | peak MiB |"
           " bytes/cell | vs numpy |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for c in cases:
         w, m, walls = results[c.name]
         ratio = f"{base[0] / w:.1f}x faster" if base and c.name == "raw3_L10" else ""
         what = f"{c.fmt} -> {c.out}" + (" + mask" if c.mask else "") + \
             (f", {c.shape} drawn" if c.draw else "")
         print(f"| {c.name} | {c.count} | {c.levels} | {what} | {w:.3f} | "
-              f"{' '.join(f'{x:.2f}' for x in walls)} | {m / MIB:.0f} | "
+              f"{' '.join(f'{x:.2f}' for x in walls)} | {cells / w / 1e6:.0f} | {m / MIB:.0f} | "
               f"{m / cells:.1f} | {ratio} |")
     if base:
         w, m, walls = base
         print(f"| numpy baseline | 3 | 10 | raw -> raw | {w:.3f} | "
-              f"{' '.join(f'{x:.2f}' for x in walls)} | {m / MIB:.0f} | "
+              f"{' '.join(f'{x:.2f}' for x in walls)} | {cells / w / 1e6:.0f} | {m / MIB:.0f} | "
               f"{m / cells:.1f} | 1.0x |")
     else:
         print("\n(numpy baseline skipped: /usr/bin/python3 has no numpy; "
               "apt-get install python3-numpy)")
-    print("\nbytes/cell = peak RSS / cells.")
+    print("\nbytes/cell = peak RSS / cells; Mcells/s = cells of the grid / wall time. The "
+          "baseline and raw3_L10 are run in turn.")
 
     if micro:
         print("\n### Stages (micro-benchmarks, median of 3)\n")
