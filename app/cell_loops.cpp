@@ -4,15 +4,10 @@
 
 namespace app {
 
-namespace {
-// Cells counted into the 32-bit tables before they are moved to the totals.
-constexpr std::size_t kFlushEvery = std::size_t{1} << 31;
-}  // namespace
-
 void ValueCounter::add(const unsigned char* v, std::size_t n) {
   while (n > 0) {
-    if (pending_ >= kFlushEvery) flush();
-    const std::size_t take = n < kFlushEvery - pending_ ? n : kFlushEvery - pending_;
+    if (pending_ >= flush_every_) flush();
+    const std::size_t take = n < flush_every_ - pending_ ? n : flush_every_ - pending_;
     std::size_t j = 0;
     for (; j + 4 <= take; j += 4) {
       ++part_[0][v[j]];

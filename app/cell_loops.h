@@ -13,6 +13,9 @@ namespace app {
 // are moved into 64-bit totals before they can overflow.
 class ValueCounter {
  public:
+  // Cells counted into the 32-bit tables before they are moved to the totals.
+  static constexpr std::size_t kFlushEvery = std::size_t{1} << 31;
+  explicit ValueCounter(std::size_t flush_every = kFlushEvery) : flush_every_(flush_every) {}
   void add(const unsigned char* v, std::size_t n);
   // The number of cells seen with value b.
   std::int64_t count(int b);
@@ -21,6 +24,7 @@ class ValueCounter {
   void flush();
   std::uint32_t part_[4][256] = {};
   std::int64_t total_[256] = {};
+  std::size_t flush_every_;
   std::size_t pending_ = 0;
 };
 

@@ -446,4 +446,31 @@ TEST_F(BmpTest, WriterReplacesAnExistingFile) {
   EXPECT_EQ(fs::file_size(f), 1086u);
 }
 
+TEST_F(BmpTest, TwoStepReaderFillsTheCallersRows) {
+  // Widths with 0 to 3 fill bytes a row, read into rows the caller gives (wider than the
+  // image): the fill bytes never reach them.
+  std::vector<Bytes> rows(5, Bytes(8, 0xEE));
+  std::vector<unsigned char*> ptrs;
+  for (auto& r : rows) ptrs.push_back(r.data());
+  for (const int nb_col : {8, 7, 6, 5}) {
+    SCOPED_TRACE(nb_col);
+    for (auto& r : rows) r.assign(8, 0xEE);
+    TestGrid g(nb_col, 5, nb_col);
+    const std::string f = path("two_step.bmp");
+    ASSERT_EQ(SauveBMP(f.c_str(), g.buff(), nb_col, 5, 0, nullptr), 0);
+    bmp::FileReader rd;
+    ASSERT_EQ(rd.open(f.c_str()), bmp::LoadError::None);
+    EXPECT_EQ(rd.nb_col(), nb_col);
+    EXPECT_EQ(rd.nb_lig(), 5);
+    EXPECT_EQ(rd.type(), 0);
+    EXPECT_EQ(rd.row_bytes(), static_cast<std::size_t>(nb_col));
+    ASSERT_EQ(rd.read_rows(ptrs.data()), bmp::LoadError::None);
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(Bytes(rows[i].begin(), rows[i].begin() + nb_col), g.rows[i]) << "row " << i;
+      EXPECT_EQ(rows[i][7], nb_col == 8 ? g.rows[i][7] : 0xEE) << "past the row: untouched";
+    }
+    EXPECT_EQ(rd.read_rows(ptrs.data()), bmp::LoadError::CannotOpen);  // the file is closed
+  }
+}
+
 }  // namespace

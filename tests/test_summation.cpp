@@ -1,10 +1,12 @@
 // Weighted summation, the level bounds and the level of every cell.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
 
+#include "app/cell_loops.h"
 #include "app/stages.h"
 #include "harness.h"
 
@@ -112,6 +114,71 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
       }
     }
   }
+}
+
+// ---- the per-cell loops ----
+
+TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
+  std::mt19937 rng(3);
+  std::vector<unsigned char> v(10007);
+  for (auto& b : v) b = static_cast<unsigned char>(rng() % 7 == 0 ? 255 : rng() % 40);
+  std::int64_t naive[256] = {};
+  for (unsigned char b : v) ++naive[b];
+  for (const std::size_t flush_every :
+       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, app::ValueCounter::kFlushEvery}) {
+    for (const std::size_t row : {std::size_t{1}, std::size_t{3}, std::size_t{64}, v.size()}) {
+      app::ValueCounter c(flush_every);
+      for (std::size_t at = 0; at < v.size(); at += row) {
+        c.add(v.data() + at, std::min(row, v.size() - at));
+      }
+      for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(c.count(b), naive[b]) << "value " << b << " flush " << flush_every;
+      }
+    }
+  }
+}
+
+TEST(CellLoops, WeighingStartsFromZeroAndAddsRoundedProducts) {
+  const unsigned char v[] = {0, 3, 255, 7};
+  double acc[4] = {9.0, 9.0, 9.0, 9.0};
+  app::ValueCounter c;
+  app::weigh_and_count(v, 4, -0.1, acc, true, c);
+  // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
+  EXPECT_EQ(acc[0], 0.0);
+  EXPECT_FALSE(std::signbit(acc[0]));
+  EXPECT_EQ(acc[2], 255 * -0.1);
+  app::weigh_and_count(v, 4, 0.7, acc, false, c);
+  for (int j = 0; j < 4; ++j) {
+    volatile double first = v[j] * -0.1;  // each product rounded, then the sum rounded
+    volatile double second = v[j] * 0.7;
+    EXPECT_EQ(acc[j], (0.0 + first) + second) << j;
+  }
+  EXPECT_EQ(c.count(0), 2);
+  EXPECT_EQ(c.count(255), 2);
+  EXPECT_EQ(c.count(7), 2);
+}
+
+TEST(CellLoops, FirstImageMaskAndValidMaximum) {
+  const struct {
+    std::vector<unsigned char> in;
+    bool rewrite;
+    std::vector<unsigned char> tab, mask;
+  } cases[] = {
+      {{0, 255, 7, 0}, true, {0, 0, 7, 0}, {1, 255, 255, 1}},
+      {{0, 255, 7, 0}, false, {0, 255, 7, 0}, {1, 255, 255, 1}},
+      {{254, 1}, true, {254, 1}, {255, 255}},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> tab = c.in, mask(c.in.size(), 9);
+    app::first_image_mask(tab.data(), tab.size(), c.rewrite, mask.data());
+    EXPECT_EQ(tab, c.tab);
+    EXPECT_EQ(mask, c.mask);
+  }
+  const unsigned char last[] = {1, 255, 0, 3, 2};
+  const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
+  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 0.0), 4.0);          // 100 is not valid, NaN no max
+  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 6.0), 6.0);          // the running maximum carries on
+  EXPECT_EQ(app::max_valid_sum(last + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
 }
 
 class Summation : public ::testing::Test {
