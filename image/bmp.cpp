@@ -83,6 +83,13 @@ bool rows_present(unsigned char* const* buff, int nb_lig) {
   return true;
 }
 
+// An 8-bit file with the 40-byte information header that carries only BiClrUsed (1 to 255)
+// palette entries, its pixel rows right after them.
+bool short_palette(const BMP_Header& h) {
+  return h.BiSize == bmp::kInfoHeaderSize && h.BiClrUsed >= 1 &&
+         h.BiClrUsed < bmp::kPaletteEntries && h.BfOffBits == bmp::kHeaderSize + 4 * h.BiClrUsed;
+}
+
 // Releases the first `count` rows of a grid under construction and its row array.
 void drop_rows(unsigned char** grid, int count) {
   for (int i = 0; i < count; ++i) delete[] grid[i];
@@ -176,9 +183,16 @@ unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color3
   }
   int taille = 0;
   int type = 0;
+  std::size_t palette_entries = kPaletteEntries;
   if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
     taille = 1;
     type = 0;
+  } else if (h.BiBitCount == 8 && short_palette(h)) {
+    // Other tools (Python imaging for palette images) store only the BiClrUsed entries they
+    // use; the pixel rows then start right after them.
+    taille = 1;
+    type = 0;
+    palette_entries = h.BiClrUsed;
   } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
     taille = 3;
     type = 2;
@@ -198,12 +212,15 @@ unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color3
   const int nb_lig = h.BiHeight;
 
   if (type != 2) {
+    // Entries a short palette lacks stay 0 (cm is zero-filled), so such a palette is never
+    // the grey ramp.
     unsigned char pal[kPaletteSize];
-    if (std::fread(pal, 1, kPaletteSize, file.get()) != kPaletteSize) {
+    const std::size_t pal_bytes = 4 * palette_entries;
+    if (std::fread(pal, 1, pal_bytes, file.get()) != pal_bytes) {
       err = LoadError::ShortPalette;
       return nullptr;
     }
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+    for (std::size_t i = 0; i < palette_entries; ++i) {
       cm[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
     }
     for (std::size_t i = 0; i < kPaletteEntries; ++i) {
