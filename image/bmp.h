@@ -50,10 +50,10 @@ enum class LoadError {
   None,
   CannotOpen,
   ShortHeader,
-  NotBmp,           // signature is not "BM"
+  NotBmp,             // signature is not "BM"
   UnsupportedLayout,  // bit count / pixel offset not 8/1078, 8/54+4*BiClrUsed or 24/54
-  Compressed,       // compression field 1
-  BadSize,          // width or height zero, negative (top-down) or above kMaxSide
+  Compressed,         // compression field 1
+  BadSize,            // width or height zero, negative (top-down) or above kMaxSide
   ShortPalette,
   ShortRows,
   OutOfMemory,
@@ -80,5 +80,4 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
 // lacks read as 0). When ColorMAP is not null on entry it is replaced by a new 256-entry
 // palette the caller owns (delete[]).
 // Returns null on any refusal.
-unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type,
-                          Color32*& ColorMAP);
+unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 namespace rasterio {
 namespace {
@@ -22,6 +24,8 @@ constexpr std::size_t kStdioBuffer = std::size_t{1} << 20;    // raw read/write 
 constexpr std::size_t kTextOutBuffer = std::size_t{1} << 20;  // ASCII values out buffer
 // Longest real number token accepted in an ASCII grid header.
 constexpr std::size_t kMaxRealToken = 4096;
+// Bytes of a header keyword kept for looking at it.
+constexpr std::size_t kMaxKeptWord = 16;
 
 // White space as isspace() sees it in the C locale, which is what scanf skips.
 constexpr std::array<bool, 256> kSpace = [] {
@@ -32,6 +36,14 @@ constexpr std::array<bool, 256> kSpace = [] {
 
 inline unsigned digit_of(unsigned char c) {
   return static_cast<unsigned>(c) - '0';
+}
+
+// ASCII letters compared without regard to case.
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
 }
 
 struct FileCloser {
@@ -124,11 +136,18 @@ class Scanner {
     }
   }
 
-  // Skips one word of non-blank bytes (scanf %s), after white space.
-  Got skip_word() {
+  // Skips one word of non-blank bytes (scanf %s), after white space. When word is given it
+  // receives the word's first kMaxKeptWord bytes (longer words are cut there).
+  Got skip_word(std::string* word = nullptr) {
     if (Got g = skip_space(); g != Got::Ok) return g;
+    if (word != nullptr) word->clear();
     for (;;) {
+      const unsigned char* from = pos_;
       while (!kSpace[*pos_] && pos_ != end_) ++pos_;
+      if (word != nullptr && word->size() < kMaxKeptWord) {
+        const std::size_t n = std::min<std::size_t>(pos_ - from, kMaxKeptWord - word->size());
+        word->append(reinterpret_cast<const char*>(from), n);
+      }
       if (pos_ != end_) return Got::Ok;
       if (!refill()) return err_ ? Got::Error : Got::Ok;
     }
@@ -459,10 +478,14 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
   if (r.nb_col <= 0 || r.nb_lig <= 0) return FileError::BadSize;
   if (std::int64_t{r.nb_col} * r.nb_lig > nrutil::kMaxCells) return FileError::TooLarge;
   double* const reals[] = {&r.X_min, &r.Y_min, &r.dpix_size};
+  std::string keyword;
   for (double* v : reals) {
-    if (FileError e = header_error(sc.skip_word()); e != FileError::None) return e;
+    if (FileError e = header_error(sc.skip_word(&keyword)); e != FileError::None) return e;
     if (FileError e = header_error(sc.read_real(*v)); e != FileError::None) return e;
   }
+  // GDAL writes "dx" and "dy" lines in place of "cellsize" for cells that are not square;
+  // read by order, dx would pass for the cell size and dy for the no-data value.
+  if (equals_ignoring_case(keyword, "dx")) return FileError::NonSquareCells;
   // Some tools leave out the no-data line: the sixth "keyword" is then the first value.
   bool is_int = false;
   unsigned char first = 0;

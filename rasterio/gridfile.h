@@ -23,8 +23,9 @@ enum class FileError {
   BadSize,      // rows or columns not positive
   TooLarge,     // more cells than a grid may hold
   OutOfMemory,
-  FewerValues,  // ASCII grid holds fewer values than rows x columns
-  BadValue,     // a token among the ASCII values is not an integer
+  FewerValues,     // ASCII grid holds fewer values than rows x columns
+  BadValue,        // a token among the ASCII values is not an integer
+  NonSquareCells,  // ASCII header gives "dx" (and "dy") in place of one cell size
   ReadError,
   WriteError,
 };
@@ -96,8 +97,9 @@ class AsciiGridReader {
   // Reads the header: each line a word, then an integer (%d) for lines 1-2 and a real
   // (strtod in the C locale) for lines 3-6. When the sixth word is itself an integer the
   // header has five lines: that word is the first grid value, has_nodata is false and
-  // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; h is changed
-  // only on success.
+  // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; NonSquareCells
+  // when the fifth word is "dx" in any case (a header with "dx" and "dy" lines for cells
+  // that are not square). h is changed only on success.
   FileError read_header(AsciiHeader& h);
   // Reads rows x columns values into grid, which must have the header's size (else
   // BadSize). FewerValues when the file ends first, BadValue at a token that is not an

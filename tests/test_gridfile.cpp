@@ -244,6 +244,14 @@ TEST_F(GridFile, AsciiHeaderFaults) {
       {"ncols 131072\nnrows 131073" + tail, FileError::TooLarge},
       {"ncols 200000\nnrows 100000" + tail, FileError::TooLarge},
       {"ncols 131072\nnrows 131072" + tail, FileError::None},  // exactly the cell limit
+      // GDAL's header for cells that are not square, with and without a no-data line.
+      {"ncols 4\nnrows 2\nxllcorner 0\nyllcorner 4\ndx 2\ndy 3\n0 0 0 0\n0 0 0 0\n",
+       FileError::NonSquareCells},
+      {"ncols 4\nnrows 2\nxllcorner 0\nyllcorner 4\nDX 2\nDY 3\nNODATA_value 9\n0 0 0 0\n",
+       FileError::NonSquareCells},
+      // Only the fifth word counts, and only when it is exactly dx.
+      {"ncols 2\nnrows 1\ndx 0\ndy 0\ncellsize 1\nnodata_value -1\n0 0", FileError::None},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ndxy 1\nnodata_value -1\n0 0", FileError::None},
   };
   for (const auto& c : cases) {
     rasterio::AsciiGridReader rd(3);
