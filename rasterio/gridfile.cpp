@@ -88,6 +88,30 @@ void use_decimal_dot(std::string& s) {
   s = std::move(fixed);
 }
 
+// The no-data value of an ASCII header when it is an integer outside 0..255 (GDAL writes
+// -9999 for 16- and 32-bit bands): cells holding exactly it would otherwise wrap to an
+// ordinary value (-9999 to 241), so they are read as 255, the system's no-data value.
+struct NodataToken {
+  static constexpr std::size_t kMaxDigits = 9;
+  bool active = false;
+  bool neg = false;
+  unsigned mag = 0;
+  unsigned char low = 0;  // the value modulo 256, for a cheap first test
+
+  static NodataToken of(bool has_nodata, double nodata) {
+    NodataToken t;
+    if (!has_nodata || !(nodata >= -999999999.0 && nodata <= 999999999.0)) return t;
+    if (nodata != static_cast<double>(static_cast<long>(nodata))) return t;  // not whole
+    const long v = static_cast<long>(nodata);
+    if (v >= 0 && v <= 255) return t;  // read as it stands
+    t.active = true;
+    t.neg = v < 0;
+    t.mag = static_cast<unsigned>(v < 0 ? -v : v);
+    t.low = static_cast<unsigned char>(t.neg ? 0u - t.mag : t.mag);
+    return t;
+  }
+};
+
 // Reads text from a stream in pieces (or from memory) and scans it like scanf does. The
 // byte after the last valid one is always a 0 sentinel, which is neither white space nor a
 // digit, so the inner loops stop at it and only then check whether the piece has ended.
@@ -226,7 +250,8 @@ class Scanner {
 
   // Reads n values with repeated scanf "%d\t" semantics, each stored modulo 256 of its exact
   // value. Digits and signs may be split across pieces.
-  FileError read_values(unsigned char* out, std::size_t n) {
+  // A value equal to `nodata` (when active) is stored as 255 instead.
+  FileError read_values(unsigned char* out, std::size_t n, const NodataToken& nodata) {
     unsigned char* p = pos_;
     std::size_t i = 0;
     while (i < n) {
@@ -252,23 +277,34 @@ class Scanner {
         pos_ = p;
         return FileError::BadValue;
       }
-      unsigned acc = 0;  // wraps modulo 2^32, which keeps the value modulo 256 exact
+      unsigned acc = 0;                // wraps modulo 2^32, which keeps the value modulo 256 exact
+      const unsigned char* first = p;  // first digit in the current piece
+      std::size_t earlier_digits = 0;  // digits in pieces already left
       for (;;) {
         do {
           acc = acc * 10 + d;
           d = digit_of(*++p);
         } while (d <= 9);
         if (p != end_) break;
+        earlier_digits += static_cast<std::size_t>(p - first);
+        first = p;
         pos_ = p;
         if (!refill()) {
           if (err_) return FileError::ReadError;
           break;  // the file ends right after the digits
         }
         p = pos_;
+        first = p;
         d = digit_of(*p);
         if (d > 9) break;
       }
-      out[i++] = static_cast<unsigned char>(neg ? 0u - acc : acc);
+      auto v = static_cast<unsigned char>(neg ? 0u - acc : acc);
+      // Up to nine digits acc is the exact magnitude.
+      if (v == nodata.low && nodata.active && neg == nodata.neg && acc == nodata.mag &&
+          earlier_digits + static_cast<std::size_t>(p - first) <= NodataToken::kMaxDigits) {
+        v = 255;
+      }
+      out[i++] = v;
     }
     pos_ = p;
     return FileError::None;
@@ -442,6 +478,7 @@ struct AsciiGridReader::Impl {
   int nb_lig = 0;
   bool has_first = false;  // a five-line header already gave the first value
   unsigned char first = 0;
+  NodataToken nodata;
 };
 
 AsciiGridReader::~AsciiGridReader() {
@@ -502,6 +539,7 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
   impl_->nb_lig = r.nb_lig;
   impl_->has_first = is_int;
   impl_->first = first;
+  impl_->nodata = NodataToken::of(r.has_nodata, r.nodata);
   h = r;
   return FileError::None;
 }
@@ -521,7 +559,9 @@ FileError AsciiGridReader::read_values(nrutil::ByteGrid& grid) {
       --n;
       impl_->has_first = false;
     }
-    if (FileError e = impl_->scanner.read_values(out, n); e != FileError::None) return e;
+    if (FileError e = impl_->scanner.read_values(out, n, impl_->nodata); e != FileError::None) {
+      return e;
+    }
   }
   return FileError::None;
 }

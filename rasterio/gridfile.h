@@ -80,7 +80,8 @@ struct AsciiHeader {
 };
 
 // Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values.
-// Values: rows x columns integers separated by any white space, each stored modulo 256.
+// Values: rows x columns integers separated by any white space, each stored modulo 256
+// (no-data cells aside, see read_values).
 class AsciiGridReader {
  public:
   AsciiGridReader() = default;
@@ -103,7 +104,9 @@ class AsciiGridReader {
   FileError read_header(AsciiHeader& h);
   // Reads rows x columns values into grid, which must have the header's size (else
   // BadSize). FewerValues when the file ends first, BadValue at a token that is not an
-  // integer; whatever follows the last value is ignored.
+  // integer; whatever follows the last value is ignored. When the header's no-data value
+  // is a whole number outside 0..255 (such as -9999), a value of at most nine digits equal
+  // to it is stored as 255 instead of wrapping.
   FileError read_values(nrutil::ByteGrid& grid);
   void close();
 
