@@ -362,15 +362,20 @@ inline constexpr Text3 kWhyNonSquare{
 inline constexpr Text3 kWhyNotBmp{"it is not a BMP image", "ce n'est pas une image BMP",
                                   "no es una imagen BMP"};
 inline constexpr Text3 kWhyBmpLayout{
-    "only uncompressed 8-bit BMP images are read: save one 8-bit band as a grey or palette "
-    "BMP (for example gdal_translate -of BMP -b 1 -ot Byte)",
+    "only uncompressed 8-bit BMP images with a 256-entry palette are read (or with the "
+    "shorter palette their header declares): save one 8-bit band as a grey or palette BMP "
+    "(for example gdal_translate -of BMP -b 1 -ot Byte)",
     "seules les images BMP 8 bits non compress" ETONO
-    "es sont lues : enregistrez une seule "
-    "bande 8 bits en BMP gris ou " FATONO
-    " palette (par exemple gdal_translate -of BMP -b 1 "
-    "-ot Byte)",
+    "es avec une palette de 256 couleurs "
+    "sont lues (ou avec la palette plus courte que d" ETONO "clare leur en-t" CIRCONF
+    "te) : "
+    "enregistrez une seule bande 8 bits en BMP gris ou " FATONO
+    " palette (par exemple "
+    "gdal_translate -of BMP -b 1 -ot Byte)",
     "solo se leen im" ATONO "genes BMP de 8 bits sin compresi" OTONO
-    "n: guarde una sola "
+    "n con una paleta de 256 "
+    "colores (o con la paleta m" ATONO
+    "s corta que declara su cabecera): guarde una sola "
     "banda de 8 bits como BMP gris o con paleta (por ejemplo gdal_translate -of BMP -b 1 "
     "-ot Byte)"};
 inline constexpr Text3 kWhyBmpSize{
