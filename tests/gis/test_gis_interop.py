@@ -59,20 +59,19 @@ class Run:
             return f.read()
 
 
-def run_program(root, folder, images, result, out_format, levels=10, pixel=None, mesh=None):
+def run_program(root, folder, images, result, out_format, levels=10, extra=(), mesh=None):
     """Runs one English session on folder `folder` under the user disk `root`.
 
-    images: (name, format code, weight) in order. pixel: answer to the pixel size question
-    (asked when the last image is a BMP). mesh: answers of the cell-mesh stage; by default
-    the drawing is declined.
+    images: (name, format code, weight) in order. extra: answers after the number of levels
+    (the pixel size, asked when the last image is a BMP; the sizes of a raw image without
+    descriptor). mesh: answers of the cell-mesh stage; by default the drawing is declined.
     """
     answers = ["0", "2", root, folder, str(len(images))]
     answers += [name for name, _, _ in images]
     answers += [str(fmt) for _, fmt, _ in images]
     answers += [str(weight) for _, _, weight in images]
     answers += ["1", result, str(out_format), str(levels)]
-    if pixel is not None:
-        answers.append(str(pixel))
+    answers += [str(a) for a in extra]
     answers += mesh if mesh is not None else ["1"]
     env = dict(os.environ, LC_ALL="C")
     done = subprocess.run([BINARY], input="\n".join(answers).encode() + b"\n",
@@ -233,6 +232,24 @@ class OurResultsInGdal(Scratch):
         # GDAL's row 0 is the top row: the raw result's first row.
         np.testing.assert_array_equal(band.ReadAsArray(), self.levels)
 
+    def test_raw_and_bmp_results_georeferenced_by_the_sidecar_files_of_the_docs(self):
+        # docs/gis.md: an ESRI .hdr beside the raw result and a world file beside the BMP
+        # result, both giving the centre of the top-left cell.
+        ulx = self.XLL + self.CELL / 2
+        uly = self.YLL + self.ROWS * self.CELL - self.CELL / 2
+        with open(self.raw.path("rraw_tessum.hdr"), "w") as f:
+            f.write(f"NROWS {self.rows}\nNCOLS {self.cols}\nNBANDS 1\nNBITS 8\n"
+                    f"LAYOUT BIL\nULXMAP {ulx}\nULYMAP {uly}\n"
+                    f"XDIM {self.pixel}\nYDIM {self.pixel}\n")
+        with open(self.bmp.path("rbmp_tessum.wld"), "w") as f:
+            f.write(f"{self.pixel}\n0\n0\n{-self.pixel}\n{ulx}\n{uly}\n")
+        want = gdal.Open(self.asc.path("rasc_tessum.asc")).GetGeoTransform()
+        for path in (self.raw.path("rraw_tessum.raw"), self.bmp.path("rbmp_tessum.bmp")):
+            with self.subTest(path=os.path.basename(path)):
+                ds = gdal.Open(path)
+                self.assertEqual(ds.GetGeoTransform(), want)
+                np.testing.assert_array_equal(ds.ReadAsArray(), self.levels)
+
     def test_point_file_loads_as_an_ogr_point_layer_on_cell_centres(self):
         ij_lines = self.asc.read("rasc_points_ij.txt").decode().splitlines()
         ij = [tuple(int(t) for t in line.split("\t")) for line in ij_lines]
@@ -260,9 +277,8 @@ class OurResultsInGdal(Scratch):
     def test_histogram_loads_as_an_ogr_table(self):
         # The histogram is tab-separated text whatever its name: two tables (cells, then
         # points) of "level<TAB>count" lines, each after the first opened by one blank.
-        table = os.path.join(self.root, "histo.txt")
-        shutil.copy(self.asc.path("rasc_histo.xls"), table)
-        ds = gdal.OpenEx("CSV:" + table, gdal.OF_VECTOR, open_options=["HEADERS=NO"])
+        ds = gdal.OpenEx("CSV:" + self.asc.path("rasc_histo.xls"), gdal.OF_VECTOR,
+                         open_options=["HEADERS=NO"])
         rows = [(f.GetField(0).strip(), f.GetField(1)) for f in ds.GetLayer(0)]
         levels = [str(k) for k in range(1, self.LEVELS + 1)]
         cells, points = rows[:self.LEVELS], rows[self.LEVELS + 1:2 * self.LEVELS + 1]
@@ -308,7 +324,7 @@ class ToolWrittenInputs(Scratch):
         """Runs the tool's zone/name.bmp and our own raw layout of `values`, raw results."""
         write_own_raw(self.at("own"), values, int(self.CELL))
         own = self.run_ok([("own", 0, 1)], "rown", 0)
-        tool = self.run_ok([(name, 1, 1)], "rtool", 0, pixel=int(self.CELL))
+        tool = self.run_ok([(name, 1, 1)], "rtool", 0, extra=[int(self.CELL)])
         self.assertEqual(item_statistics(tool.read("rtool_info.txt")), expected_items(values))
         self.assertEqual(tool.read("rtool_tessum.raw"), own.read("rown_tessum.raw"))
         self.assertEqual(tool.read("rtool_tessum.txt"), own.read("rown_tessum.txt"))
@@ -351,6 +367,19 @@ class ToolWrittenInputs(Scratch):
         gdal_translate("-of", "BMP", self.at("src.tif"), self.at("gdal.bmp"))
         self.compare_bmp("gdal", self.values)
 
+    def test_gdal_envi_raw_with_the_descriptor_asked(self):
+        write_geotiff(self.at("src.tif"), self.values, self.XLL, self.YLL, self.CELL)
+        gdal_translate("-of", "ENVI", self.at("src.tif"), self.at("gdal.raw"))
+        write_own_raw(self.at("own"), self.values, int(self.CELL))
+        own = self.run_ok([("own", 0, 1)], "rown", 0)
+        # No descriptor beside GDAL's file: the program asks rows, columns and pixel size.
+        tool = self.run_ok([("gdal", 0, 1)], "rtool", 0,
+                           extra=[self.ROWS, self.COLS, int(self.CELL)])
+        self.assertEqual(tool.read("gdal.txt"), own.read("own.txt"))
+        self.assertEqual(item_statistics(tool.read("rtool_info.txt")),
+                         expected_items(self.values))
+        self.assertEqual(tool.read("rtool_tessum.raw"), own.read("rown_tessum.raw"))
+
     @unittest.skipIf(Image is None, "Python imaging (python3-pil) is not installed")
     def test_python_imaging_grey_bmp(self):
         Image.fromarray(self.values, "L").save(self.at("pil.bmp"))
@@ -374,7 +403,7 @@ class ToolFilesRefused(Scratch):
     what to export instead."""
 
     def refused(self, name, fmt, *words):
-        run = run_program(self.root, "zone", [(name, fmt, 1)], "res", 0, pixel=20)
+        run = run_program(self.root, "zone", [(name, fmt, 1)], "res", 0, extra=[20])
         self.assertEqual(run.status, 1, run.console[-2000:])
         self.assertIn("Cannot read the file", run.console)
         for word in words:
