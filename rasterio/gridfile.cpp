@@ -12,8 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
-#include <string_view>
 
 namespace rasterio {
 namespace {
