@@ -44,7 +44,7 @@ demo: build
 # Rewrites the expected files of the end-to-end tests from the built program. Review the
 # change (git diff tests/golden) before committing it.
 golden: build
-	TESSERA_UPDATE_GOLDEN=1 $(BUILD)/tests/test_examples
+	TESSERA_UPDATE_GOLDEN=1 $(BUILD)/tests/test_examples --gtest_filter='Examples/GoldenRun.*'
 	@git status --short tests/golden
 
 # Regenerates the sample study area of examples/zone1 (python3, standard library only).

@@ -67,11 +67,11 @@ def in_lake(i, j):
 
 def in_study_area(i, j):
     """The study area: a catchment-like lobed outline around the valley centre."""
-    ci, cj = 104.0, 150.0
+    ci, cj = 100.0, 150.0
     di, dj = i - ci, j - cj
     angle = math.atan2(di, dj)
     radius = 1.0 + 0.14 * math.sin(3 * angle + 0.4) + 0.07 * math.sin(7 * angle + 1.3)
-    return (dj / 138.0) ** 2 + (di / 92.0) ** 2 <= radius * radius
+    return (dj / 120.0) ** 2 + (di / 80.0) ** 2 <= radius * radius
 
 
 def unit_maps():
