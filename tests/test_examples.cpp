@@ -53,6 +53,8 @@ const RunCase kRuns[] = {
     {"es_cut", kAnswers / "es_cut.txt", 1},
 };
 
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
 bool updating() {
   const char* v = std::getenv("TESSERA_UPDATE_GOLDEN");
   return v != nullptr && *v != '\0' && std::string(v) != "0";
@@ -436,6 +438,54 @@ TEST(ExpectedFiles, HistogramAndPointFilesOfTheEnglishRun) {
       last_north = north;
     } else {
       EXPECT_EQ(north, last_north) << utm[n];
+    }
+  }
+}
+
+// ---- the sample area and the demo ----
+
+bool have_python3() {
+  return std::system("command -v python3 > /dev/null 2>&1") == 0;
+}
+
+TEST(SampleArea, TheCommittedFilesAreWhatTheGeneratorWrites) {
+  if (!have_python3()) GTEST_SKIP() << "python3 is not installed";
+  ScratchDir dir;
+  const std::string cmd = "python3 " + quoted((kExamples / "make_sample.py").string()) + " " +
+                          quoted(dir.file("zone1"));
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::set<std::string> made, committed;
+  for (const auto& e : fs::directory_iterator(dir.file("zone1"))) {
+    const std::string name = e.path().filename().string();
+    made.insert(name);
+    EXPECT_EQ(read_file(e.path().string()), read_file((kExamples / "zone1" / name).string()))
+        << name << " differs from the generator's output; run make sample";
+  }
+  for (const auto& e : fs::directory_iterator(kExamples / "zone1")) {
+    committed.insert(e.path().filename().string());
+  }
+  EXPECT_EQ(made, committed);
+}
+
+// make demo: every sample run ends with status 0 and its listing names the files the run
+// writes (those of the expected files), with their sizes.
+TEST(Demo, ListsEveryFileOfTheThreeSampleRunsWithItsSize) {
+  if (updating()) GTEST_SKIP() << "expected files are being rewritten";
+  ScratchDir dir;
+  const std::string cmd = quoted((kExamples / "demo.sh").string()) + " " + quoted(TESSERA_BINARY) +
+                          " " + quoted(dir.file("demo")) + " > " + quoted(dir.file("listing.txt")) +
+                          " 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  const std::string listing = read_file(dir.file("listing.txt"));
+  for (const char* run : {"en", "fr", "es"}) {
+    EXPECT_NE(listing.find(std::string("answers_") + run + ".txt: exit status 0"),
+              std::string::npos)
+        << listing;
+    for (const auto& [name, bytes] : golden_files(run)) {
+      if (name == kConsole) continue;
+      char line[256];
+      std::snprintf(line, sizeof line, "   %10zu  %s\n", bytes.size(), name.c_str());
+      EXPECT_NE(listing.find(line), std::string::npos) << "missing: " << line << listing;
     }
   }
 }
