@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean bench
+.PHONY: all build run test asan-test deps format clean demo golden sample bench
 
 all: build
 
@@ -45,3 +45,17 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+
+# The three sample runs of examples/ on a copy of the sample area in $(BUILD)/demo.
+demo: build
+	@./examples/demo.sh $(BUILD)/tessera_summary $(BUILD)/demo
+
+# Rewrites the expected files of the end-to-end tests from the built program. Review the
+# change (git diff tests/golden) before committing it.
+golden: build
+	TESSERA_UPDATE_GOLDEN=1 $(BUILD)/tests/test_examples --gtest_filter='Examples/GoldenRun.*'
+	@git status --short tests/golden
+
+# Regenerates the sample study area of examples/zone1 (python3, standard library only).
+sample:
+	python3 examples/make_sample.py

@@ -87,6 +87,13 @@ long long read_fully(int fd, void* p, std::size_t n) {
   return nrutil::read_pieces(fd, &one, 1);
 }
 
+// An 8-bit file with the 40-byte information header that carries only BiClrUsed (1 to 255)
+// palette entries, its pixel rows right after them.
+bool short_palette(const BMP_Header& h) {
+  return h.BiSize == bmp::kInfoHeaderSize && h.BiClrUsed >= 1 &&
+         h.BiClrUsed < bmp::kPaletteEntries && h.BfOffBits == bmp::kHeaderSize + 4 * h.BiClrUsed;
+}
+
 // Releases the first `count` rows of a grid under construction and its row array.
 void drop_rows(unsigned char** grid, int count) {
   for (int i = 0; i < count; ++i) delete[] grid[i];
@@ -158,9 +165,16 @@ LoadError FileReader::open(const char* Name) {
   const BMP_Header h = decode_header(head);
   if (h.BfType != kSignature) return LoadError::NotBmp;
   int taille = 0;
+  std::size_t palette_entries = kPaletteEntries;
   if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
     taille = 1;
     type_ = 0;
+  } else if (h.BiBitCount == 8 && short_palette(h)) {
+    // Other tools (Python imaging for palette images) store only the BiClrUsed entries they
+    // use; the pixel rows then start right after them.
+    taille = 1;
+    type_ = 0;
+    palette_entries = h.BiClrUsed;
   } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
     taille = 3;
     type_ = 2;
@@ -176,9 +190,13 @@ LoadError FileReader::open(const char* Name) {
 
   for (Color32& c : palette_) c = Color32{};
   if (type_ != 2) {
+    // Entries a short palette lacks stay 0, so such a palette is never the grey ramp.
     unsigned char pal[kPaletteSize];
-    if (read_fully(fd, pal, kPaletteSize) != kPaletteSize) return LoadError::ShortPalette;
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+    const std::size_t pal_bytes = 4 * palette_entries;
+    if (read_fully(fd, pal, pal_bytes) != static_cast<long long>(pal_bytes)) {
+      return LoadError::ShortPalette;
+    }
+    for (std::size_t i = 0; i < palette_entries; ++i) {
       palette_[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
     }
     for (std::size_t i = 0; i < kPaletteEntries; ++i) {

@@ -26,6 +26,8 @@ constexpr std::size_t kDescriptorChunk = 4096;
 constexpr std::size_t kTextOutBuffer = std::size_t{1} << 20;  // ASCII values out buffer
 // Longest real number token accepted in an ASCII grid header.
 constexpr std::size_t kMaxRealToken = 4096;
+// Bytes of a header keyword kept for looking at it.
+constexpr std::size_t kMaxKeptWord = 16;
 
 // White space as isspace() sees it in the C locale, which is what scanf skips.
 constexpr std::array<bool, 256> kSpace = [] {
@@ -36,6 +38,14 @@ constexpr std::array<bool, 256> kSpace = [] {
 
 inline unsigned digit_of(unsigned char c) {
   return static_cast<unsigned>(c) - '0';
+}
+
+// ASCII letters compared without regard to case.
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
 }
 
 struct FileCloser {
@@ -79,6 +89,30 @@ void use_decimal_dot(std::string& s) {
   }
   s = std::move(fixed);
 }
+
+// The no-data value of an ASCII header when it is an integer outside 0..255 (GDAL writes
+// -9999 for 16- and 32-bit bands): cells holding exactly it would otherwise wrap to an
+// ordinary value (-9999 to 241), so they are read as 255, the system's no-data value.
+struct NodataToken {
+  static constexpr std::size_t kMaxDigits = 9;
+  bool active = false;
+  bool neg = false;
+  unsigned mag = 0;
+  unsigned char low = 0;  // the value modulo 256, for a cheap first test
+
+  static NodataToken of(bool has_nodata, double nodata) {
+    NodataToken t;
+    if (!has_nodata || !(nodata >= -999999999.0 && nodata <= 999999999.0)) return t;
+    if (nodata != static_cast<double>(static_cast<long>(nodata))) return t;  // not whole
+    const long v = static_cast<long>(nodata);
+    if (v >= 0 && v <= 255) return t;  // read as it stands
+    t.active = true;
+    t.neg = v < 0;
+    t.mag = static_cast<unsigned>(v < 0 ? -v : v);
+    t.low = static_cast<unsigned char>(t.neg ? 0u - t.mag : t.mag);
+    return t;
+  }
+};
 
 // Reads text from a stream in pieces (or from memory) and scans it like scanf does. The
 // byte after the last valid one is always a 0 sentinel, which is neither white space nor a
@@ -128,11 +162,18 @@ class Scanner {
     }
   }
 
-  // Skips one word of non-blank bytes (scanf %s), after white space.
-  Got skip_word() {
+  // Skips one word of non-blank bytes (scanf %s), after white space. When word is given it
+  // receives the word's first kMaxKeptWord bytes (longer words are cut there).
+  Got skip_word(std::string* word = nullptr) {
     if (Got g = skip_space(); g != Got::Ok) return g;
+    if (word != nullptr) word->clear();
     for (;;) {
+      const unsigned char* from = pos_;
       while (!kSpace[*pos_] && pos_ != end_) ++pos_;
+      if (word != nullptr && word->size() < kMaxKeptWord) {
+        const std::size_t n = std::min<std::size_t>(pos_ - from, kMaxKeptWord - word->size());
+        word->append(reinterpret_cast<const char*>(from), n);
+      }
       if (pos_ != end_) return Got::Ok;
       if (!refill()) return err_ ? Got::Error : Got::Ok;
     }
@@ -211,7 +252,8 @@ class Scanner {
 
   // Reads n values with repeated scanf "%d\t" semantics, each stored modulo 256 of its exact
   // value. Digits and signs may be split across pieces.
-  FileError read_values(unsigned char* out, std::size_t n) {
+  // A value equal to `nodata` (when active) is stored as 255 instead.
+  FileError read_values(unsigned char* out, std::size_t n, const NodataToken& nodata) {
     unsigned char* p = pos_;
     std::size_t i = 0;
     while (i < n) {
@@ -237,23 +279,34 @@ class Scanner {
         pos_ = p;
         return FileError::BadValue;
       }
-      unsigned acc = 0;  // wraps modulo 2^32, which keeps the value modulo 256 exact
+      unsigned acc = 0;                // wraps modulo 2^32, which keeps the value modulo 256 exact
+      const unsigned char* first = p;  // first digit in the current piece
+      std::size_t earlier_digits = 0;  // digits in pieces already left
       for (;;) {
         do {
           acc = acc * 10 + d;
           d = digit_of(*++p);
         } while (d <= 9);
         if (p != end_) break;
+        earlier_digits += static_cast<std::size_t>(p - first);
+        first = p;
         pos_ = p;
         if (!refill()) {
           if (err_) return FileError::ReadError;
           break;  // the file ends right after the digits
         }
         p = pos_;
+        first = p;
         d = digit_of(*p);
         if (d > 9) break;
       }
-      out[i++] = static_cast<unsigned char>(neg ? 0u - acc : acc);
+      auto v = static_cast<unsigned char>(neg ? 0u - acc : acc);
+      // Up to nine digits acc is the exact magnitude.
+      if (v == nodata.low && nodata.active && neg == nodata.neg && acc == nodata.mag &&
+          earlier_digits + static_cast<std::size_t>(p - first) <= NodataToken::kMaxDigits) {
+        v = 255;
+      }
+      out[i++] = v;
     }
     pos_ = p;
     return FileError::None;
@@ -455,6 +508,7 @@ struct AsciiGridReader::Impl {
   int nb_lig = 0;
   bool has_first = false;  // a five-line header already gave the first value
   unsigned char first = 0;
+  NodataToken nodata;
 };
 
 AsciiGridReader::~AsciiGridReader() {
@@ -491,10 +545,14 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
   if (r.nb_col <= 0 || r.nb_lig <= 0) return FileError::BadSize;
   if (std::int64_t{r.nb_col} * r.nb_lig > nrutil::kMaxCells) return FileError::TooLarge;
   double* const reals[] = {&r.X_min, &r.Y_min, &r.dpix_size};
+  std::string keyword;
   for (double* v : reals) {
-    if (FileError e = header_error(sc.skip_word()); e != FileError::None) return e;
+    if (FileError e = header_error(sc.skip_word(&keyword)); e != FileError::None) return e;
     if (FileError e = header_error(sc.read_real(*v)); e != FileError::None) return e;
   }
+  // GDAL writes "dx" and "dy" lines in place of "cellsize" for cells that are not square;
+  // read by order, dx would pass for the cell size and dy for the no-data value.
+  if (equals_ignoring_case(keyword, "dx")) return FileError::NonSquareCells;
   // Some tools leave out the no-data line: the sixth "keyword" is then the first value.
   bool is_int = false;
   unsigned char first = 0;
@@ -511,6 +569,7 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
   impl_->nb_lig = r.nb_lig;
   impl_->has_first = is_int;
   impl_->first = first;
+  impl_->nodata = NodataToken::of(r.has_nodata, r.nodata);
   h = r;
   return FileError::None;
 }
@@ -530,7 +589,9 @@ FileError AsciiGridReader::read_values(nrutil::ByteGrid& grid) {
       --n;
       impl_->has_first = false;
     }
-    if (FileError e = impl_->scanner.read_values(out, n); e != FileError::None) return e;
+    if (FileError e = impl_->scanner.read_values(out, n, impl_->nodata); e != FileError::None) {
+      return e;
+    }
   }
   return FileError::None;
 }

@@ -23,8 +23,9 @@ enum class FileError {
   BadSize,      // rows or columns not positive
   TooLarge,     // more cells than a grid may hold
   OutOfMemory,
-  FewerValues,  // ASCII grid holds fewer values than rows x columns
-  BadValue,     // a token among the ASCII values is not an integer
+  FewerValues,     // ASCII grid holds fewer values than rows x columns
+  BadValue,        // a token among the ASCII values is not an integer
+  NonSquareCells,  // ASCII header gives "dx" (and "dy") in place of one cell size
   ReadError,
   WriteError,
 };
@@ -79,7 +80,8 @@ struct AsciiHeader {
 };
 
 // Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values.
-// Values: rows x columns integers separated by any white space, each stored modulo 256.
+// Values: rows x columns integers separated by any white space, each stored modulo 256
+// (no-data cells aside, see read_values).
 class AsciiGridReader {
  public:
   AsciiGridReader() = default;
@@ -96,12 +98,15 @@ class AsciiGridReader {
   // Reads the header: each line a word, then an integer (%d) for lines 1-2 and a real
   // (strtod in the C locale) for lines 3-6. When the sixth word is itself an integer the
   // header has five lines: that word is the first grid value, has_nodata is false and
-  // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; h is changed
-  // only on success.
+  // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; NonSquareCells
+  // when the fifth word is "dx" in any case (a header with "dx" and "dy" lines for cells
+  // that are not square). h is changed only on success.
   FileError read_header(AsciiHeader& h);
   // Reads rows x columns values into grid, which must have the header's size (else
   // BadSize). FewerValues when the file ends first, BadValue at a token that is not an
-  // integer; whatever follows the last value is ignored.
+  // integer; whatever follows the last value is ignored. When the header's no-data value
+  // is a whole number outside 0..255 (such as -9999), a value of at most nine digits equal
+  // to it is stored as 255 instead of wrapping.
   FileError read_values(nrutil::ByteGrid& grid);
   void close();
 

@@ -36,6 +36,8 @@ const app::Text3& reason_of(FileError e) {
       return msg::kWhyFewerValues;
     case FileError::BadValue:
       return msg::kWhyBadValue;
+    case FileError::NonSquareCells:
+      return msg::kWhyNonSquare;
     case FileError::WriteError:
       return msg::kWhyWriteError;
     case FileError::ReadError:

@@ -244,6 +244,14 @@ TEST_F(GridFile, AsciiHeaderFaults) {
       {"ncols 131072\nnrows 131073" + tail, FileError::TooLarge},
       {"ncols 200000\nnrows 100000" + tail, FileError::TooLarge},
       {"ncols 131072\nnrows 131072" + tail, FileError::None},  // exactly the cell limit
+      // GDAL's header for cells that are not square, with and without a no-data line.
+      {"ncols 4\nnrows 2\nxllcorner 0\nyllcorner 4\ndx 2\ndy 3\n0 0 0 0\n0 0 0 0\n",
+       FileError::NonSquareCells},
+      {"ncols 4\nnrows 2\nxllcorner 0\nyllcorner 4\nDX 2\nDY 3\nNODATA_value 9\n0 0 0 0\n",
+       FileError::NonSquareCells},
+      // Only the fifth word counts, and only when it is exactly dx.
+      {"ncols 2\nnrows 1\ndx 0\ndy 0\ncellsize 1\nnodata_value -1\n0 0", FileError::None},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ndxy 1\nnodata_value -1\n0 0", FileError::None},
   };
   for (const auto& c : cases) {
     rasterio::AsciiGridReader rd(3);
@@ -287,6 +295,38 @@ TEST_F(GridFile, AsciiValuesLikeRepeatedScanfAndModulo256) {
       if (c.want_err == FileError::None) {
         EXPECT_EQ(r.cells, c.want) << c.values;
       }
+    }
+  }
+}
+
+TEST_F(GridFile, AsciiNoDataOutsideTheByteRangeReadsAs255) {
+  const std::string head = "ncols 6\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+  const struct {
+    std::string nodata_line;  // empty: no no-data line
+    std::string values;
+    std::vector<int> want;
+  } cases[] = {
+      // GDAL's usual no-data value of 16- and 32-bit bands: only the exact value is no-data.
+      {"NODATA_value -9999\n", "-9999 1 241 -9999 -10255 17", {255, 1, 241, 255, 241, 17}},
+      {"NODATA_value  -9999.0\n", "-9999 -9999 0 -0 +7 -9999", {255, 255, 0, 0, 7, 255}},
+      {"nodata_value 32767\n", "32767 32767 255 -1 3 +32767", {255, 255, 255, 255, 3, 255}},
+      {"nodata_value -999999999\n",
+       "-999999999 1 2 3 4 -000999999999",
+       {255, 1, 2, 3, 4, 1}},  // more than nine digits: wraps as any other value
+      // The system's own no-data line and no-data values inside 0..255 change nothing.
+      {"nodata_value -9999.9999\n", "-9999 1 2 3 4 5", {241, 1, 2, 3, 4, 5}},
+      {"NODATA_value 0\n", "0 1 2 3 256 5", {0, 1, 2, 3, 0, 5}},
+      {"NODATA_value 255\n", "255 -1 2 3 4 5", {255, 255, 2, 3, 4, 5}},
+      {"NODATA_value 1e10\n", "1410065408 1 2 3 4 5", {0, 1, 2, 3, 4, 5}},
+      {"", "-9999 1 2 3 4 5", {241, 1, 2, 3, 4, 5}},
+  };
+  for (const auto& c : cases) {
+    const std::string p = put("nd.asc", head + c.nodata_line + c.values);
+    for (std::size_t chunk : kChunks) {
+      SCOPED_TRACE(c.nodata_line + c.values + " chunk " + std::to_string(chunk));
+      const AsciiRead r = read_ascii(p, chunk);
+      ASSERT_EQ(r.err, FileError::None);
+      EXPECT_EQ(r.cells, c.want);
     }
   }
 }
