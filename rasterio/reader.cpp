@@ -74,9 +74,10 @@ const app::Text3& reason_of(bmp::LoadError e) {
   r.fail_file(msg::kCannotRead, name, r.pick(why));
 }
 
-// Bytes a run holds per cell at most: the image read last, the mask as read, the mask of the
-// first image and the level grid (one byte each) and the running sum (a double).
-constexpr std::int64_t kBytesPerCell = 12;
+// Bytes a run holds per cell at most: the image read last (which becomes the level grid),
+// the mask as read and the mask of the first image (one byte each) and the running sum (a
+// double).
+constexpr std::int64_t kBytesPerCell = 11;
 
 // Refuses sizes that are not positive or that the machine's memory cannot hold.
 void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t cols) {
