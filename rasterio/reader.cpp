@@ -217,7 +217,10 @@ void read_grid(Run& r, int format, std::string& name, std::string& descr, nrutil
 
 void lecture(Run& r, int k, int format, double weight) {
   read_grid(r, format, r.nom_lect, r.nomdescr1, r.tab);
-  if (k == 1) {
+  // Image 1 starts the sum; so does an image that finds no sum of its size (read out of
+  // order), so that no grid is ever indexed outside its size.
+  const bool start = k == 1 || !r.dtab_res.has_size(r.nb_col, r.nb_lig);
+  if (start) {
     r.dtab_res.reset();
     r.dtab_res = nrutil::RealGrid::make(r.nb_col, r.nb_lig);
     if (!r.dtab_res) fail_read(r, r.nom_lect, msg::kWhyOutOfMemory);
@@ -227,7 +230,7 @@ void lecture(Run& r, int k, int format, double weight) {
   app::ValueCounter counter;
   const auto cols = static_cast<std::size_t>(r.nb_col);
   for (int i = 0; i < r.nb_lig; ++i) {
-    app::weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], k == 1, counter);
+    app::weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], start, counter);
   }
   r.hist_explor.fill(0);
   for (int v = 0; v < 256; ++v) r.hist_explor[v == 255 ? 254 : v] += counter.count(v);

@@ -145,6 +145,11 @@ TEST_F(Reader, WeightsAccumulatorAndTheFirstImageOnly) {
   // A new image 1 starts a new sum, whatever the old one held.
   ASSERT_EQ(read(*s, dir.file("a"), 1, 0, -1.0), 0);
   EXPECT_EQ(s->run.dtab_res[0][0], -255.0);
+  // An image 2 read without a sum of its size starts one rather than index outside it.
+  auto alone = session(0);
+  ASSERT_EQ(read(*alone, dir.file("a"), 2, 0, 2.0), 0);
+  EXPECT_EQ(alone->run.dtab_res[0][0], 510.0);
+  EXPECT_EQ(alone->run.dtab_res[0][1], 20.0);
 }
 
 TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersKeepNodata) {
