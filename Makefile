@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean fuzz fuzz-run valgrind
+.PHONY: all build run test asan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind
 
 all: build
 
@@ -31,6 +31,15 @@ asan-test:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Benchmarks (not part of the tests): generated study areas of 8000 x 8000 cells, whole runs
+# against a numpy baseline, micro-benchmarks of the hot parts; prints the table. A few minutes.
+BENCH_BUILD ?= build-bench
+bench:
+	@./bench/install-deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSERA_BENCH=ON
+	nice cmake --build $(BENCH_BUILD) -j $(JOBS)
+	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD)
+
 # ---- Reliability ----
 FUZZ_SECONDS ?= 600
 VALGRIND := valgrind -q --leak-check=full --error-exitcode=98
@@ -57,4 +66,18 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) build-fuzz
+
+# The three sample runs of examples/ on a copy of the sample area in $(BUILD)/demo.
+demo: build
+	@./examples/demo.sh $(BUILD)/tessera_summary $(BUILD)/demo
+
+# Rewrites the expected files of the end-to-end tests from the built program. Review the
+# change (git diff tests/golden) before committing it.
+golden: build
+	TESSERA_UPDATE_GOLDEN=1 $(BUILD)/tests/test_examples --gtest_filter='Examples/GoldenRun.*'
+	@git status --short tests/golden
+
+# Regenerates the sample study area of examples/zone1 (python3, standard library only).
+sample:
+	python3 examples/make_sample.py

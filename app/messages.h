@@ -348,17 +348,42 @@ inline constexpr Text3 kWhyFewerValues{"it holds fewer values than its header an
                                        "il contient moins de valeurs que son en-t" CIRCONF
                                        "te n'en annonce",
                                        "contiene menos valores de los que anuncia su cabecera"};
-inline constexpr Text3 kWhyBadValue{"a value is not an integer", "une valeur n'est pas un entier",
-                                    "un valor no es un entero"};
+inline constexpr Text3 kWhyBadValue{
+    "a value is not an integer: write whole numbers from 0 to 255 (one 8-bit band, for "
+    "example gdal_translate -of AAIGrid -ot Byte)",
+    "une valeur n'est pas un entier : " ETONO "crivez des nombres entiers de 0 " FATONO
+    " 255 (une bande 8 bits, par exemple gdal_translate -of AAIGrid -ot Byte)",
+    "un valor no es un entero: escriba n" UTONO
+    "meros enteros de 0 a 255 (una banda de 8 "
+    "bits, por ejemplo gdal_translate -of AAIGrid -ot Byte)"};
+inline constexpr Text3 kWhyNonSquare{
+    "its cells are not square (dx and dy lines): export it with one cell size, for example "
+    "gdal_translate -of AAIGrid -tr size size",
+    "ses cellules ne sont pas carr" ETONO
+    "es (lignes dx et dy) : exportez-la avec une seule "
+    "taille de cellule, par exemple gdal_translate -of AAIGrid -tr taille taille",
+    "sus celdas no son cuadradas (l" ITONO "neas dx y dy): exp" OTONO "rtela con un solo tama" TILDE
+    "o de celda, por ejemplo gdal_translate -of AAIGrid "
+    "-tr tama" TILDE "o tama" TILDE "o"};
 inline constexpr Text3 kWhyNotBmp{"it is not a BMP image", "ce n'est pas une image BMP",
                                   "no es una imagen BMP"};
 inline constexpr Text3 kWhyBmpLayout{
-    "only uncompressed 8-bit BMP images with a 256-entry palette are read",
+    "only uncompressed 8-bit BMP images with a 256-entry palette are read (or with the "
+    "shorter palette their header declares): save one 8-bit band as a grey or palette BMP "
+    "(for example gdal_translate -of BMP -b 1 -ot Byte)",
     "seules les images BMP 8 bits non compress" ETONO
     "es avec une palette de 256 couleurs "
-    "sont lues",
+    "sont lues (ou avec la palette plus courte que d" ETONO "clare leur en-t" CIRCONF
+    "te) : "
+    "enregistrez une seule bande 8 bits en BMP gris ou " FATONO
+    " palette (par exemple "
+    "gdal_translate -of BMP -b 1 -ot Byte)",
     "solo se leen im" ATONO "genes BMP de 8 bits sin compresi" OTONO
-    "n con una paleta de 256 colores"};
+    "n con una paleta de 256 "
+    "colores (o con la paleta m" ATONO
+    "s corta que declara su cabecera): guarde una sola "
+    "banda de 8 bits como BMP gris o con paleta (por ejemplo gdal_translate -of BMP -b 1 "
+    "-ot Byte)"};
 inline constexpr Text3 kWhyBmpSize{
     "the width and height must lie between 1 and 32767 (rows stored bottom-up)",
     "la largeur et la hauteur doivent " CIRCONF

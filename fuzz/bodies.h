@@ -74,7 +74,7 @@ inline int read_image(QuietRun& q, const std::string& base, int format, double w
 
 // After read_image: "" when the outcome is the expected one. A refusal must say why and
 // name the file; a taken image must hold `cells` (row by row) in tab and value x weight in
-// dtab_in.
+// dtab_res.
 inline std::string check_read(const QuietRun& q, int status, bool should_take,
                               const std::string& file, int rows, int cols, const std::string& cells,
                               double weight) {
@@ -91,15 +91,15 @@ inline std::string check_read(const QuietRun& q, int status, bool should_take,
   if (status != 0) return "a sound file was refused: " + text;
   const app::Run& r = q.run;
   if (r.nb_lig != rows || r.nb_col != cols) return "wrong size";
-  if (r.tab.nb_lig() != rows || r.tab.nb_col() != cols || r.dtab_in.nb_lig() != rows ||
-      r.dtab_in.nb_col() != cols) {
+  if (r.tab.nb_lig() != rows || r.tab.nb_col() != cols || r.dtab_res.nb_lig() != rows ||
+      r.dtab_res.nb_col() != cols) {
     return "grids of the wrong size";
   }
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < cols; ++j) {
       const auto v = static_cast<unsigned char>(cells[static_cast<std::size_t>(i) * cols + j]);
       if (r.tab[i][j] != v) return "wrong cell value in tab";
-      if (r.dtab_in[i][j] != static_cast<double>(v) * weight) return "wrong cell in dtab_in";
+      if (r.dtab_res[i][j] != static_cast<double>(v) * weight) return "wrong cell in dtab_res";
     }
   }
   return "";
@@ -181,8 +181,17 @@ class RefScan {
     value = is_int ? mod256(w, neg) : 0;
     return Got::Ok;
   }
-  // One grid value as "%d\t" reads it, modulo 256.
-  rasterio::FileError value(unsigned char& v) {
+  // "%s" keeping the word.
+  Got word(std::string& w) {
+    if (!skip_space()) return Got::End;
+    const std::size_t b = p_;
+    while (p_ < s_.size() && !is_space(at(p_))) ++p_;
+    w = std::string(s_.substr(b, p_ - b));
+    return Got::Ok;
+  }
+  // One grid value as "%d\t" reads it, modulo 256; a value of at most nine digits equal to
+  // `nodata` (a whole number outside 0..255, when `has_nodata`) is 255.
+  rasterio::FileError value(unsigned char& v, bool has_nodata, double nodata) {
     if (!skip_space()) return rasterio::FileError::FewerValues;
     bool neg = false;
     if (at(p_) == '-' || at(p_) == '+') {
@@ -192,7 +201,13 @@ class RefScan {
     if (p_ >= s_.size() || !is_digit(at(p_))) return rasterio::FileError::BadValue;
     const std::size_t b = p_;
     while (p_ < s_.size() && is_digit(at(p_))) ++p_;
-    v = mod256(s_.substr(b, p_ - b), neg);
+    const std::string_view digits = s_.substr(b, p_ - b);
+    v = mod256(digits, neg);
+    if (has_nodata && digits.size() <= 9 && std::abs(nodata) <= 999999999.0 &&
+        nodata == std::trunc(nodata) && (nodata < 0 || nodata > 255)) {
+      const long long mag = std::stoll(std::string(digits));
+      if ((neg ? -mag : mag) == static_cast<long long>(nodata)) v = 255;
+    }
     return rasterio::FileError::None;
   }
 
@@ -235,9 +250,14 @@ inline rasterio::FileError ref_ascii(std::string_view text, rasterio::AsciiHeade
   if (h.nb_col <= 0 || h.nb_lig <= 0) return FileError::BadSize;
   if (std::int64_t{h.nb_col} * h.nb_lig > nrutil::kMaxCells) return FileError::TooLarge;
   double* const reals[] = {&h.X_min, &h.Y_min, &h.dpix_size};
+  std::string keyword;
   for (double* v : reals) {
-    if (RefScan::Got g = sc.word(); g != RefScan::Got::Ok) return header_error(g);
+    if (RefScan::Got g = sc.word(keyword); g != RefScan::Got::Ok) return header_error(g);
     if (RefScan::Got g = sc.real(*v); g != RefScan::Got::Ok) return header_error(g);
+  }
+  // "dx" (and "dy") in place of the cell size: cells that are not square.
+  if (keyword.size() == 2 && (keyword[0] | 0x20) == 'd' && (keyword[1] | 0x20) == 'x') {
+    return FileError::NonSquareCells;
   }
   bool is_int = false;
   unsigned char first = 0;
@@ -255,7 +275,7 @@ inline rasterio::FileError ref_ascii(std::string_view text, rasterio::AsciiHeade
   if (is_int) cells[i++] = static_cast<char>(first);
   for (; i < n; ++i) {
     unsigned char v = 0;
-    if (FileError e = sc.value(v); e != FileError::None) return e;
+    if (FileError e = sc.value(v, h.has_nodata, h.nodata); e != FileError::None) return e;
     cells[i] = static_cast<char>(v);
   }
   return FileError::None;
@@ -302,8 +322,16 @@ inline RefBmp ref_bmp(std::string_view f) {
   if (le16(f, 0) != 0x4D42) return r.why = LoadError::NotBmp, r;
   const std::uint32_t off = le32(f, 10);
   const std::uint16_t bits = le16(f, 28);
+  const std::uint32_t used = le32(f, 46);  // BiClrUsed
+  // 8-bit: 256 palette entries, or (40-byte information header) the 1 to 255 entries that
+  // BiClrUsed declares, the pixels right after them.
+  const bool short_palette = le32(f, 14) == 40 && used >= 1 && used < 256 && off == 54 + 4 * used;
+  std::size_t entries = 256;
   if (bits == 8 && off == 1078) {
     r.taille = 1;
+  } else if (bits == 8 && short_palette) {
+    r.taille = 1;
+    entries = used;
   } else if (bits == 24 && off == 54) {
     r.taille = 3;
     r.type = 2;
@@ -317,10 +345,11 @@ inline RefBmp ref_bmp(std::string_view f) {
     return r.why = LoadError::BadSize, r;
   }
   if (r.taille == 1) {
-    if (f.size() < 1078) return r.why = LoadError::ShortPalette, r;
-    for (int i = 0; i < 256; ++i) {
+    if (f.size() < 54 + 4 * entries) return r.why = LoadError::ShortPalette, r;
+    // The entries a short palette lacks are 0: such a palette is never the grey ramp.
+    for (std::size_t i = 0; i < 256; ++i) {
       const auto* e = reinterpret_cast<const unsigned char*>(f.data()) + 54 + 4 * i;
-      if (e[0] != i || e[1] != i || e[2] != i) {
+      if (i >= entries || e[0] != i || e[1] != i || e[2] != i) {
         r.type = 1;
         break;
       }

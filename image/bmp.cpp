@@ -1,13 +1,18 @@
 // BMP codec: header encoding, the writer SauveBMP and the reader ChargeBMP / bmp::load.
 #include "image/bmp.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
+
+#include "nrutil/rowio.h"
 
 namespace {
 
@@ -16,8 +21,6 @@ constexpr std::uint32_t kOffset8 = bmp::kHeaderSize + bmp::kPaletteSize;  // 107
 constexpr std::uint32_t kOffset24 = bmp::kHeaderSize;                     // 54
 constexpr std::int32_t kPelsPerMeter = 10000;
 constexpr std::uint32_t kCompressionRle8 = 1;
-// stdio buffer for image files: large enough that big images move in big blocks.
-constexpr std::size_t kIoBufferSize = std::size_t{1} << 20;
 
 // Little-endian byte writer over a fixed buffer.
 struct Writer {
@@ -49,11 +52,6 @@ struct Reader {
   std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 // Row stride: the row's byte count raised to the next multiple of 4.
 std::int64_t row_stride(std::int64_t row_bytes) {
   return (row_bytes + 3) / 4 * 4;
@@ -81,6 +79,19 @@ bool rows_present(unsigned char* const* buff, int nb_lig) {
     if (buff[i] == nullptr) return false;
   }
   return true;
+}
+
+// Reads n bytes unless the file ends first; returns the bytes read (-1 on an error).
+long long read_fully(int fd, void* p, std::size_t n) {
+  nrutil::Piece one{p, n};
+  return nrutil::read_pieces(fd, &one, 1);
+}
+
+// An 8-bit file with the 40-byte information header that carries only BiClrUsed (1 to 255)
+// palette entries, its pixel rows right after them.
+bool short_palette(const BMP_Header& h) {
+  return h.BiSize == bmp::kInfoHeaderSize && h.BiClrUsed >= 1 &&
+         h.BiClrUsed < bmp::kPaletteEntries && h.BfOffBits == bmp::kHeaderSize + 4 * h.BiClrUsed;
 }
 
 // Releases the first `count` rows of a grid under construction and its row array.
@@ -135,6 +146,99 @@ BMP_Header decode_header(const unsigned char in[kHeaderSize]) {
   return h;
 }
 
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+LoadError FileReader::open(const char* Name) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (Name == nullptr) return LoadError::CannotOpen;
+  // O_NONBLOCK: the opening of a named pipe does not wait for a writer (it is refused just
+  // below); reading a regular file is not changed by it.
+  const int fd = ::open(Name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (fd < 0) return LoadError::CannotOpen;
+  fd_ = fd;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return LoadError::CannotOpen;
+
+  unsigned char head[kHeaderSize];
+  if (read_fully(fd, head, kHeaderSize) != kHeaderSize) return LoadError::ShortHeader;
+  const BMP_Header h = decode_header(head);
+  if (h.BfType != kSignature) return LoadError::NotBmp;
+  int taille = 0;
+  std::size_t palette_entries = kPaletteEntries;
+  if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
+    taille = 1;
+    type_ = 0;
+  } else if (h.BiBitCount == 8 && short_palette(h)) {
+    // Other tools (Python imaging for palette images) store only the BiClrUsed entries they
+    // use; the pixel rows then start right after them.
+    taille = 1;
+    type_ = 0;
+    palette_entries = h.BiClrUsed;
+  } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
+    taille = 3;
+    type_ = 2;
+  } else {
+    return LoadError::UnsupportedLayout;
+  }
+  if (h.BiCompression == kCompressionRle8) return LoadError::Compressed;
+  if (h.BiWidth <= 0 || h.BiHeight <= 0 || h.BiWidth > kMaxSide || h.BiHeight > kMaxSide) {
+    return LoadError::BadSize;
+  }
+  nb_col_ = h.BiWidth;
+  nb_lig_ = h.BiHeight;
+
+  for (Color32& c : palette_) c = Color32{};
+  if (type_ != 2) {
+    // Entries a short palette lacks stay 0, so such a palette is never the grey ramp.
+    unsigned char pal[kPaletteSize];
+    const std::size_t pal_bytes = 4 * palette_entries;
+    if (read_fully(fd, pal, pal_bytes) != static_cast<long long>(pal_bytes)) {
+      return LoadError::ShortPalette;
+    }
+    for (std::size_t i = 0; i < palette_entries; ++i) {
+      palette_[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
+    }
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+      if (palette_[i].R != i || palette_[i].G != i || palette_[i].B != i) {
+        type_ = 1;
+        break;
+      }
+    }
+  }
+
+  row_bytes_ = static_cast<std::size_t>(nb_col_) * taille;
+  stride_ = static_cast<std::size_t>(row_stride(std::int64_t{nb_col_} * taille));
+  // A regular file too short for its rows is refused before any grid is built, so a small
+  // file cannot make the caller allocate a large grid for nothing.
+  const std::uint64_t needed = std::uint64_t{h.BfOffBits} + std::uint64_t{stride_} * nb_lig_;
+  if (static_cast<std::uint64_t>(st.st_size) < needed) return LoadError::ShortRows;
+  return LoadError::None;
+}
+
+LoadError FileReader::read_rows(unsigned char* const* rows) {
+  if (fd_ < 0) return LoadError::CannotOpen;
+  // File order is the bottom row first; the fill bytes after each row go to a scratch
+  // piece, so every pixel moves once, straight from the file into its row.
+  const std::size_t fill = stride_ - row_bytes_;
+  unsigned char pad[4];
+  std::vector<nrutil::Piece> pieces;
+  pieces.reserve(static_cast<std::size_t>(nb_lig_) * (fill != 0 ? 2 : 1));
+  std::size_t total = 0;
+  for (int i = nb_lig_ - 1; i >= 0; --i) {
+    pieces.push_back({rows[i], row_bytes_});
+    if (fill != 0) pieces.push_back({pad, fill});
+    total += stride_;
+  }
+  const long long got = nrutil::read_pieces(fd_, pieces.data(), pieces.size());
+  ::close(fd_);
+  fd_ = -1;
+  if (got < 0 || static_cast<std::size_t>(got) != total) return LoadError::ShortRows;
+  return LoadError::None;
+}
+
 unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,
                      LoadError* why) {
   LoadError ignored = LoadError::None;
@@ -151,111 +255,34 @@ unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color3
   if (caller_wants_palette) ColorMAP = cm;
   std::unique_ptr<Color32[]> scratch_palette(caller_wants_palette ? nullptr : cm);
 
-  if (Name == nullptr) {
-    err = LoadError::CannotOpen;
-    return nullptr;
-  }
-  std::unique_ptr<char[]> io_buffer(new (std::nothrow) char[kIoBufferSize]);
-  FilePtr file(std::fopen(Name, "rb"));
-  struct stat st {};
-  if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
-    err = LoadError::CannotOpen;
-    return nullptr;
-  }
-  if (io_buffer) std::setvbuf(file.get(), io_buffer.get(), _IOFBF, kIoBufferSize);
-
-  unsigned char head[kHeaderSize];
-  if (std::fread(head, 1, kHeaderSize, file.get()) != kHeaderSize) {
-    err = LoadError::ShortHeader;
-    return nullptr;
-  }
-  const BMP_Header h = decode_header(head);
-  if (h.BfType != kSignature) {
-    err = LoadError::NotBmp;
-    return nullptr;
-  }
-  int taille = 0;
-  int type = 0;
-  if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
-    taille = 1;
-    type = 0;
-  } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
-    taille = 3;
-    type = 2;
-  } else {
-    err = LoadError::UnsupportedLayout;
-    return nullptr;
-  }
-  if (h.BiCompression == kCompressionRle8) {
-    err = LoadError::Compressed;
-    return nullptr;
-  }
-  if (h.BiWidth <= 0 || h.BiHeight <= 0 || h.BiWidth > kMaxSide || h.BiHeight > kMaxSide) {
-    err = LoadError::BadSize;
-    return nullptr;
-  }
-  const int nb_col = h.BiWidth;
-  const int nb_lig = h.BiHeight;
-
-  if (type != 2) {
-    unsigned char pal[kPaletteSize];
-    if (std::fread(pal, 1, kPaletteSize, file.get()) != kPaletteSize) {
-      err = LoadError::ShortPalette;
-      return nullptr;
-    }
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-      cm[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
-    }
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-      if (cm[i].R != i || cm[i].G != i || cm[i].B != i) {
-        type = 1;
-        break;
-      }
-    }
-  }
+  FileReader file;
+  err = file.open(Name);
+  if (err != LoadError::None) return nullptr;
+  std::copy(file.palette(), file.palette() + kPaletteEntries, cm);
   scratch_palette.reset();
 
-  const std::size_t row_bytes = static_cast<std::size_t>(nb_col) * taille;
-  const std::size_t stride = static_cast<std::size_t>(row_stride(std::int64_t{nb_col} * taille));
-  // A regular file too short for its rows is refused before the grid is built, so a small
-  // file cannot make the reader allocate a large grid for nothing.
-  const std::uint64_t needed = std::uint64_t{h.BfOffBits} + std::uint64_t{stride} * nb_lig;
-  if (static_cast<std::uint64_t>(st.st_size) < needed) {
-    err = LoadError::ShortRows;
-    return nullptr;
-  }
-
-  std::unique_ptr<unsigned char[]> tmp(new (std::nothrow) unsigned char[stride]());
+  const int nb_lig = file.nb_lig();
   unsigned char** grid = new (std::nothrow) unsigned char*[nb_lig];
-  if (!tmp || grid == nullptr) {
-    delete[] grid;
+  if (grid == nullptr) {
     err = LoadError::OutOfMemory;
     return nullptr;
   }
   for (int i = 0; i < nb_lig; ++i) {
-    grid[i] = new (std::nothrow) unsigned char[row_bytes];
+    grid[i] = new (std::nothrow) unsigned char[file.row_bytes()];
     if (grid[i] == nullptr) {
       drop_rows(grid, i);
       err = LoadError::OutOfMemory;
       return nullptr;
     }
   }
-
-  // Rows are stored bottom-up; a row without fill goes straight into the grid.
-  const bool has_fill = stride != row_bytes;
-  for (int i = nb_lig - 1; i >= 0; --i) {
-    unsigned char* dst = has_fill ? tmp.get() : grid[i];
-    if (std::fread(dst, 1, stride, file.get()) != stride) {
-      drop_rows(grid, nb_lig);
-      err = LoadError::ShortRows;
-      return nullptr;
-    }
-    if (has_fill) std::memcpy(grid[i], tmp.get(), row_bytes);
+  err = file.read_rows(grid);
+  if (err != LoadError::None) {
+    drop_rows(grid, nb_lig);
+    return nullptr;
   }
-
-  NbCol = nb_col;
+  NbCol = file.nb_col();
   NbLig = nb_lig;
-  Type = type;
+  Type = file.type();
   return grid;
 }
 
@@ -304,31 +331,24 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
   bmp::encode_header(h, head);
   if (!true_colour) encode_palette(ColorMAP, head + bmp::kHeaderSize);
 
-  std::unique_ptr<unsigned char[]> tmp(
-      new (std::nothrow) unsigned char[static_cast<std::size_t>(stride)]());
-  if (!tmp) return -1;
-  std::unique_ptr<char[]> io_buffer(new (std::nothrow) char[kIoBufferSize]);
-
-  FilePtr file(std::fopen(Nom, "wb"));
-  if (!file) return -1;
-  if (io_buffer) std::setvbuf(file.get(), io_buffer.get(), _IOFBF, kIoBufferSize);
-
-  bool ok = std::fwrite(head, 1, offset, file.get()) == offset;
-  // Rows go bottom-up; a row without fill is written straight from the grid, otherwise
-  // through the scratch row whose tail stays zero.
+  // Header and palette, then the rows bottom-up, each followed by its zero fill bytes:
+  // gathered into large writes, straight from the grid.
   const std::size_t n = static_cast<std::size_t>(row_bytes);
-  const std::size_t tb = static_cast<std::size_t>(stride);
-  for (int i = NbLig - 1; ok && i >= 0; --i) {
-    const unsigned char* src = Buff[i];
-    if (tb != n) {
-      std::memcpy(tmp.get(), Buff[i], n);
-      src = tmp.get();
-    }
-    ok = std::fwrite(src, 1, tb, file.get()) == tb;
+  const std::size_t fill = static_cast<std::size_t>(stride) - n;
+  static const unsigned char kZeros[4] = {0, 0, 0, 0};
+  std::vector<nrutil::Piece> pieces;
+  pieces.reserve(1 + static_cast<std::size_t>(NbLig) * 2);
+  pieces.push_back({head, offset});
+  for (int i = NbLig - 1; i >= 0; --i) {
+    pieces.push_back({Buff[i], n});
+    if (fill != 0) pieces.push_back({const_cast<unsigned char*>(kZeros), fill});
   }
-  ok = std::fflush(file.get()) == 0 && ok;
-  ok = std::fclose(file.release()) == 0 && ok;
-  return ok ? 0 : -1;
+
+  const int fd = ::open(Nom, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  const bool ok = nrutil::write_pieces(fd, pieces.data(), pieces.size());
+  const bool closed = ::close(fd) == 0;
+  return ok && closed ? 0 : -1;
 }
 
 unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP) {

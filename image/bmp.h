@@ -50,13 +50,49 @@ enum class LoadError {
   None,
   CannotOpen,
   ShortHeader,
-  NotBmp,           // signature is not "BM"
-  UnsupportedLayout,  // bit count / pixel offset not 8/1078 or 24/54
-  Compressed,       // compression field 1
-  BadSize,          // width or height zero, negative (top-down) or above kMaxSide
+  NotBmp,             // signature is not "BM"
+  UnsupportedLayout,  // bit count / pixel offset not 8/1078, 8/54+4*BiClrUsed or 24/54
+  Compressed,         // compression field 1
+  BadSize,            // width or height zero, negative (top-down) or above kMaxSide
   ShortPalette,
   ShortRows,
   OutOfMemory,
+};
+
+// Reads a BMP file in two steps, so that the caller can check the size and provide (or
+// reuse) the rows before any pixel is read: open() reads and checks the header and the
+// palette, read_rows() moves every row, bottom-up in the file, into the caller's rows in
+// large blocks.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Reads and checks the header and (8-bit) the palette; refuses what ChargeBMP refuses,
+  // including a file too short for its rows.
+  LoadError open(const char* Name);
+  int nb_col() const { return nb_col_; }
+  int nb_lig() const { return nb_lig_; }
+  // 0 grey palette, 1 other palette, 2 24-bit.
+  int type() const { return type_; }
+  // Bytes of one row in the grid: nb_col, or 3 * nb_col for 24-bit.
+  std::size_t row_bytes() const { return row_bytes_; }
+  // The 256 palette entries as read (entries a short palette lacks, and all of a 24-bit
+  // file's, are zero).
+  const Color32* palette() const { return palette_; }
+  // Fills rows[0] (the top row) to rows[nb_lig - 1], row_bytes each; closes the file.
+  LoadError read_rows(unsigned char* const* rows);
+
+ private:
+  int fd_ = -1;
+  int nb_col_ = 0;
+  int nb_lig_ = 0;
+  int type_ = 0;
+  std::size_t row_bytes_ = 0;
+  std::size_t stride_ = 0;
+  Color32 palette_[kPaletteEntries] = {};
 };
 
 // ChargeBMP with the reason of a refusal in *why (when why is not null).
@@ -74,8 +110,10 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
              const Color32* ColorMAP);
 
 // Reads an 8-bit or 24-bit BMP file into a new grid (row 0 at the top), setting the
-// columns, rows and Type (0 grey palette, 1 other palette, 2 24-bit). When ColorMAP is not
-// null on entry it is replaced by a new 256-entry palette the caller owns (delete[]).
+// columns, rows and Type (0 grey palette, 1 other palette, 2 24-bit). An 8-bit file carries
+// 256 palette entries (pixels at 1078) or, with the 40-byte information header, the
+// BiClrUsed entries (1 to 255) it declares (pixels at 54 + 4 * BiClrUsed; the entries it
+// lacks read as 0). When ColorMAP is not null on entry it is replaced by a new 256-entry
+// palette the caller owns (delete[]).
 // Returns null on any refusal.
-unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type,
-                          Color32*& ColorMAP);
+unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP);

@@ -1,10 +1,15 @@
 // Owning handle of a row-array grid: releases it exactly once, by the means that made it.
+// Grids made here keep their cells in one zero-filled block (rows one after the other) with
+// a row array pointing into it: one allocation however many rows, fresh pages straight from
+// the system for large grids, and the memory handed back at once on release.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <utility>
 
-#include "nrutil/nrutil.h"
+#include "nrutil/block.h"
 
 namespace nrutil {
 
@@ -25,8 +30,8 @@ class Grid {
   }
   ~Grid() { reset(); }
 
-  // A zero-filled grid from the nrutil family; empty when a size is not positive, the cell
-  // count exceeds kMaxCells, or memory runs out.
+  // A zero-filled grid; empty when a size is not positive, the cell count exceeds
+  // kMaxCells, or memory runs out.
   static Grid make(int nb_col, int nb_lig);
 
   // Takes a grid whose rows and row array were made with new[] (the BMP reader's grids).
@@ -43,16 +48,20 @@ class Grid {
     if (rows_ != nullptr) {
       if (from_new_) {
         for (int i = 0; i < nb_lig_; ++i) delete[] rows_[i];
-        delete[] rows_;
       } else {
-        release(rows_, nb_lig_);
+        free_block(rows_[0], block_bytes(nb_col_, nb_lig_));
       }
+      delete[] rows_;
     }
     rows_ = nullptr;
     nb_col_ = nb_lig_ = 0;
     from_new_ = false;
   }
 
+  // True when the grid has exactly this size (a grid of that size can be reused).
+  bool has_size(int nb_col, int nb_lig) const {
+    return rows_ != nullptr && nb_col_ == nb_col && nb_lig_ == nb_lig;
+  }
   bool empty() const { return rows_ == nullptr; }
   explicit operator bool() const { return rows_ != nullptr; }
   int nb_col() const { return nb_col_; }
@@ -64,8 +73,9 @@ class Grid {
   const T* const* rows() const { return rows_; }
 
  private:
-  static T** allocate(int nb_col, int nb_lig);
-  static void release(T** rows, int nb_lig);
+  static std::size_t block_bytes(int nb_col, int nb_lig) {
+    return static_cast<std::size_t>(nb_col) * static_cast<std::size_t>(nb_lig) * sizeof(T);
+  }
   void swap(Grid& o) noexcept {
     std::swap(rows_, o.rows_);
     std::swap(nb_col_, o.nb_col_);
@@ -79,32 +89,21 @@ class Grid {
   bool from_new_ = false;
 };
 
-template <>
-inline unsigned char** Grid<unsigned char>::allocate(int c, int r) {
-  return ucmatrice(c, r);
-}
-template <>
-inline void Grid<unsigned char>::release(unsigned char** m, int r) {
-  frucmatrice(m, r);
-}
-template <>
-inline double** Grid<double>::allocate(int c, int r) {
-  return dmatrice(c, r);
-}
-template <>
-inline void Grid<double>::release(double** m, int r) {
-  frdmatrice(m, r);
-}
-
 template <class T>
 Grid<T> Grid<T>::make(int nb_col, int nb_lig) {
   Grid g;
   if (nb_col <= 0 || nb_lig <= 0 || std::int64_t{nb_col} * nb_lig > kMaxCells) return g;
-  g.rows_ = allocate(nb_col, nb_lig);
-  if (g.rows_ != nullptr) {
-    g.nb_col_ = nb_col;
-    g.nb_lig_ = nb_lig;
+  T** rows = new (std::nothrow) T*[static_cast<std::size_t>(nb_lig)];
+  if (rows == nullptr) return g;
+  T* cells = static_cast<T*>(alloc_block(block_bytes(nb_col, nb_lig)));
+  if (cells == nullptr) {
+    delete[] rows;
+    return g;
   }
+  for (int i = 0; i < nb_lig; ++i) rows[i] = cells + static_cast<std::size_t>(i) * nb_col;
+  g.rows_ = rows;
+  g.nb_col_ = nb_col;
+  g.nb_lig_ = nb_lig;
   return g;
 }
 

@@ -3,6 +3,7 @@
 // print nothing and report failure by result.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -16,14 +17,15 @@ namespace rasterio {
 // Why a grid file could not be read or written.
 enum class FileError {
   None,
-  CannotOpen,     // missing, unreadable, or a directory
-  ShortHeader,    // descriptor or ASCII header ends before its last value
-  BadHeader,      // a header value is not a number
-  BadSize,        // rows or columns not positive
-  TooLarge,       // more cells than a grid may hold
+  CannotOpen,   // missing, unreadable, or a directory
+  ShortHeader,  // descriptor or ASCII header ends before its last value
+  BadHeader,    // a header value is not a number
+  BadSize,      // rows or columns not positive
+  TooLarge,     // more cells than a grid may hold
   OutOfMemory,
-  FewerValues,    // ASCII grid holds fewer values than rows x columns
-  BadValue,       // a token among the ASCII values is not an integer
+  FewerValues,     // ASCII grid holds fewer values than rows x columns
+  BadValue,        // a token among the ASCII values is not an integer
+  NonSquareCells,  // ASCII header gives "dx" (and "dy") in place of one cell size
   ReadError,
   WriteError,
 };
@@ -55,13 +57,14 @@ std::string format_descriptor(const Descriptor& d);
 // Creates (replaces) a descriptor file; None only when every byte is written and closed.
 FileError write_descriptor(const std::string& path, const Descriptor& d);
 
-// Reads rows x columns bytes, row 0 first, into the rows of grid (which has the size).
+// Reads rows x columns bytes, row 0 first, into the rows of grid (which has the size;
+// BadSize for an empty grid).
 // A file longer than that is read up to that size; a shorter one leaves the cells it
 // does not reach at 0 (they are cleared here, so a reused grid is fine).
 FileError read_raw(const std::string& path, nrutil::ByteGrid& grid);
 
 // Writes the grid row by row, row 0 first, nb_col bytes a row; checks every write and
-// the close.
+// the close. BadSize for an empty grid.
 FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid);
 
 // ---- ASCII grid ----
@@ -77,20 +80,33 @@ struct AsciiHeader {
 };
 
 // Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values.
-// Values: rows x columns integers separated by any white space, each stored modulo 256.
+// Values: rows x columns integers separated by any white space, each stored modulo 256
+// (no-data cells aside, see read_values).
 class AsciiGridReader {
  public:
   AsciiGridReader() = default;
+  // Reads the file in pieces of chunk_bytes (at least 1) instead of the default 4 MiB; lets
+  // tests put piece boundaries anywhere in a small file.
+  explicit AsciiGridReader(std::size_t chunk_bytes) : chunk_bytes_(chunk_bytes) {}
   ~AsciiGridReader();
   AsciiGridReader(const AsciiGridReader&) = delete;
   AsciiGridReader& operator=(const AsciiGridReader&) = delete;
 
-  // Opens the file; CannotOpen when missing, unreadable or a directory.
+  // Opens the file (closing one still open; the read buffer is kept for reuse); CannotOpen
+  // when missing, unreadable or not a regular file.
   FileError open(const std::string& path);
-  // Reads the header. When the sixth keyword is a number the header has five lines: that
-  // token is the first grid value and has_nodata is false.
+  // Reads the header: each line a word, then an integer (%d) for lines 1-2 and a real
+  // (strtod in the C locale) for lines 3-6. When the sixth word is itself an integer the
+  // header has five lines: that word is the first grid value, has_nodata is false and
+  // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; NonSquareCells
+  // when the fifth word is "dx" in any case (a header with "dx" and "dy" lines for cells
+  // that are not square). h is changed only on success.
   FileError read_header(AsciiHeader& h);
-  // Reads the values into grid (sized as the header says).
+  // Reads rows x columns values into grid, which must have the header's size (else
+  // BadSize). FewerValues when the file ends first, BadValue at a token that is not an
+  // integer; whatever follows the last value is ignored. When the header's no-data value
+  // is a whole number outside 0..255 (such as -9999), a value of at most nine digits equal
+  // to it is stored as 255 instead of wrapping.
   FileError read_values(nrutil::ByteGrid& grid);
   void close();
 
@@ -98,6 +114,7 @@ class AsciiGridReader {
   // implementation-defined buffer state
   struct Impl;
   Impl* impl_ = nullptr;
+  std::size_t chunk_bytes_ = 0;  // 0: the default size
 };
 
 // Writes the six header lines: "ncols %d\n", "nrows %d\n" (first part) and
@@ -105,8 +122,9 @@ class AsciiGridReader {
 std::string format_ascii_head(int nb_col, int nb_lig);
 std::string format_ascii_corner(double X_min, double Y_min, double dpix_size);
 
-// Appends every cell as "%d\t", row 0 first, no line break anywhere, to the open stream.
-// Returns WriteError when a write fails.
+// Appends every cell as "%d\t", row 0 first, no line break anywhere, to the open stream,
+// and flushes it. Returns WriteError when a write or the flush fails; the caller still
+// checks its close.
 FileError write_ascii_values(std::FILE* f, const nrutil::ByteGrid& grid);
 
 }  // namespace rasterio

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/cell_loops.h"
 #include "app/hostpath.h"
 #include "image/bmp.h"
 #include "rasterio/gridfile.h"
@@ -36,6 +37,8 @@ const app::Text3& reason_of(FileError e) {
       return msg::kWhyFewerValues;
     case FileError::BadValue:
       return msg::kWhyBadValue;
+    case FileError::NonSquareCells:
+      return msg::kWhyNonSquare;
     case FileError::WriteError:
       return msg::kWhyWriteError;
     case FileError::ReadError:
@@ -72,8 +75,10 @@ const app::Text3& reason_of(bmp::LoadError e) {
   r.fail_file(msg::kCannotRead, name, r.pick(why));
 }
 
-// Bytes a run holds per cell at most (byte grids and the two real grids).
-constexpr std::int64_t kBytesPerCell = 21;
+// Bytes a run holds per cell at most: the image read last (which becomes the level grid),
+// the mask as read and the mask of the first image (one byte each) and the running sum (a
+// double).
+constexpr std::int64_t kBytesPerCell = 11;
 
 std::int64_t g_cell_limit = 0;
 
@@ -111,10 +116,14 @@ bool not_a_file(const std::string& name) {
   return stat(app::host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-nrutil::ByteGrid make_byte_grid(Run& r, const std::string& name) {
-  nrutil::ByteGrid g = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
-  if (!g) fail_read(r, name, msg::kWhyOutOfMemory);
-  return g;
+// Makes `into` a grid of the size just read. Every image of a run has the size of the
+// first (check_reference), so the grid of the previous image is reused as it is: the
+// readers overwrite every cell.
+void size_grid(Run& r, const std::string& name, nrutil::ByteGrid& into) {
+  if (into.has_size(r.nb_col, r.nb_lig)) return;
+  into.reset();
+  into = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
+  if (!into) fail_read(r, name, msg::kWhyOutOfMemory);
 }
 
 // Raw image with descriptor; a missing descriptor is asked for and written.
@@ -149,8 +158,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
   r.pix_size = d.pix_size;
   check_reference(r, name);
   r.dpix_size = static_cast<double>(r.pix_size);
-  into.reset();
-  into = make_byte_grid(r, name);
+  size_grid(r, name, into);
   const FileError re = read_raw(app::host_path(name), into);
   if (re == FileError::CannotOpen) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
   if (re != FileError::None) fail_read(r, name, reason_of(re));
@@ -161,22 +169,18 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
 void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".bmp";
   if (not_a_file(name)) fail_read(r, name, msg::kWhyMissing);
-  int cols = 0;
-  int rows = 0;
-  int type = 0;
-  Color32* palette = nullptr;
-  bmp::LoadError why = bmp::LoadError::None;
-  into.reset();
-  unsigned char** g = bmp::load(app::host_path(name).c_str(), cols, rows, type, palette, &why);
-  if (g == nullptr) fail_read(r, name, reason_of(why));
-  nrutil::ByteGrid loaded = nrutil::ByteGrid::adopt_new_rows(g, cols, rows);
-  if (type == 2) fail_read(r, name, msg::kWhyBmpLayout);  // 24-bit: three bytes a cell
+  bmp::FileReader file;
+  const bmp::LoadError e = file.open(app::host_path(name).c_str());
+  if (e != bmp::LoadError::None) fail_read(r, name, reason_of(e));
+  if (file.type() == 2) fail_read(r, name, msg::kWhyBmpLayout);  // 24-bit: three bytes a cell
   // The codec bounds each side, not the cells: the grids made from this one must fit too.
-  check_size(r, name, rows, cols);
-  r.nb_col = cols;
-  r.nb_lig = rows;
+  check_size(r, name, file.nb_lig(), file.nb_col());
+  r.nb_col = file.nb_col();
+  r.nb_lig = file.nb_lig();
   check_reference(r, name);
-  into = std::move(loaded);
+  size_grid(r, name, into);
+  const bmp::LoadError re = file.read_rows(into.rows());
+  if (re != bmp::LoadError::None) fail_read(r, name, reason_of(re));
   r.UTM_coord = 0;
 }
 
@@ -199,8 +203,7 @@ void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   r.dpix_size = h.dpix_size;
   if (h.has_nodata) r.nodata = h.nodata;
   check_reference(r, name);
-  into.reset();
-  into = make_byte_grid(r, name);
+  size_grid(r, name, into);
   r.con.write("\n");
   const FileError ve = rd.read_values(into);
   if (ve != FileError::None) fail_read(r, name, reason_of(ve));
@@ -234,44 +237,33 @@ void set_cell_limit(std::int64_t cells) {
 }
 
 void lecture(Run& r, int k, int format, double weight) {
-  r.tab_in.reset();
-  r.dtab_in.reset();
   read_grid(r, format, r.nom_lect, r.nomdescr1, r.tab);
-
-  r.tab_in = make_byte_grid(r, r.nom_lect);
-  r.dtab_in = nrutil::RealGrid::make(r.nb_col, r.nb_lig);
-  if (!r.dtab_in) fail_read(r, r.nom_lect, msg::kWhyOutOfMemory);
-  if (k == 1) {
+  // Image 1 starts the sum; so does an image that finds no sum of its size (read out of
+  // order), so that no grid is ever indexed outside its size.
+  const bool start = k == 1 || !r.dtab_res.has_size(r.nb_col, r.nb_lig);
+  if (start) {
     r.dtab_res.reset();
-    r.dtab_res = nrutil::RealGrid::make(r.nb_col, r.nb_lig);  // zero-filled: 0.0
+    r.dtab_res = nrutil::RealGrid::make(r.nb_col, r.nb_lig);
     if (!r.dtab_res) fail_read(r, r.nom_lect, msg::kWhyOutOfMemory);
   }
+  // One pass: value x weight into the running sum, and the count of every value. The 255
+  // cells count as 254: the value 255 is not an item of its own.
+  app::ValueCounter counter;
+  const auto cols = static_cast<std::size_t>(r.nb_col);
   for (int i = 0; i < r.nb_lig; ++i) {
-    const unsigned char* t = r.tab[i];
-    unsigned char* ti = r.tab_in[i];
-    double* d = r.dtab_in[i];
-    for (int j = 0; j < r.nb_col; ++j) {
-      ti[j] = t[j];
-      d[j] = static_cast<double>(t[j]) * weight;
-    }
+    app::weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], start, counter);
   }
+  r.hist_explor.fill(0);
+  for (int v = 0; v < 256; ++v) r.hist_explor[v == 255 ? 254 : v] += counter.count(v);
   explor(r);
 }
 
 void explor(Run& r) {
   r.surf_image = std::int64_t{r.nb_lig} * r.nb_col;
   r.num_item = 0;
-  r.hist_explor.fill(0);
   r.number_item.fill(0);
   r.num_pixel_item.fill(0);
   r.percent_item.fill(0.0);
-  for (int i = 0; i < r.nb_lig; ++i) {
-    unsigned char* row = r.tab_in[i];
-    for (int j = 0; j < r.nb_col; ++j) {
-      if (row[j] == 255) row[j] = 254;
-      ++r.hist_explor[row[j]];
-    }
-  }
   for (int v = 0; v < 260; ++v) {
     if (r.hist_explor[v] > 0) {
       ++r.num_item;

@@ -13,11 +13,13 @@ namespace rasterio {
 void set_cell_limit(std::int64_t cells);
 
 // Reads input image k (its path and base name in r.nom_lect) in the given format into
-// r.tab, makes r.tab_in, r.dtab_in (value x weight) and, for k = 1, the zeroed accumulator
-// r.dtab_res; then reports its items. Stops the run with a message on a bad file.
+// r.tab (reusing the previous image's grid), adds value x weight of every cell into the
+// running sum r.dtab_res (image 1 makes it, as 0.0 + value x weight; so does an image that
+// finds no sum of its size), counts the values into r.hist_explor (255 counted as 254) and
+// reports the items. Stops the run with a message on a bad file.
 void lecture(app::Run& r, int k, int format, double weight);
 
-// Counts the items (distinct values) of r.tab_in and reports them on the console and in
+// Lists the items (values present) of r.hist_explor and reports them on the console and in
 // the report.
 void explor(app::Run& r);
 

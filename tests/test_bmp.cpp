@@ -377,6 +377,108 @@ TEST_F(BmpTest, RefusesEveryUnacceptedFile) {
   }
 }
 
+// An 8-bit 3x2 file that stores `entries` palette entries (colour i: B i, G 2i, R 3i) and
+// declares `clr_used` of them, pixels at `offset`; rows bottom-up, values 1 2 250 / 4 5 6.
+Bytes short_palette_file(std::uint32_t entries, std::uint32_t clr_used, std::uint32_t offset) {
+  Bytes b(54, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(b, 10, offset);
+  put32(b, 14, 40);
+  put32(b, 18, 3);
+  put32(b, 22, 2);
+  put16(b, 26, 1);
+  put16(b, 28, 8);
+  put32(b, 34, 8);
+  put32(b, 46, clr_used);
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    b.insert(b.end(), {static_cast<unsigned char>(i), static_cast<unsigned char>(2 * i),
+                       static_cast<unsigned char>(3 * i), 0});
+  }
+  b.resize(offset, 0);
+  b.insert(b.end(), {4, 5, 6, 0, 1, 2, 250, 0});
+  put32(b, 2, static_cast<std::uint32_t>(b.size()));
+  return b;
+}
+
+TEST_F(BmpTest, ShortPaletteDeclaredByClrUsedIsRead) {
+  using E = bmp::LoadError;
+  struct Case {
+    const char* name;
+    std::uint32_t entries, clr_used, offset;
+    void (*damage)(Bytes&);
+    E want;
+  };
+  const Case cases[] = {
+      {"3 entries, pixels at 66", 3, 3, 66, [](Bytes&) {}, E::None},
+      {"1 entry, pixels at 58", 1, 1, 58, [](Bytes&) {}, E::None},
+      {"255 entries, pixels at 1074", 255, 255, 1074, [](Bytes&) {}, E::None},
+      {"full palette with a small BiClrUsed", 256, 3, 1078, [](Bytes&) {}, E::None},
+      {"gap after the declared entries", 3, 3, 70, [](Bytes&) {}, E::UnsupportedLayout},
+      {"BiClrUsed 0 (all 256) at 54", 0, 0, 54, [](Bytes&) {}, E::UnsupportedLayout},
+      {"BiClrUsed 256 at 54", 0, 256, 54, [](Bytes&) {}, E::UnsupportedLayout},
+      {"fewer entries than declared", 2, 3, 62, [](Bytes&) {}, E::UnsupportedLayout},
+      {"larger information header", 3, 3, 66, [](Bytes& b) { put32(b, 14, 108); },
+       E::UnsupportedLayout},
+      {"24-bit with BiClrUsed", 3, 3, 66, [](Bytes& b) { put16(b, 28, 24); }, E::UnsupportedLayout},
+      {"compression 1", 3, 3, 66, [](Bytes& b) { put32(b, 30, 1); }, E::Compressed},
+      {"palette cut", 3, 3, 66, [](Bytes& b) { b.resize(60); }, E::ShortPalette},
+      {"rows cut", 3, 3, 66, [](Bytes& b) { b.pop_back(); }, E::ShortRows},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes b = short_palette_file(c.entries, c.clr_used, c.offset);
+    c.damage(b);
+    const std::string f = path("short.bmp");
+    write_file(f, b);
+    int nc = 0, nl = 0, t = -1;
+    Color32 placeholder{};
+    Color32* map = &placeholder;
+    E why = E::OutOfMemory;
+    unsigned char** g = bmp::load(f.c_str(), nc, nl, t, map, &why);
+    EXPECT_EQ(why, c.want);
+    ASSERT_NE(map, &placeholder);
+    if (c.want != E::None) {
+      EXPECT_EQ(g, nullptr);
+      delete[] map;
+      continue;
+    }
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(nc, 3);
+    EXPECT_EQ(nl, 2);
+    EXPECT_EQ(t, 1);
+    EXPECT_EQ(Bytes(g[0], g[0] + 3), (Bytes{1, 2, 250}));
+    EXPECT_EQ(Bytes(g[1], g[1] + 3), (Bytes{4, 5, 6}));
+    // The stored entries come back; the ones the file lacks are 0.
+    const std::uint32_t stored = c.offset == 1078 ? 256 : c.entries;
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      const auto v = static_cast<unsigned char>(i < stored ? i : 0);
+      ASSERT_EQ(map[i].B, v) << i;
+      ASSERT_EQ(map[i].G, static_cast<unsigned char>(i < stored ? 2 * i : 0)) << i;
+      ASSERT_EQ(map[i].R, static_cast<unsigned char>(i < stored ? 3 * i : 0)) << i;
+    }
+    delete[] map;
+    bmp::free_grid(g, nl);
+  }
+}
+
+TEST_F(BmpTest, ShortGreyPaletteIsNotTheGreyType) {
+  // A grey ramp of 255 entries lacks entry 255, so the palette is not the full grey ramp.
+  Bytes b = short_palette_file(255, 255, 1074);
+  for (std::size_t i = 0; i < 255; ++i) {
+    b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = static_cast<unsigned char>(i);
+  }
+  const std::string f = path("grey255.bmp");
+  write_file(f, b);
+  int nc = 0, nl = 0, t = -1;
+  Color32* map = nullptr;
+  unsigned char** g = ChargeBMP(f.c_str(), nc, nl, t, map);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(t, 1);
+  EXPECT_EQ(map, nullptr);
+  bmp::free_grid(g, nl);
+}
+
 TEST_F(BmpTest, RefusesMissingFileAndDirectory) {
   for (const std::string& name : {path("absent.bmp"), dir_.string()}) {
     SCOPED_TRACE(name);
@@ -444,6 +546,33 @@ TEST_F(BmpTest, WriterReplacesAnExistingFile) {
   ASSERT_EQ(SauveBMP(f.c_str(), big.buff(), 40, 10, 0, nullptr), 0);
   ASSERT_EQ(SauveBMP(f.c_str(), small.buff(), 3, 2, 0, nullptr), 0);
   EXPECT_EQ(fs::file_size(f), 1086u);
+}
+
+TEST_F(BmpTest, TwoStepReaderFillsTheCallersRows) {
+  // Widths with 0 to 3 fill bytes a row, read into rows the caller gives (wider than the
+  // image): the fill bytes never reach them.
+  std::vector<Bytes> rows(5, Bytes(8, 0xEE));
+  std::vector<unsigned char*> ptrs;
+  for (auto& r : rows) ptrs.push_back(r.data());
+  for (const int nb_col : {8, 7, 6, 5}) {
+    SCOPED_TRACE(nb_col);
+    for (auto& r : rows) r.assign(8, 0xEE);
+    TestGrid g(nb_col, 5, nb_col);
+    const std::string f = path("two_step.bmp");
+    ASSERT_EQ(SauveBMP(f.c_str(), g.buff(), nb_col, 5, 0, nullptr), 0);
+    bmp::FileReader rd;
+    ASSERT_EQ(rd.open(f.c_str()), bmp::LoadError::None);
+    EXPECT_EQ(rd.nb_col(), nb_col);
+    EXPECT_EQ(rd.nb_lig(), 5);
+    EXPECT_EQ(rd.type(), 0);
+    EXPECT_EQ(rd.row_bytes(), static_cast<std::size_t>(nb_col));
+    ASSERT_EQ(rd.read_rows(ptrs.data()), bmp::LoadError::None);
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(Bytes(rows[i].begin(), rows[i].begin() + nb_col), g.rows[i]) << "row " << i;
+      EXPECT_EQ(rows[i][7], nb_col == 8 ? g.rows[i][7] : 0xEE) << "past the row: untouched";
+    }
+    EXPECT_EQ(rd.read_rows(ptrs.data()), bmp::LoadError::CannotOpen);  // the file is closed
+  }
 }
 
 }  // namespace

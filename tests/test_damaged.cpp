@@ -3,6 +3,7 @@
 // (no sanitizer report under the sanitizer build) and leave every input file as it was.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <map>
@@ -12,6 +13,8 @@
 
 #include "app/run.h"
 #include "child.h"
+#include "image/bmp.h"
+#include "rasterio/gridfile.h"
 
 namespace {
 
@@ -353,6 +356,27 @@ TEST_P(DamagedFile, StopsWithStatus1NamingTheFileAndChangesNothing) {
   EXPECT_NE(run.out.find("\tThe run stops.\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("End of input"), std::string::npos) << run.out;
   EXPECT_EQ(changed_files(before, snapshot(dir.path())), "");
+}
+
+// The readers of the library refuse a named pipe at once, whoever calls them: opening one
+// for reading would wait for a writer. A regression shows as the alarm ending the test.
+TEST(NamedPipe, TheLibraryReadersRefuseItWithoutWaiting) {
+  ScratchDir dir;
+  const std::string pipe = dir.file("p");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  alarm(20);
+  bmp::FileReader bmp_file;
+  EXPECT_EQ(bmp_file.open(pipe.c_str()), bmp::LoadError::CannotOpen);
+  int cols = 0, rows = 0, type = 0;
+  Color32* palette = nullptr;
+  EXPECT_EQ(ChargeBMP(pipe.c_str(), cols, rows, type, palette), nullptr);
+  rasterio::AsciiGridReader asc;
+  EXPECT_EQ(asc.open(pipe), rasterio::FileError::CannotOpen);
+  rasterio::Descriptor d;
+  EXPECT_EQ(rasterio::read_descriptor(pipe, d), rasterio::FileError::CannotOpen);
+  nrutil::ByteGrid g = nrutil::ByteGrid::make(2, 2);
+  EXPECT_EQ(rasterio::read_raw(pipe, g), rasterio::FileError::CannotOpen);
+  alarm(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(all_cases()),

@@ -79,14 +79,14 @@ TEST(FuzzRegression, TheChecksOfTheBodiesCanFail) {
   EXPECT_NE(fuzz_bodies::check_read(q, 0, false, "x.asc", 1, 2, "ab", 1.0), "");
   EXPECT_NE(fuzz_bodies::check_read(q, 1, true, "x.asc", 1, 2, "ab", 1.0), "");
   q.run.tab = nrutil::ByteGrid::make(2, 1);
-  q.run.dtab_in = nrutil::RealGrid::make(2, 1);
+  q.run.dtab_res = nrutil::RealGrid::make(2, 1);
   q.run.tab[0][0] = 'a';
   q.run.tab[0][1] = 'c';
-  q.run.dtab_in[0][0] = 'a';
-  q.run.dtab_in[0][1] = 'c';
+  q.run.dtab_res[0][0] = 'a';
+  q.run.dtab_res[0][1] = 'c';
   EXPECT_NE(fuzz_bodies::check_read(q, 0, true, "x.asc", 1, 2, "ab", 1.0), "");
   q.run.tab[0][1] = 'b';
-  q.run.dtab_in[0][1] = 'b';
+  q.run.dtab_res[0][1] = 'b';
   EXPECT_EQ(fuzz_bodies::check_read(q, 0, true, "x.asc", 1, 2, "ab", 1.0), "");
 }
 

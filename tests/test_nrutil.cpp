@@ -1,14 +1,21 @@
-// Tests of the nrutil allocators, the row-array routine behind them and the Grid owner.
+// Tests of the nrutil allocators, the row-array routine behind them, the Grid owner and its
+// blocks, and the scattered row transfers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
+#include <string>
 #include <vector>
 
+#include "nrutil/block.h"
 #include "nrutil/grid.h"
 #include "nrutil/nrutil.h"
 #include "nrutil/row_array.h"
+#include "nrutil/rowio.h"
 
 namespace {
 
@@ -217,6 +224,100 @@ TEST(Grid, AdoptedRowsAreReleasedWithDeleteArray) {
   EXPECT_EQ(g.nb_lig(), 2);
   nrutil::ByteGrid moved = std::move(g);
   EXPECT_EQ(moved.rows(), rows);
+}
+
+TEST(Grid, CellsAreOneZeroFilledBlockSmallOrLarge) {
+  // 3 x 2 comes from the heap, 1500 x 1000 doubles (12 MB) is a mapping of its own.
+  for (const auto& [cols, rows] : {std::pair{3, 2}, std::pair{1500, 1000}}) {
+    auto g = nrutil::RealGrid::make(cols, rows);
+    ASSERT_TRUE(g);
+    for (int i = 0; i < rows; ++i) {
+      if (i + 1 < rows) {
+        EXPECT_EQ(g[i + 1], g[i] + cols) << "rows follow one another";
+      }
+      for (int j = 0; j < cols; ++j) ASSERT_EQ(g[i][j], 0.0);
+    }
+    g[rows - 1][cols - 1] = 5.0;
+    EXPECT_TRUE(g.has_size(cols, rows));
+    EXPECT_FALSE(g.has_size(rows, cols));
+    g.reset();
+    EXPECT_FALSE(g.has_size(cols, rows));
+  }
+  void* big = nrutil::alloc_block(std::size_t{3} << 20);
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(static_cast<unsigned char*>(big)[(std::size_t{3} << 20) - 1], 0);
+  nrutil::free_block(big, std::size_t{3} << 20);
+  nrutil::free_block(nullptr, 10);  // ignored
+}
+
+// Scattered reads and gathered writes: more pieces than one system call takes, empty
+// pieces, a file shorter than the pieces, and a device that refuses every write.
+class RowIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = (std::filesystem::temp_directory_path() /
+             ("tessera_rowio_" + std::to_string(getpid()) + ".bin"))
+                .string();
+  }
+  void TearDown() override { std::filesystem::remove(path_); }
+  std::string path_;
+};
+
+TEST_F(RowIo, ManyPiecesRoundTripInOrder) {
+  // 3000 rows of 7 bytes (above the iovec limit of 1024), every fifth piece empty.
+  const int rows = 3000;
+  std::vector<std::vector<unsigned char>> data(rows);
+  std::vector<nrutil::Piece> out;
+  for (int i = 0; i < rows; ++i) {
+    data[i].resize(i % 5 == 0 ? 0 : 7);
+    for (std::size_t j = 0; j < data[i].size(); ++j) data[i][j] = static_cast<unsigned char>(i + j);
+    out.push_back({data[i].data(), data[i].size()});
+  }
+  const int wfd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(wfd, 0);
+  EXPECT_TRUE(nrutil::write_pieces(wfd, out.data(), out.size()));
+  close(wfd);
+  EXPECT_EQ(std::filesystem::file_size(path_), 2400u * 7u);
+
+  std::vector<std::vector<unsigned char>> back(rows);
+  std::vector<nrutil::Piece> in;
+  for (int i = 0; i < rows; ++i) {
+    back[i].assign(data[i].size(), 0xEE);
+    in.push_back({back[i].data(), back[i].size()});
+  }
+  const int rfd = open(path_.c_str(), O_RDONLY);
+  ASSERT_GE(rfd, 0);
+  EXPECT_EQ(nrutil::read_pieces(rfd, in.data(), in.size()), 2400 * 7);
+  close(rfd);
+  EXPECT_EQ(back, data);
+}
+
+TEST_F(RowIo, ShortFileFillsTheFirstPiecesOnly) {
+  const int wfd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(wfd, 0);
+  ASSERT_EQ(write(wfd, "abcdefg", 7), 7);
+  close(wfd);
+  unsigned char a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 0, 0}, c[4] = {9, 9, 9, 9};
+  const nrutil::Piece in[] = {{a, 4}, {b, 4}, {c, 4}};
+  const int rfd = open(path_.c_str(), O_RDONLY);
+  ASSERT_GE(rfd, 0);
+  EXPECT_EQ(nrutil::read_pieces(rfd, in, 3), 7);
+  close(rfd);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(a), 4) + std::string(reinterpret_cast<char*>(b), 3),
+            "abcdefg");
+  EXPECT_EQ(c[0], 9);  // untouched past the end of the file
+}
+
+TEST_F(RowIo, FailuresAreReported) {
+  unsigned char row[64] = {};
+  const nrutil::Piece one[] = {{row, sizeof row}};
+  EXPECT_EQ(nrutil::read_pieces(-1, one, 1), -1);
+  EXPECT_FALSE(nrutil::write_pieces(-1, one, 1));
+  const int full = open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    EXPECT_FALSE(nrutil::write_pieces(full, one, 1));
+    close(full);
+  }
 }
 
 }  // namespace

@@ -73,7 +73,10 @@ TEST_F(Reader, ItemStatisticsLeaveOutTheHighestValueInEachLanguage) {
     ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 1.0), 0);
     EXPECT_EQ(s->text(), expected[lang].console) << lang;
     EXPECT_EQ(report(*s), expected[lang].report) << lang;
-    EXPECT_EQ(s->run.tab_in[9][9], 254);
+    // The 50 cells of 255 are counted as 254 (the unlisted highest item); tab keeps 255.
+    EXPECT_EQ(s->run.num_item, 3);
+    EXPECT_EQ(s->run.number_item[3], 254);
+    EXPECT_EQ(s->run.num_pixel_item[3], 50);
     EXPECT_EQ(s->run.tab[9][9], 255);
   }
 }
@@ -132,13 +135,21 @@ TEST_F(Reader, WeightsAccumulatorAndTheFirstImageOnly) {
   write_file(dir.file("a.txt"), "1 2 1 0 255 1");
   auto s = session(0);
   ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 0.5), 0);
-  EXPECT_EQ(s->run.dtab_in[0][0], 127.5);
-  EXPECT_EQ(s->run.dtab_in[0][1], 5.0);
-  EXPECT_EQ(s->run.dtab_res[0][0], 0.0);
+  // Image 1 starts the running sum with value x weight; 255 is not special here.
+  EXPECT_EQ(s->run.dtab_res[0][0], 127.5);
+  EXPECT_EQ(s->run.dtab_res[0][1], 5.0);
   s->run.dtab_res[0][0] = 9.0;
   ASSERT_EQ(read(*s, dir.file("a"), 2, 0, 2.0), 0);
-  EXPECT_EQ(s->run.dtab_res[0][0], 9.0);  // image 2 leaves the accumulator alone
-  EXPECT_EQ(s->run.dtab_in[0][0], 510.0);
+  EXPECT_EQ(s->run.dtab_res[0][0], 9.0 + 510.0);  // image 2 adds to what the sum holds
+  EXPECT_EQ(s->run.dtab_res[0][1], 25.0);
+  // A new image 1 starts a new sum, whatever the old one held.
+  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, -1.0), 0);
+  EXPECT_EQ(s->run.dtab_res[0][0], -255.0);
+  // An image 2 read without a sum of its size starts one rather than index outside it.
+  auto alone = session(0);
+  ASSERT_EQ(read(*alone, dir.file("a"), 2, 0, 2.0), 0);
+  EXPECT_EQ(alone->run.dtab_res[0][0], 510.0);
+  EXPECT_EQ(alone->run.dtab_res[0][1], 20.0);
 }
 
 TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersKeepNodata) {

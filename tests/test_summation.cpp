@@ -1,9 +1,12 @@
 // Weighted summation, the level bounds and the level of every cell.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
+#include "app/cell_loops.h"
 #include "app/stages.h"
 #include "harness.h"
 
@@ -66,6 +69,118 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
   }
 }
 
+// The grid loop reads most levels from a bucket table: every cell must still get what the
+// scan gives, on random sums, on every bound and its neighbours, next to every bucket edge,
+// and for maxima from subnormal to huge (where no table can be built).
+TEST(Levels, GridAssignmentAgreesWithTheScan) {
+  std::mt19937_64 rng(7);
+  const double maxima[] = {0.0,    1.0,   10.0,  50.0,  104.5, 255.0 * 3.75, 4999.99,
+                           1e-310, 1e-30, 1e300, 1e308, 3e-5,  987654.321};
+  for (const double max_hist : maxima) {
+    for (const int segments : {1, 2, 7, 10, 33, 99}) {
+      app::Levels lv;
+      lv.build(max_hist / segments, segments);
+      std::vector<double> sums = {0.0,       -0.0,  max_hist,
+                                  -1e-300,   1e300, INFINITY,
+                                  -INFINITY, NAN,   std::numeric_limits<double>::denorm_min()};
+      for (int k = 0; k <= segments; ++k) {
+        for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+          sums.push_back(b);
+          for (double toward : {-INFINITY, INFINITY}) {
+            double c = b;
+            for (int u = 0; u < 3; ++u) sums.push_back(c = std::nextafter(c, toward));
+          }
+        }
+      }
+      if (lv.bucket_scale > 0.0) {
+        for (int q = 0; q <= app::Levels::kBuckets; q += 97) {
+          const double edge = q / lv.bucket_scale;
+          sums.push_back(edge);
+          sums.push_back(std::nextafter(edge, -INFINITY));
+          sums.push_back(std::nextafter(edge, INFINITY));
+        }
+      }
+      std::uniform_real_distribution<double> any(-0.01 * max_hist, max_hist * 1.01);
+      for (int n = 0; n < 3000; ++n) sums.push_back(any(rng));
+      std::vector<unsigned char> last(sums.size(), 0);
+      for (std::size_t j = 0; j < last.size(); j += 5)
+        last[j] = static_cast<unsigned char>(j % 256);
+      std::vector<unsigned char> out(sums.size());
+      lv.assign(last.data(), sums.data(), sums.size(), out.data());
+      for (std::size_t j = 0; j < sums.size(); ++j) {
+        const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+        ASSERT_EQ(out[j], want) << "max " << max_hist << " levels " << segments << " sum "
+                                << sums[j] << " last " << int{last[j]};
+      }
+    }
+  }
+}
+
+// ---- the per-cell loops ----
+
+TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
+  std::mt19937 rng(3);
+  std::vector<unsigned char> v(10007);
+  for (auto& b : v) b = static_cast<unsigned char>(rng() % 7 == 0 ? 255 : rng() % 40);
+  std::int64_t naive[256] = {};
+  for (unsigned char b : v) ++naive[b];
+  for (const std::size_t flush_every :
+       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, app::ValueCounter::kFlushEvery}) {
+    for (const std::size_t row : {std::size_t{1}, std::size_t{3}, std::size_t{64}, v.size()}) {
+      app::ValueCounter c(flush_every);
+      for (std::size_t at = 0; at < v.size(); at += row) {
+        c.add(v.data() + at, std::min(row, v.size() - at));
+      }
+      for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(c.count(b), naive[b]) << "value " << b << " flush " << flush_every;
+      }
+    }
+  }
+}
+
+TEST(CellLoops, WeighingStartsFromZeroAndAddsRoundedProducts) {
+  const unsigned char v[] = {0, 3, 255, 7};
+  double acc[4] = {9.0, 9.0, 9.0, 9.0};
+  app::ValueCounter c;
+  app::weigh_and_count(v, 4, -0.1, acc, true, c);
+  // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
+  EXPECT_EQ(acc[0], 0.0);
+  EXPECT_FALSE(std::signbit(acc[0]));
+  EXPECT_EQ(acc[2], 255 * -0.1);
+  app::weigh_and_count(v, 4, 0.7, acc, false, c);
+  for (int j = 0; j < 4; ++j) {
+    volatile double first = v[j] * -0.1;  // each product rounded, then the sum rounded
+    volatile double second = v[j] * 0.7;
+    EXPECT_EQ(acc[j], (0.0 + first) + second) << j;
+  }
+  EXPECT_EQ(c.count(0), 2);
+  EXPECT_EQ(c.count(255), 2);
+  EXPECT_EQ(c.count(7), 2);
+}
+
+TEST(CellLoops, FirstImageMaskAndValidMaximum) {
+  const struct {
+    std::vector<unsigned char> in;
+    bool rewrite;
+    std::vector<unsigned char> tab, mask;
+  } cases[] = {
+      {{0, 255, 7, 0}, true, {0, 0, 7, 0}, {1, 255, 255, 1}},
+      {{0, 255, 7, 0}, false, {0, 255, 7, 0}, {1, 255, 255, 1}},
+      {{254, 1}, true, {254, 1}, {255, 255}},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> tab = c.in, mask(c.in.size(), 9);
+    app::first_image_mask(tab.data(), tab.size(), c.rewrite, mask.data());
+    EXPECT_EQ(tab, c.tab);
+    EXPECT_EQ(mask, c.mask);
+  }
+  const unsigned char last[] = {1, 255, 0, 3, 2};
+  const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
+  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 0.0), 4.0);          // 100 is not valid, NaN no max
+  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 6.0), 6.0);          // the running maximum carries on
+  EXPECT_EQ(app::max_valid_sum(last + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
+}
+
 class Summation : public ::testing::Test {
  protected:
   // Writes a raw image with its descriptor.
@@ -111,8 +226,7 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.max_hist, 255.0);
-  EXPECT_EQ(s->run.tab[0][0], 0);  // rewritten for the validity test
+  EXPECT_EQ(s->run.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
   EXPECT_EQ(s->run.tab_out[0][1], 1);
   EXPECT_EQ(s->run.tab_out[0][2], 1);  // 51 in [0, 85)
   EXPECT_EQ(s->run.tab_mask[0][0], 255);
@@ -144,7 +258,7 @@ TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   auto s = run({{"g", 1.0}}, 2, {2});
   EXPECT_EQ(s->run.tab_mask[0][0], 1);
   EXPECT_EQ(s->run.tab_mask[0][1], 255);
-  EXPECT_EQ(s->run.tab[0][1], 255);  // not rewritten: the cell stays invalid
+  EXPECT_EQ(s->run.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
   EXPECT_EQ(s->run.tab_out[0][1], 255);
   EXPECT_EQ(s->run.tab_out[0][0], 1);
   EXPECT_EQ(s->run.UTM_coord, 1);

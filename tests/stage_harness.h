@@ -1,0 +1,122 @@
+// A run driven in-process for the tests of the stages after the summation: scripted answers,
+// captured console text, a level grid given as rows of values, and the output files in a
+// fresh temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "app/stages.h"
+
+namespace stage_test {
+
+namespace fs = std::filesystem;
+
+inline std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Level grid pictures: one row per string, one cell per character; '.' is 255 (background),
+// '#' is 0 (mesh line), a digit is that level.
+using Picture = std::vector<std::string>;
+
+class StageRun {
+ public:
+  explicit StageRun(const std::string& answers = "")
+      : answers_(answers), con_(answers_, out_, false), r(con_) {
+    char tmpl[] = "/tmp/tessera_stage_XXXXXX";
+    dir = mkdtemp(tmpl);
+    // Names are built as the dialogue builds them, the last part joined with a backslash.
+    const std::string prefix = dir.string() + "\\res";
+    r.nom_res = prefix;
+    r.nom_info = prefix + "_info.txt";
+    r.nom_file_point = prefix + "_points_ij.txt";
+    r.nom_file_utm = prefix + "_points_utm.txt";
+    r.nom_file_histo = prefix + "_histo.xls";
+    EXPECT_TRUE(r.finfo.create(file("_info.txt")));
+    EXPECT_TRUE(r.fpt3.create(file("_histo.xls")));
+  }
+  ~StageRun() {
+    r.finfo.close();
+    r.fpt1.close();
+    r.fpt2.close();
+    r.fpt3.close();
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  // The host path of the output file with the given suffix.
+  std::string file(const std::string& suffix) const { return (dir / ("res" + suffix)).string(); }
+  // Its bytes, once every output stream is flushed.
+  std::string bytes(const std::string& suffix) {
+    r.finfo.flush();
+    r.fpt1.flush();
+    r.fpt2.flush();
+    r.fpt3.flush();
+    return read_file(file(suffix));
+  }
+  std::string console() const { return out_.str(); }
+  std::string report() { return bytes("_info.txt"); }
+
+  void levels(const Picture& pic, int num_segm = 9) {
+    r.nb_lig = static_cast<int>(pic.size());
+    r.nb_col = static_cast<int>(pic[0].size());
+    r.num_segm = num_segm;
+    r.tab_out = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
+    for (int i = 0; i < r.nb_lig; ++i) {
+      for (int j = 0; j < r.nb_col; ++j) r.tab_out[i][j] = cell(pic[i][j]);
+    }
+  }
+  // A grid of nb_lig x nb_col cells all holding v.
+  void uniform(int nb_lig, int nb_col, unsigned char v, int num_segm = 9) {
+    levels(Picture(nb_lig, std::string(nb_col, '0' + v)), num_segm);
+  }
+  Picture picture() const {
+    Picture p;
+    for (int i = 0; i < r.nb_lig; ++i) {
+      std::string row;
+      for (int j = 0; j < r.nb_col; ++j) {
+        const unsigned char v = r.tab_out[i][j];
+        row += v == 255 ? '.' : v == 0 ? '#' : v < 10 ? static_cast<char>('0' + v) : '?';
+      }
+      p.push_back(row);
+    }
+    return p;
+  }
+
+  static unsigned char cell(char c) {
+    return c == '.' ? 255 : c == '#' ? 0 : static_cast<unsigned char>(c - '0');
+  }
+
+ private:
+  std::istringstream answers_;
+  std::ostringstream out_;
+  app::Console con_;
+
+ public:
+  app::Run r;
+  fs::path dir;
+};
+
+// The exit status of a stage that must stop the run; -1 when it did not stop.
+template <class F>
+int stop_status(F&& stage) {
+  try {
+    stage();
+  } catch (const app::RunStop& s) {
+    return s.status;
+  }
+  return -1;
+}
+
+}  // namespace stage_test

@@ -1,0 +1,232 @@
+// Tests of the end of a run: final masking, the result image in each format, the closing
+// lines of the report, and result files that cannot be created or written.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ostream>
+#include <string>
+
+#include "stage_harness.h"
+
+namespace {
+
+using stage_test::StageRun;
+
+// A grid of the run's size from one string of cell values, row by row.
+nrutil::ByteGrid grid_of(int nb_lig, int nb_col, const std::string& cells) {
+  nrutil::ByteGrid g = nrutil::ByteGrid::make(nb_col, nb_lig);
+  for (int i = 0; i < nb_lig; ++i) {
+    for (int j = 0; j < nb_col; ++j) g[i][j] = static_cast<unsigned char>(cells[i * nb_col + j]);
+  }
+  return g;
+}
+
+struct MaskCase {
+  const char* name;
+  bool with_mask;       // tab_mask built from the first image
+  int mask_exist;       // 0 when a mask was read
+  bool with_mask_in;    // tab_mask_in present
+  const char* written;  // the four result bytes
+};
+void PrintTo(const MaskCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FinalMasking : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(FinalMasking, OutsideStudyAreaWinsOverBackground) {
+  const MaskCase& c = GetParam();
+  StageRun s;
+  s.levels({"1234"});
+  if (c.with_mask) s.r.tab_mask = grid_of(1, 4, "\x01\xFF\x01\xFF");
+  if (c.with_mask_in) s.r.tab_mask_in = grid_of(1, 4, "\xFF\xFF\x01\x01");
+  s.r.mask_exist = c.mask_exist;
+  s.r.format_out = 0;
+  app::write_result(s.r);
+  EXPECT_EQ(s.bytes("_tessum.raw"), std::string(c.written, 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Masks, FinalMasking,
+    ::testing::Values(MaskCase{"Both", true, 0, true, "\xFE\xFE\xFF\x04"},
+                      MaskCase{"MaskNotAskedFor", true, 1, true, "\xFF\x02\xFF\x04"},
+                      MaskCase{"NoMaskGrid", true, 1, false, "\xFF\x02\xFF\x04"},
+                      MaskCase{"NoFirstImageMask", false, 0, true, "\xFE\xFE\x03\x04"},
+                      MaskCase{"Neither", false, 1, false, "\x01\x02\x03\x04"}),
+    [](const ::testing::TestParamInfo<MaskCase>& info) { return info.param.name; });
+
+struct PixelCase {
+  double dpix_size;
+  const char* last_line;
+};
+void PrintTo(const PixelCase& c, std::ostream* os) {
+  *os << "pixel size " << c.dpix_size;
+}
+
+class RawResult : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(RawResult, DescriptorAndRowsTopFirst) {
+  StageRun s;
+  s.levels({"1234", "5678", "9.#1"});
+  s.r.dpix_size = GetParam().dpix_size;
+  s.r.format_out = 0;
+  app::write_result(s.r);
+  EXPECT_EQ(s.bytes("_tessum.txt"), std::string("3\n4\n1\n0\n255\n") + GetParam().last_line);
+  EXPECT_EQ(s.bytes("_tessum.raw"),
+            std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xFF\x00\x01", 12));
+  EXPECT_EQ(s.r.nom_res, s.dir.string() + "\\res_tessum.raw");
+}
+
+// The pixel size is truncated toward zero; sizes beyond int are held at its limits.
+INSTANTIATE_TEST_SUITE_P(PixelSizes, RawResult,
+                         ::testing::Values(PixelCase{2.75, "2\n"}, PixelCase{-2.75, "-2\n"},
+                                           PixelCase{30.0, "30\n"},
+                                           PixelCase{1e12, "2147483647\n"}));
+
+TEST(BmpResult, GreyPaletteAndLastRowFirst) {
+  StageRun s;
+  s.levels({"12345", "6789#", "....1"});
+  s.r.format_out = 1;
+  app::write_result(s.r);
+  const std::string b = s.bytes("_tessum.bmp");
+  ASSERT_EQ(b.size(), 1078u + 3 * 8);  // rows of 5 bytes padded to 8
+  EXPECT_EQ(b.substr(0, 2), "BM");
+  EXPECT_EQ(b.substr(54 + 4 * 7, 4), std::string("\x07\x07\x07\x00", 4));
+  EXPECT_EQ(b.substr(1078, 8), std::string("\xFF\xFF\xFF\xFF\x01\x00\x00\x00", 8));
+  EXPECT_EQ(b.substr(1078 + 16, 5), std::string("\x01\x02\x03\x04\x05", 5));
+}
+
+TEST(AsciiResult, KnownOriginAsksNothing) {
+  StageRun s;
+  s.levels({"123", "456"});
+  s.r.UTM_coord = 1;
+  s.r.X_min = 500.0;
+  s.r.Y_min = 600.0;
+  s.r.dpix_size = 30.0;
+  s.r.format_out = 2;
+  app::write_result(s.r);
+  EXPECT_EQ(s.bytes("_tessum.asc"),
+            "ncols 3\nnrows 2\nxllcorner 500.000000\nyllcorner 600.000000\ncellsize "
+            "30.000000\nnodata_value -9999.9999\n1\t2\t3\t4\t5\t6\t");
+  EXPECT_EQ(s.console(), "\n");
+}
+
+TEST(AsciiResult, UnknownOriginIsAskedInTheUsersLanguage) {
+  StageRun s("500\n600.25\n");
+  s.r.idiom = 1;
+  s.levels({"123", "456"});
+  s.r.dpix_size = 2.5;
+  s.r.format_out = 2;
+  app::write_result(s.r);
+  EXPECT_EQ(s.bytes("_tessum.asc"),
+            "ncols 3\nnrows 2\nxllcorner 500.000000\nyllcorner 600.250000\ncellsize "
+            "2.500000\nnodata_value -9999.9999\n1\t2\t3\t4\t5\t6\t");
+  EXPECT_EQ(s.console(),
+            "\n\n\tCoordonn\x82"
+            "es UTM : \n\t\tX_min ? \t\tY_min ? \n");
+  EXPECT_EQ(s.r.UTM_coord, 1);
+}
+
+struct ClosingCase {
+  int idiom, format_out, cmd;
+  const char* suffix;
+  const char* lines;  // after "<result name>"
+};
+void PrintTo(const ClosingCase& c, std::ostream* os) {
+  *os << "idiom " << c.idiom << " format " << c.format_out << " cmd " << c.cmd;
+}
+
+class ClosingLines : public ::testing::TestWithParam<ClosingCase> {};
+
+TEST_P(ClosingLines, NameWeightsLevelsPixelAndMesh) {
+  const ClosingCase& c = GetParam();
+  StageRun s;
+  s.levels({"12"});
+  s.r.idiom = c.idiom;
+  s.r.format_out = c.format_out;
+  s.r.cmd = c.cmd;
+  s.r.num_segm = 5;
+  s.r.dpix_size = 2.75;
+  s.r.num_imag = 3;
+  s.r.capas[1].weight = 1.0;
+  s.r.capas[2].weight = 0.5;
+  s.r.capas[3].weight = 2.25;
+  app::write_result(s.r);
+  std::string expected = c.lines;
+  expected.replace(expected.find('@'), 1, s.dir.string() + "\\res" + c.suffix);
+  EXPECT_EQ(s.report(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, ClosingLines,
+    ::testing::Values(
+        ClosingCase{0, 0, 0, "_tessum.raw",
+                    "\n\n\tName of the resulting image = @ \n"
+                    "\n\tWeight of the image 1 = 1.00 \n\tWeight of the image 2 = 0.50 "
+                    "\n\tWeight of the image 3 = 2.25 "
+                    "\n\n\tNumber of segments in the resulting image: 5"
+                    "\n\tpixel size (decimal value in meters) = 2.75 "
+                    "\n\n\tcell mesh drawn \n\n"},
+        ClosingCase{1, 7, 1, "",
+                    "\n\n\tNom de l'image resultante = @ \n"
+                    "\n\tPoids de image 1 = 1.00 \n\tPoids de image 2 = 0.50 "
+                    "\n\tPoids de image 3 = 2.25 "
+                    "\n\n\tNombre de segments dans l'image resultante : 5 "
+                    "\n\ttaille du pixel (valeur decimale en metres) = 2.75 \n\n"},
+        ClosingCase{2, 1, 0, "_tessum.bmp",
+                    "\n\n\tNombre de la imagen resultante = @ \n"
+                    "\n\tPeso de la imagen 1 = 1.00 \n\tPeso de la imagen 2 = 0.50 "
+                    "\n\tPeso de la imagen 3 = 2.25 "
+                    "\n\n\tNumero de segmentos en la imagen resultante: 5 "
+                    "\n\ttamano del pixel (valor decimal en metros) = 2.75 "
+                    "\n\n\tmalla de celdas dibujada \n\n"}));
+
+TEST(NoResultFormat, WritesNoImage) {
+  StageRun s;
+  s.levels({"12"});
+  s.r.format_out = -1;
+  app::write_result(s.r);
+  for (const char* suffix : {"_tessum.raw", "_tessum.txt", "_tessum.bmp", "_tessum.asc"}) {
+    EXPECT_FALSE(stage_test::fs::exists(s.file(suffix))) << suffix;
+  }
+  EXPECT_EQ(s.r.nom_res, s.dir.string() + "\\res");
+}
+
+struct FailCase {
+  int format_out;
+  bool full_disk;      // the result name is a link to /dev/full; else its folder is missing
+  const char* suffix;  // of the file the message names
+};
+void PrintTo(const FailCase& c, std::ostream* os) {
+  *os << "format " << c.format_out << (c.full_disk ? " full disk" : " missing folder");
+}
+
+class ResultFailure : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(ResultFailure, StopsWithStatusOneNamingTheFile) {
+  const FailCase& c = GetParam();
+  StageRun s;
+  s.levels({"12", "34"});
+  s.r.UTM_coord = 1;
+  s.r.format_out = c.format_out;
+  if (c.full_disk) {
+    ASSERT_EQ(symlink("/dev/full", s.file(c.suffix).c_str()), 0);
+  } else {
+    s.r.nom_res = s.dir.string() + "\\absent\\res";
+  }
+  const std::string name = s.r.nom_res + c.suffix;
+  EXPECT_EQ(stage_test::stop_status([&] { app::write_result(s.r); }), 1);
+  const std::string what = c.full_disk ? "Cannot write the file " : "Cannot create the file ";
+  EXPECT_NE(s.console().find("\n\t" + what + name + ": "), std::string::npos) << s.console();
+  const std::string report = s.report();
+  EXPECT_NE(report.find(what + name), std::string::npos);
+  EXPECT_EQ(report.find("Name of the resulting image"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, ResultFailure,
+    ::testing::Values(FailCase{0, false, "_tessum.txt"}, FailCase{0, true, "_tessum.raw"},
+                      FailCase{1, false, "_tessum.bmp"}, FailCase{1, true, "_tessum.bmp"},
+                      FailCase{2, false, "_tessum.asc"}, FailCase{2, true, "_tessum.asc"}));
+
+}  // namespace
