@@ -54,10 +54,19 @@ fuzz:
 fuzz-run: fuzz
 	$(MAKE) -C fuzz run FUZZ_SECONDS=$(FUZZ_SECONDS)
 
-# Complete runs in every format, the damaged-file corpus and the write faults, with the
+# The three sample runs of examples/ (on a copy of the sample area in $(BUILD)/valgrind),
+# then complete runs in every format, the damaged-file corpus and the write faults, with the
 # program under valgrind: any memory error or leak fails them.
 valgrind: build
 	@./.ci/install-deps valgrind
+	@for lang in en fr es; do \
+	  dir=$(abspath $(BUILD))/valgrind/$$lang; rm -rf $$dir; mkdir -p $$dir; \
+	  cp -R examples/zone1 $$dir/zone1; \
+	  (cd $$dir && LC_ALL=C $(VALGRIND) $(abspath $(BUILD))/tessera_summary \
+	    < $(CURDIR)/examples/answers_$$lang.txt > console.txt) \
+	    || { echo "valgrind: sample run $$lang failed (see $$dir)"; exit 1; }; \
+	  echo "valgrind: sample run answers_$$lang.txt clean"; \
+	done
 	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_answers --gtest_filter='*TheWholeScript*'
 	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_faults
 	TESSERA_WRAPPER="$(VALGRIND)" $(BUILD)/tests/test_damaged
