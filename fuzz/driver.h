@@ -11,10 +11,15 @@
 
 namespace fuzz_driver {
 
-// A folder of this process, in memory when /dev/shm exists, removed at exit.
+// A folder of this process, removed at a normal exit: inside TESSERA_FUZZ_SCRATCH when set
+// (make fuzz-run sets it and removes that folder afterwards, since libFuzzer may end the
+// process without the exit handlers), else in memory when /dev/shm exists.
 inline const std::string& scratch() {
   static const std::string dir = [] {
-    const char* base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    const char* given = std::getenv("TESSERA_FUZZ_SCRATCH");
+    const char* base = given != nullptr && *given != '\0'          ? given
+                       : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                                   : "/tmp";
     std::string tmpl = std::string(base) + "/tessera_fuzz_XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) std::abort();
     static const std::string keep = tmpl;
