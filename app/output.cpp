@@ -81,7 +81,10 @@ void write_bmp_result(Run& r) {
   if (SauveBMP(path.c_str(), r.tab_out.rows(), r.nb_col, r.nb_lig, 0, nullptr) != 0) {
     const int err = errno;
     std::error_code ec;
-    const bool created = std::filesystem::exists(path, ec);
+    // A file that exists now was created and the writing failed; a folder in its place
+    // means it could not be created.
+    const bool created =
+        std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
     r.fail_file(created ? msg::kCannotWrite : msg::kCannotCreate, r.nom_res, reason(r, err));
   }
 }
