@@ -109,6 +109,17 @@ class StageRun {
 };
 
 // The exit status of a stage that must stop the run; -1 when it did not stop.
+// Detection, then the cell-mesh stage, with the map origin known (X 1000, Y 2000, 30 m).
+inline void detect_and_mesh(StageRun& s, int idiom = 0) {
+  s.r.idiom = idiom;
+  s.r.UTM_coord = 1;
+  s.r.X_min = 1000.0;
+  s.r.Y_min = 2000.0;
+  s.r.dpix_size = 30.0;
+  app::processing_type(s.r);
+  app::cell_mesh(s.r);
+}
+
 template <class F>
 int stop_status(F&& stage) {
   try {

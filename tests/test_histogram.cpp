@@ -77,12 +77,7 @@ TEST(SquareMeshRun, CellTablePointTablePointFilesAndReport) {
   for (int i = 5; i < 10; ++i) p[i] = "2222222222";
   StageRun s("0\n0\n1\n");
   s.levels(p, 2);
-  s.r.UTM_coord = 1;
-  s.r.X_min = 1000.0;
-  s.r.Y_min = 2000.0;
-  s.r.dpix_size = 30.0;
-  app::processing_type(s.r);
-  app::cell_mesh(s.r);
+  detect_and_mesh(s);
   // Cells of rows and columns 0 to 8 off the lines 0, 3, 6: rows 1, 2, 4 of level 1 and
   // rows 5, 7, 8 of level 2, six cells each. Points at rows and columns 1, 4, 7.
   EXPECT_EQ(s.bytes("_histo.xls"), "1\t18\n 2\t18\n \n1\t6\n 2\t3\n ");

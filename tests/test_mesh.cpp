@@ -26,17 +26,6 @@ Picture moving_window(int nb_lig, int nb_col, int band, char v = '2') {
   return p;
 }
 
-// Detection, then the cell-mesh stage, with the map origin known.
-void detect_and_mesh(StageRun& s, int idiom = 0) {
-  s.r.idiom = idiom;
-  s.r.UTM_coord = 1;
-  s.r.X_min = 1000.0;
-  s.r.Y_min = 2000.0;
-  s.r.dpix_size = 30.0;
-  app::processing_type(s.r);
-  app::cell_mesh(s.r);
-}
-
 std::size_t occurrences(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
