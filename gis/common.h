@@ -1,0 +1,42 @@
+// What every tessera_gis command shares: the two kinds of failure and their exit statuses,
+// GDAL's set-up, and files that appear whole or not at all.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace gis {
+
+// Exit statuses: 0 done, 1 a data error (a file cannot be used or written), 2 a usage error.
+inline constexpr int kExitData = 1;
+inline constexpr int kExitUsage = 2;
+
+// A wrong command line. The message says what is wrong; main adds where to find help.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A file that cannot be read, used or written. The message names the file and the reason.
+struct DataError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Registers GDAL's drivers and routes GDAL's own messages to last_gdal_error() instead of
+// stderr, so that a failure is told once, in the command's words.
+void init_gdal();
+
+// GDAL's last error message since init_gdal(), or "" when it gave none.
+std::string last_gdal_error();
+
+// "FILE: REASON", with GDAL's last message appended to REASON when there is one.
+std::string with_gdal_reason(const std::string& file, const std::string& reason);
+
+// Writes bytes to `path` through a temporary file in the same folder that is renamed into
+// place once it is complete and closed; on any failure the temporary file is removed and a
+// DataError names `path`. An existing file of that name is replaced only on success.
+void write_file_atomically(const std::string& path, const std::string& bytes);
+
+// A temporary name in the folder of `path` for a file that will be renamed to `path`.
+std::string temporary_beside(const std::string& path);
+
+}  // namespace gis

@@ -1,0 +1,60 @@
+// tessera_gis: prepares tessera_summary's inputs from GIS rasters and exports its results.
+// The entry point picks the subcommand and turns a failure into its message and exit status.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "gis/commands.h"
+#include "gis/common.h"
+
+namespace gis {
+namespace {
+
+// The subcommands, in the order of the help text.
+const std::vector<Command> kCommands = {};
+
+void print_help(std::FILE* to) {
+  std::fputs(
+      "Usage: tessera_gis COMMAND [OPTIONS] ...\n"
+      "\n"
+      "Prepares the input layers of tessera_summary from GIS rasters and exports its\n"
+      "results to GIS formats. Commands:\n",
+      to);
+  for (const Command& c : kCommands) std::fprintf(to, "  %-10s %s\n", c.name, c.summary);
+  std::fputs("\nSee 'tessera_gis COMMAND --help' for the options of one command.\n", to);
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2) {
+    print_help(stderr);
+    return kExitUsage;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    print_help(stdout);
+    return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+  }
+  throw UsageError(std::string("unknown command '") + argv[1] + "'");
+}
+
+}  // namespace
+}  // namespace gis
+
+int main(int argc, char** argv) {
+  try {
+    return gis::run(argc, argv);
+  } catch (const gis::UsageError& e) {
+    std::fprintf(stderr, "tessera_gis: %s (see tessera_gis --help)\n", e.what());
+    return gis::kExitUsage;
+  } catch (const gis::DataError& e) {
+    std::fprintf(stderr, "tessera_gis: %s\n", e.what());
+    return gis::kExitData;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tessera_gis: %s\n", e.what());
+    return gis::kExitData;
+  }
+}
