@@ -9,7 +9,7 @@
 
 #include "app/hostpath.h"
 #include "app/stages.h"
-#include "rasterio/reader.h"
+#include "app/reading.h"
 
 namespace app {
 
@@ -119,7 +119,7 @@ void dialogue(Run& r) {
     r.nom_mask_in += r.ask_word(msg::kMaskName);
     r.say(msg::kMaskFormat);
     r.mask_format = r.ask_menu(msg::kFormatOptions, 2);
-    rasterio::mask_lecture(r);
+    mask_lecture(r);
   }
 
   // Result name: every output name is built now and the histogram file created.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/cell_loops.h"
-#include "app/stages.h"
+#include "app/levels.h"
 #include "image/bmp.h"
 #include "nrutil/grid.h"
 #include "rasterio/gridfile.h"

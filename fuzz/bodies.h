@@ -30,12 +30,12 @@
 #include "image/bmp.h"
 #include "nrutil/grid.h"
 #include "rasterio/gridfile.h"
-#include "rasterio/reader.h"
+#include "app/reading.h"
 
 namespace fuzz_bodies {
 
 // Cells a fuzzed file may announce before the reader refuses it (set with
-// rasterio::set_cell_limit): small enough that no input makes a body allocate much.
+// app::set_cell_limit): small enough that no input makes a body allocate much.
 inline constexpr std::int64_t kCellLimit = std::int64_t{1} << 14;
 
 inline bool write_bytes(const std::string& path, std::string_view bytes) {
@@ -65,7 +65,7 @@ struct QuietRun {
 inline int read_image(QuietRun& q, const std::string& base, int format, double weight) {
   q.run.nom_lect = base;
   try {
-    rasterio::lecture(q.run, 1, format, weight);
+    app::lecture(q.run, 1, format, weight);
   } catch (const app::RunStop& stop) {
     return stop.status;
   }
@@ -419,7 +419,7 @@ inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std
   if (!fault.empty()) return fault;
 
   // The same file as the input image of a run.
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", 1, 0.5);
   const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
@@ -465,7 +465,7 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
     }
   }
 
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", 2, 2.0);
   const bool take = small && want == FileError::None;
@@ -506,7 +506,7 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
   if (from_file != want) return "read_descriptor disagrees with parse_descriptor";
   if (from_file == FileError::None && !same(file_d, want_d)) return "file descriptor differs";
 
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, base, 0, 3.0);
   const bool take = want == FileError::None && want_d.nb_lig > 0 && want_d.nb_col > 0 &&
@@ -671,7 +671,7 @@ class RunArea {
 // `data` is the answer stream after the folder. The run must end with status 0 having
 // written its result, or with status 1 after saying why; the inputs stay as they were.
 inline std::string run_one(const std::uint8_t* data, std::size_t size, const RunArea& area) {
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q(area.answers(data, size));
   int status = -1;
   status = app::opening(q.run);

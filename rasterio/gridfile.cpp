@@ -1,15 +1,14 @@
-// Raw image with descriptor and ASCII grid: a chunked text scanner that reads integers and
-// reals the way the C scanf conversions %d and %lf do, and block-wise raw and text writers.
+// Raw image with descriptor and ASCII grid: readers on the scanf-compatible scanner, and
+// block-wise raw and text writers.
 #include "rasterio/gridfile.h"
 
 #include <fcntl.h>
-#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <clocale>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "nrutil/rowio.h"
+#include "rasterio/scanner.h"
 
 namespace rasterio {
 namespace {
@@ -24,21 +24,6 @@ namespace {
 constexpr std::size_t kDefaultChunk = std::size_t{4} << 20;  // ASCII grid read piece
 constexpr std::size_t kDescriptorChunk = 4096;
 constexpr std::size_t kTextOutBuffer = std::size_t{1} << 20;  // ASCII values out buffer
-// Longest real number token accepted in an ASCII grid header.
-constexpr std::size_t kMaxRealToken = 4096;
-// Bytes of a header keyword kept for looking at it.
-constexpr std::size_t kMaxKeptWord = 16;
-
-// White space as isspace() sees it in the C locale, which is what scanf skips.
-constexpr std::array<bool, 256> kSpace = [] {
-  std::array<bool, 256> t{};
-  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) t[c] = true;
-  return t;
-}();
-
-inline unsigned digit_of(unsigned char c) {
-  return static_cast<unsigned>(c) - '0';
-}
 
 // ASCII letters compared without regard to case.
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
@@ -78,310 +63,6 @@ FilePtr open_regular(const std::string& path, const char* mode) {
 bool close_checked(FilePtr& f) {
   return std::fclose(f.release()) == 0;
 }
-
-// strtod in the C locale, whatever locale the process runs in.
-double strtod_c(const char* s, char** end) {
-  static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
-  if (c_locale == locale_t{}) return std::strtod(s, end);
-  return strtod_l(s, end, c_locale);
-}
-
-// snprintf's %lf follows LC_NUMERIC; the files always carry '.' as the decimal point.
-void use_decimal_dot(std::string& s) {
-  const char* dp = std::localeconv()->decimal_point;
-  if (dp == nullptr || *dp == '\0' || std::strcmp(dp, ".") == 0) return;
-  const std::string_view point(dp);
-  std::string fixed;
-  for (std::size_t at = 0; at < s.size();) {
-    if (std::string_view(s).substr(at, point.size()) == point) {
-      fixed += '.';
-      at += point.size();
-    } else {
-      fixed += s[at++];
-    }
-  }
-  s = std::move(fixed);
-}
-
-// The no-data value of an ASCII header when it is an integer outside 0..255 (GDAL writes
-// -9999 for 16- and 32-bit bands): cells holding exactly it would otherwise wrap to an
-// ordinary value (-9999 to 241), so they are read as 255, the system's no-data value.
-struct NodataToken {
-  static constexpr std::size_t kMaxDigits = 9;
-  bool active = false;
-  bool neg = false;
-  unsigned mag = 0;
-  unsigned char low = 0;  // the value modulo 256, for a cheap first test
-
-  static NodataToken of(bool has_nodata, double nodata) {
-    NodataToken t;
-    if (!has_nodata || !(nodata >= -999999999.0 && nodata <= 999999999.0)) return t;
-    if (nodata != static_cast<double>(static_cast<long>(nodata))) return t;  // not whole
-    const long v = static_cast<long>(nodata);
-    if (v >= 0 && v <= 255) return t;  // read as it stands
-    t.active = true;
-    t.neg = v < 0;
-    t.mag = static_cast<unsigned>(v < 0 ? -v : v);
-    t.low = static_cast<unsigned char>(t.neg ? 0u - t.mag : t.mag);
-    return t;
-  }
-};
-
-// Reads text from a stream in pieces (or from memory) and scans it like scanf does. The
-// byte after the last valid one is always a 0 sentinel, which is neither white space nor a
-// digit, so the inner loops stop at it and only then check whether the piece has ended.
-class Scanner {
- public:
-  enum class Got { Ok, End, Bad, Error };  // End: input over before the item; Error: read
-
-  // Scans the stream f (not owned) in pieces of chunk bytes; the buffer is kept for reuse.
-  bool attach(std::FILE* f, std::size_t chunk) {
-    chunk = std::max<std::size_t>(chunk, 1);
-    const std::size_t cap = std::max(chunk, kMaxRealToken);
-    if (!buf_ || cap_ != cap) {
-      buf_.reset(new (std::nothrow) unsigned char[cap + 1]);
-      if (!buf_) return false;
-      cap_ = cap;
-    }
-    f_ = f;
-    chunk_ = chunk;
-    eof_ = err_ = false;
-    pos_ = end_ = buf_.get();
-    *end_ = 0;
-    return true;
-  }
-
-  // Scans text held in memory.
-  bool load(std::string_view text) {
-    buf_.reset(new (std::nothrow) unsigned char[text.size() + 1]);
-    if (!buf_) return false;
-    cap_ = text.size();
-    if (!text.empty()) std::memcpy(buf_.get(), text.data(), text.size());
-    f_ = nullptr;
-    eof_ = true;
-    err_ = false;
-    pos_ = buf_.get();
-    end_ = pos_ + text.size();
-    *end_ = 0;
-    return true;
-  }
-
-  // Skips white space; Ok when a byte of a token stands at the position.
-  Got skip_space() {
-    for (;;) {
-      while (kSpace[*pos_]) ++pos_;
-      if (pos_ != end_) return Got::Ok;
-      if (!refill()) return err_ ? Got::Error : Got::End;
-    }
-  }
-
-  // Skips one word of non-blank bytes (scanf %s), after white space. When word is given it
-  // receives the word's first kMaxKeptWord bytes (longer words are cut there).
-  Got skip_word(std::string* word = nullptr) {
-    if (Got g = skip_space(); g != Got::Ok) return g;
-    if (word != nullptr) word->clear();
-    for (;;) {
-      const unsigned char* from = pos_;
-      while (!kSpace[*pos_] && pos_ != end_) ++pos_;
-      if (word != nullptr && word->size() < kMaxKeptWord) {
-        const std::size_t n = std::min<std::size_t>(pos_ - from, kMaxKeptWord - word->size());
-        word->append(reinterpret_cast<const char*>(from), n);
-      }
-      if (pos_ != end_) return Got::Ok;
-      if (!refill()) return err_ ? Got::Error : Got::Ok;
-    }
-  }
-
-  // scanf %d into an int: white space, an optional sign, digits. Bad when no digit follows
-  // the sign or the value is outside the int range.
-  Got read_int(int& v) {
-    if (Got g = skip_space(); g != Got::Ok) return g;
-    bool neg = false;
-    if (Got g = sign(neg); g != Got::Ok) return g;
-    std::uint64_t mag = 0;
-    bool overflow = false;
-    for (;;) {
-      for (unsigned d; (d = digit_of(*pos_)) <= 9; ++pos_) {
-        mag = mag * 10 + d;
-        overflow = overflow || mag > (std::uint64_t{1} << 31);
-      }
-      if (pos_ != end_ || !refill()) break;
-    }
-    if (err_) return Got::Error;
-    if (overflow || mag > (neg ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1)) {
-      return Got::Bad;
-    }
-    v = neg ? static_cast<int>(-static_cast<std::int64_t>(mag)) : static_cast<int>(mag);
-    return Got::Ok;
-  }
-
-  // scanf %lf: white space, then the longest prefix that strtod takes in the C locale.
-  Got read_real(double& v) {
-    if (Got g = skip_space(); g != Got::Ok) return g;
-    if (!ensure(kMaxRealToken)) return Got::Error;
-    const std::size_t avail = std::min<std::size_t>(end_ - pos_, kMaxRealToken);
-    std::size_t n = 0;
-    while (n < avail && !kSpace[pos_[n]]) ++n;
-    char token[kMaxRealToken + 1];
-    std::memcpy(token, pos_, n);
-    token[n] = '\0';
-    char* stop = nullptr;
-    const double x = strtod_c(token, &stop);
-    const std::size_t used = static_cast<std::size_t>(stop - token);
-    if (used == 0 || used == kMaxRealToken) return Got::Bad;  // none, or too long to judge
-    pos_ += used;
-    v = x;
-    return Got::Ok;
-  }
-
-  // Reads one word (scanf %s); when the whole word is an integer, its value modulo 256 goes
-  // to value and is_int is set.
-  Got read_word_maybe_int(bool& is_int, unsigned char& value) {
-    if (Got g = skip_space(); g != Got::Ok) return g;
-    bool neg = false;
-    bool any_digit = false;
-    bool only_int = true;
-    bool first = true;
-    unsigned acc = 0;
-    for (;;) {
-      for (; !kSpace[*pos_] && pos_ != end_; ++pos_, first = false) {
-        const unsigned char c = *pos_;
-        if (digit_of(c) <= 9) {
-          acc = acc * 10 + digit_of(c);
-          any_digit = true;
-        } else if (first && (c == '-' || c == '+')) {
-          neg = c == '-';
-        } else {
-          only_int = false;
-        }
-      }
-      if (pos_ != end_ || !refill()) break;
-    }
-    if (err_) return Got::Error;
-    is_int = only_int && any_digit;
-    value = static_cast<unsigned char>(neg ? 0u - acc : acc);
-    return Got::Ok;
-  }
-
-  // Reads n values with repeated scanf "%d\t" semantics, each stored modulo 256 of its exact
-  // value. Digits and signs may be split across pieces.
-  // A value equal to `nodata` (when active) is stored as 255 instead.
-  FileError read_values(unsigned char* out, std::size_t n, const NodataToken& nodata) {
-    unsigned char* p = pos_;
-    std::size_t i = 0;
-    while (i < n) {
-      unsigned c = *p;
-      while (kSpace[c]) c = *++p;
-      if (p == end_) {
-        if (!refill()) return err_ ? FileError::ReadError : FileError::FewerValues;
-        p = pos_;
-        continue;
-      }
-      bool neg = false;
-      if (c == '-' || c == '+') {
-        neg = c == '-';
-        c = *++p;
-        if (p == end_) {
-          if (!refill()) return err_ ? FileError::ReadError : FileError::BadValue;
-          p = pos_;
-          c = *p;
-        }
-      }
-      unsigned d = digit_of(static_cast<unsigned char>(c));
-      if (d > 9) {
-        pos_ = p;
-        return FileError::BadValue;
-      }
-      unsigned acc = 0;                // wraps modulo 2^32, which keeps the value modulo 256 exact
-      const unsigned char* first = p;  // first digit in the current piece
-      std::size_t earlier_digits = 0;  // digits in pieces already left
-      for (;;) {
-        do {
-          acc = acc * 10 + d;
-          d = digit_of(*++p);
-        } while (d <= 9);
-        if (p != end_) break;
-        earlier_digits += static_cast<std::size_t>(p - first);
-        first = p;
-        pos_ = p;
-        if (!refill()) {
-          if (err_) return FileError::ReadError;
-          break;  // the file ends right after the digits
-        }
-        p = pos_;
-        first = p;
-        d = digit_of(*p);
-        if (d > 9) break;
-      }
-      auto v = static_cast<unsigned char>(neg ? 0u - acc : acc);
-      // Up to nine digits acc is the exact magnitude.
-      if (v == nodata.low && nodata.active && neg == nodata.neg && acc == nodata.mag &&
-          earlier_digits + static_cast<std::size_t>(p - first) <= NodataToken::kMaxDigits) {
-        v = 255;
-      }
-      out[i++] = v;
-    }
-    pos_ = p;
-    return FileError::None;
-  }
-
- private:
-  // An optional sign at the position, which must be followed by a digit.
-  Got sign(bool& neg) {
-    if (*pos_ == '-' || *pos_ == '+') {
-      neg = *pos_ == '-';
-      ++pos_;
-      if (pos_ == end_ && !refill()) return err_ ? Got::Error : Got::Bad;
-    }
-    return digit_of(*pos_) <= 9 ? Got::Ok : Got::Bad;
-  }
-
-  // The position has reached the end of the piece: reads the next one. False at the end of
-  // the input or on a read error (err_ set).
-  bool refill() {
-    if (eof_) return false;
-    const std::size_t got = std::fread(buf_.get(), 1, chunk_, f_);
-    if (got == 0) {
-      eof_ = true;
-      err_ = std::ferror(f_) != 0;
-      return false;
-    }
-    pos_ = buf_.get();
-    end_ = pos_ + got;
-    *end_ = 0;
-    return true;
-  }
-
-  // Makes at least n bytes (n <= capacity) stand from the position on, unless the input ends
-  // first. False on a read error.
-  bool ensure(std::size_t n) {
-    if (static_cast<std::size_t>(end_ - pos_) >= n || eof_) return true;
-    const std::size_t kept = static_cast<std::size_t>(end_ - pos_);
-    std::memmove(buf_.get(), pos_, kept);
-    pos_ = buf_.get();
-    end_ = pos_ + kept;
-    while (static_cast<std::size_t>(end_ - pos_) < n && !eof_) {
-      const std::size_t room = cap_ - static_cast<std::size_t>(end_ - pos_);
-      const std::size_t got = std::fread(end_, 1, std::min(chunk_, room), f_);
-      if (got == 0) {
-        eof_ = true;
-        err_ = std::ferror(f_) != 0;
-      }
-      end_ += got;
-    }
-    *end_ = 0;
-    return !err_;
-  }
-
-  std::unique_ptr<unsigned char[]> buf_;
-  std::size_t cap_ = 0;
-  std::size_t chunk_ = 0;
-  unsigned char* pos_ = nullptr;
-  unsigned char* end_ = nullptr;
-  std::FILE* f_ = nullptr;
-  bool eof_ = true;
-  bool err_ = false;
-};
 
 FileError header_error(Scanner::Got g) {
   switch (g) {
@@ -591,8 +272,15 @@ FileError AsciiGridReader::read_values(nrutil::ByteGrid& grid) {
       --n;
       impl_->has_first = false;
     }
-    if (FileError e = impl_->scanner.read_values(out, n, impl_->nodata); e != FileError::None) {
-      return e;
+    switch (impl_->scanner.read_values(out, n, impl_->nodata)) {
+      case Scanner::Got::Ok:
+        break;
+      case Scanner::Got::End:
+        return FileError::FewerValues;
+      case Scanner::Got::Bad:
+        return FileError::BadValue;
+      case Scanner::Got::Error:
+        return FileError::ReadError;
     }
   }
   return FileError::None;
@@ -612,11 +300,20 @@ std::string format_ascii_head(int nb_col, int nb_lig) {
 }
 
 std::string format_ascii_corner(double X_min, double Y_min, double dpix_size) {
-  const char* const fmt = "xllcorner %lf\nyllcorner %lf\ncellsize %lf\nnodata_value -9999.9999\n";
-  const int n = std::snprintf(nullptr, 0, fmt, X_min, Y_min, dpix_size);
-  std::string text(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  std::snprintf(text.data(), text.size() + 1, fmt, X_min, Y_min, dpix_size);
-  use_decimal_dot(text);
+  // "%lf" as printf prints it in the C locale: to_chars with a precision rounds alike and
+  // never follows the locale's decimal point.
+  std::string text;
+  const auto line = [&text](const char* key, double v) {
+    char tmp[400];  // the longest double in fixed notation with 6 decimals fits
+    const auto res = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, 6);
+    text += key;
+    text.append(tmp, res.ptr);
+    text += '\n';
+  };
+  line("xllcorner ", X_min);
+  line("yllcorner ", Y_min);
+  line("cellsize ", dpix_size);
+  text += "nodata_value -9999.9999\n";
   return text;
 }
 

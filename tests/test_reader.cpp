@@ -4,7 +4,7 @@
 
 #include "harness.h"
 #include "image/bmp.h"
-#include "rasterio/reader.h"
+#include "app/reading.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ class Reader : public ::testing::Test {
   static int read(Session& s, const std::string& base, int k, int format, double weight) {
     s.run.nom_lect = base;
     try {
-      rasterio::lecture(s.run, k, format, weight);
+      app::lecture(s.run, k, format, weight);
     } catch (const app::RunStop& stop) {
       return stop.status;
     }
@@ -198,7 +198,7 @@ TEST_F(Reader, MaskInEachFormatKeepsItsValuesAndItsCorner) {
   auto s = session(0);
   s->run.nom_mask_in = dir.file("m");
   s->run.mask_format = 2;
-  rasterio::mask_lecture(s->run);
+  app::mask_lecture(s->run);
   EXPECT_EQ(grid_bytes(s->run.tab_mask_in), "\x01\xFF\x07");
   EXPECT_EQ(s->run.X_min, 5.0);
   EXPECT_EQ(s->run.Y_min, 6.0);

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "app/cell_loops.h"
+#include "app/levels.h"
 #include "app/stages.h"
 #include "harness.h"
 

@@ -1,5 +1,5 @@
 // The input image reader, the item statistics and the mask reader.
-#include "rasterio/reader.h"
+#include "app/reading.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,14 +12,16 @@
 #include "image/bmp.h"
 #include "rasterio/gridfile.h"
 
-namespace rasterio {
+namespace app {
 
-using app::Run;
-namespace msg = app::msg;
+using rasterio::AsciiGridReader;
+using rasterio::AsciiHeader;
+using rasterio::Descriptor;
+using rasterio::FileError;
 
 namespace {
 
-const app::Text3& reason_of(FileError e) {
+const Text3& reason_of(FileError e) {
   switch (e) {
     case FileError::CannotOpen:
       return msg::kWhyMissing;
@@ -48,7 +50,7 @@ const app::Text3& reason_of(FileError e) {
   return msg::kWhyReadError;
 }
 
-const app::Text3& reason_of(bmp::LoadError e) {
+const Text3& reason_of(bmp::LoadError e) {
   switch (e) {
     case bmp::LoadError::CannotOpen:
       return msg::kWhyMissing;
@@ -71,7 +73,7 @@ const app::Text3& reason_of(bmp::LoadError e) {
   return msg::kWhyReadError;
 }
 
-[[noreturn]] void fail_read(Run& r, const std::string& name, const app::Text3& why) {
+[[noreturn]] void fail_read(Run& r, const std::string& name, const Text3& why) {
   r.fail_file(msg::kCannotRead, name, r.pick(why));
 }
 
@@ -104,8 +106,8 @@ void check_reference(Run& r, const std::string& name) {
     return;
   }
   if (r.nb_lig != r.ref_lig || r.nb_col != r.ref_col) {
-    r.fail(app::vformat(r.pick(msg::kSizeMismatch), name.c_str(), r.nb_lig, r.nb_col,
-                        r.ref_name.c_str(), r.ref_lig, r.ref_col));
+    r.fail(vformat(r.pick(msg::kSizeMismatch), name.c_str(), r.nb_lig, r.nb_col, r.ref_name.c_str(),
+                   r.ref_lig, r.ref_col));
   }
 }
 
@@ -113,7 +115,7 @@ void check_reference(Run& r, const std::string& name) {
 // opening would wait for a writer forever. Such names are refused before any opening.
 bool not_a_file(const std::string& name) {
   struct stat st {};
-  return stat(app::host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  return stat(host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 // Makes `into` a grid of the size just read. Every image of a run has the size of the
@@ -132,9 +134,9 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
   name += ".raw";
   // Only a descriptor that does not exist is asked for; one that is not a file is refused.
   if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
-  if (not_a_file(name)) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
+  if (not_a_file(name)) r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
   Descriptor d;
-  const FileError e = read_descriptor(app::host_path(descr), d);
+  const FileError e = rasterio::read_descriptor(host_path(descr), d);
   if (e == FileError::CannotOpen) {
     r.say(msg::kNoDescriptor, descr.c_str());
     d.nb_lig = r.ask_int(msg::kAskRows);
@@ -144,7 +146,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
     d.min_al = 0;
     d.max_al = 255;
     check_size(r, descr, d.nb_lig, d.nb_col);
-    const FileError w = write_descriptor(app::host_path(descr), d);
+    const FileError w = rasterio::write_descriptor(host_path(descr), d);
     if (w == FileError::CannotOpen) r.fail_file(msg::kCannotCreate, descr, std::strerror(errno));
     if (w != FileError::None) r.fail_file(msg::kCannotWrite, descr, r.pick(msg::kWhyWriteError));
   } else if (e != FileError::None) {
@@ -159,8 +161,8 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
   check_reference(r, name);
   r.dpix_size = static_cast<double>(r.pix_size);
   size_grid(r, name, into);
-  const FileError re = read_raw(app::host_path(name), into);
-  if (re == FileError::CannotOpen) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
+  const FileError re = rasterio::read_raw(host_path(name), into);
+  if (re == FileError::CannotOpen) r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
   if (re != FileError::None) fail_read(r, name, reason_of(re));
   r.UTM_coord = 0;
 }
@@ -170,7 +172,7 @@ void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".bmp";
   if (not_a_file(name)) fail_read(r, name, msg::kWhyMissing);
   bmp::FileReader file;
-  const bmp::LoadError e = file.open(app::host_path(name).c_str());
+  const bmp::LoadError e = file.open(host_path(name).c_str());
   if (e != bmp::LoadError::None) fail_read(r, name, reason_of(e));
   if (file.type() == 2) fail_read(r, name, msg::kWhyBmpLayout);  // 24-bit: three bytes a cell
   // The codec bounds each side, not the cells: the grids made from this one must fit too.
@@ -188,8 +190,8 @@ void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
 void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".asc";
   AsciiGridReader rd;
-  if (not_a_file(name) || rd.open(app::host_path(name)) != FileError::None) {
-    r.fail(app::vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+  if (not_a_file(name) || rd.open(host_path(name)) != FileError::None) {
+    r.fail(vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
   }
   AsciiHeader h;
   h.nodata = r.nodata;
@@ -248,10 +250,10 @@ void lecture(Run& r, int k, int format, double weight) {
   }
   // One pass: value x weight into the running sum, and the count of every value. The 255
   // cells count as 254: the value 255 is not an item of its own.
-  app::ValueCounter counter;
+  ValueCounter counter;
   const auto cols = static_cast<std::size_t>(r.nb_col);
   for (int i = 0; i < r.nb_lig; ++i) {
-    app::weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], start, counter);
+    weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], start, counter);
   }
   r.hist_explor.fill(0);
   for (int v = 0; v < 256; ++v) r.hist_explor[v == 255 ? 254 : v] += counter.count(v);
@@ -295,4 +297,4 @@ void mask_lecture(Run& r) {
   read_grid(r, r.mask_format, r.nom_mask_in, nomdesc_mask, r.tab_mask_in);
 }
 
-}  // namespace rasterio
+}  // namespace app

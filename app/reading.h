@@ -1,11 +1,12 @@
-// Reading the input images and the mask of a run, with the item statistics of each image.
+// The reading stage: the input images and the mask of a run, with the item statistics of
+// each image; the questions, messages and stops of a file that is missing or bad.
 #pragma once
 
 #include <cstdint>
 
 #include "app/run.h"
 
-namespace rasterio {
+namespace app {
 
 // A bound on the cells of any grid read, below the one the machine's memory sets; 0 (the
 // default) leaves only the memory bound. Tools that read many hostile files in one process
@@ -17,13 +18,13 @@ void set_cell_limit(std::int64_t cells);
 // running sum r.dtab_res (image 1 makes it, as 0.0 + value x weight; so does an image that
 // finds no sum of its size), counts the values into r.hist_explor (255 counted as 254) and
 // reports the items. Stops the run with a message on a bad file.
-void lecture(app::Run& r, int k, int format, double weight);
+void lecture(Run& r, int k, int format, double weight);
 
 // Lists the items (values present) of r.hist_explor and reports them on the console and in
 // the report.
-void explor(app::Run& r);
+void explor(Run& r);
 
 // Reads the mask named by r.nom_mask_in in r.mask_format into r.tab_mask_in.
-void mask_lecture(app::Run& r);
+void mask_lecture(Run& r);
 
-}  // namespace rasterio
+}  // namespace app
