@@ -7,7 +7,9 @@
 
 namespace app {
 
-void Levels::build(double step_hist, int segments) {
+void Levels::build(double max_valid, int segments) {
+  max_hist = max_valid;
+  step_hist = max_valid / segments;
   num_segm = segments;
   inv_step = step_hist > 0.0 ? 1.0 / step_hist : 0.0;
   esc_min[0] = -step_hist;
@@ -45,7 +47,7 @@ void Levels::build(double step_hist, int segments) {
   }
 }
 
-void Levels::assign(const unsigned char* last, const double* sum, std::size_t n,
+void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n,
                     unsigned char* out) const {
   for (std::size_t j = 0; j < n; ++j) {
     const double d = sum[j];
@@ -53,7 +55,7 @@ void Levels::assign(const unsigned char* last, const double* sum, std::size_t n,
     unsigned char level = 0;
     if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
     if (level == 0) level = level_of(d);
-    out[j] = last[j] < 255 ? level : 255;
+    out[j] = valid[j] < 255 ? level : 255;
   }
 }
 

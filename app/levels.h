@@ -4,18 +4,21 @@
 
 #include <cstddef>
 
-#include "app/run.h"
-
 namespace app {
 
-// The level bounds and the level of a sum.
+inline constexpr int kMaxLevels = 99;
+
+// The level bounds of a run and the level of a sum.
 struct Levels {
-  double esc_min[kMaxLevels + 1];
-  double esc_max[kMaxLevels + 1];
+  double max_hist = 0.0;   // the largest valid sum, at least 0.0
+  double step_hist = 0.0;  // the width of a level: max_hist / num_segm
+  double esc_min[kMaxLevels + 1] = {};
+  double esc_max[kMaxLevels + 1] = {};
   int num_segm = 0;
   double inv_step = 0.0;  // 1 / step: only a first guess of the level, see level_of
-  // Running sums of the step, entry 0 the seed; then the bucket table of assign.
-  void build(double step_hist, int segments);
+  // The step from the largest valid sum, the bounds as running sums of the step (entry 0
+  // the seed), then the bucket table of assign. `segments` lies in 1..kMaxLevels.
+  void build(double max_valid, int segments);
   // The level k with esc_min[k] <= dval < esc_max[k], or 255 when there is none: the level
   // the scan over every level gives, found in constant time.
   unsigned char level_of(double dval) const {
@@ -32,9 +35,9 @@ struct Levels {
     while (dval >= esc_max[k]) ++k;
     return static_cast<unsigned char>(k);
   }
-  // out[j] = the level of sum[j] where last[j] is below 255, else 255, for j < n: what
-  // level_of gives, mostly read from the bucket table. out may be last itself.
-  void assign(const unsigned char* last, const double* sum, std::size_t n,
+  // out[j] = the level of sum[j] where valid[j] is below 255, else 255, for j < n: what
+  // level_of gives, mostly read from the bucket table. out may be valid itself.
+  void assign(const unsigned char* valid, const double* sum, std::size_t n,
               unsigned char* out) const;
 
   // The range [0, esc_max[num_segm]) cut into kBuckets equal buckets; bucket q holds the

@@ -321,6 +321,32 @@ inline constexpr Text3 kNoMeshBand{
     "e.\n",
     "\n\tNo se encontr" OTONO " banda de borde: la malla de ventana m" OTONO "vil no se dibuja.\n"};
 
+// An input file read again by a later pass of the summation is no longer the file the first
+// pass read (its size or time of change differs, or it is gone).
+inline constexpr Text3 kInputChanged{
+    "\n\tThe file %s changed while the run was reading it.\n",
+    "\n\tLe fichier %s a chang" ETONO " pendant que le traitement le lisait.\n",
+    "\n\tEl archivo %s cambi" OTONO " mientras el programa lo le" ITONO "a.\n"};
+
+// A note on standard error, not on the console: cells where an image before the last holds
+// 255 (no data) while the last image holds a value. Their sums take 255 x that image's
+// weight and receive levels. One line per image.
+inline constexpr Text3 kNodataInSum{
+    "Note: %s holds 255 (no data) where the last image holds a value (cells: %lld); their "
+    "sums count 255 x the weight of this image. Give those cells 255 in the last image (no "
+    "level), or 0 in the first image (background), or prepare the layers with tessera_gis "
+    "prepare.\n",
+    "Note : %s contient 255 (pas de donn" ETONO "es) l" FATONO " o" FUTONO " la derni" EGRAVE
+    "re image a une valeur (cellules : %lld) ; leurs sommes comptent 255 x le poids de cette "
+    "image. Donnez 255 " FATONO " ces cellules dans la derni" EGRAVE
+    "re image (aucun niveau), ou 0 dans la premi" EGRAVE "re image (fond), ou pr" ETONO
+    "parez les couches avec tessera_gis prepare.\n",
+    "Nota: %s contiene 255 (sin datos) donde la " UTONO
+    "ltima imagen tiene un valor (celdas: %lld); sus sumas cuentan 255 x el peso de esta "
+    "imagen. D" ATONO " 255 a esas celdas en la " UTONO
+    "ltima imagen (sin nivel), o 0 en la primera imagen (fondo), o prepare las capas con "
+    "tessera_gis prepare.\n"};
+
 // An output name that is also the name of an input file (the run would destroy its input).
 inline constexpr Text3 kOutputIsInput{
     "\n\tThe file %s would replace the input file %s.\n",

@@ -1,25 +1,28 @@
-// The input image reader, the item statistics and the mask reader.
+// The reading stage: input images and mask opened through the format table, read in row
+// blocks; the item statistics; the later passes' view of the images.
 #include "app/reading.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "app/cell_loops.h"
 #include "app/hostpath.h"
-#include "image/bmp.h"
+#include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
 
 namespace app {
 
-using rasterio::AsciiGridReader;
-using rasterio::AsciiHeader;
-using rasterio::Descriptor;
 using rasterio::FileError;
+using rasterio::FormatSpec;
 
 namespace {
+
+// Bytes of the row buffers of one pass, all images together.
+constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
 
 const Text3& reason_of(FileError e) {
   switch (e) {
@@ -41,6 +44,14 @@ const Text3& reason_of(FileError e) {
       return msg::kWhyBadValue;
     case FileError::NonSquareCells:
       return msg::kWhyNonSquare;
+    case FileError::NotBmp:
+      return msg::kWhyNotBmp;
+    case FileError::BmpLayout:
+      return msg::kWhyBmpLayout;
+    case FileError::BmpSize:
+      return msg::kWhyBmpSize;
+    case FileError::Truncated:
+      return msg::kWhyTruncated;
     case FileError::WriteError:
       return msg::kWhyWriteError;
     case FileError::ReadError:
@@ -50,31 +61,22 @@ const Text3& reason_of(FileError e) {
   return msg::kWhyReadError;
 }
 
-const Text3& reason_of(bmp::LoadError e) {
-  switch (e) {
-    case bmp::LoadError::CannotOpen:
-      return msg::kWhyMissing;
-    case bmp::LoadError::ShortHeader:
-    case bmp::LoadError::ShortPalette:
-    case bmp::LoadError::ShortRows:
-      return msg::kWhyTruncated;
-    case bmp::LoadError::NotBmp:
-      return msg::kWhyNotBmp;
-    case bmp::LoadError::UnsupportedLayout:
-    case bmp::LoadError::Compressed:
-      return msg::kWhyBmpLayout;
-    case bmp::LoadError::BadSize:
-      return msg::kWhyBmpSize;
-    case bmp::LoadError::OutOfMemory:
-      return msg::kWhyOutOfMemory;
-    case bmp::LoadError::None:
-      break;
-  }
-  return msg::kWhyReadError;
-}
-
 [[noreturn]] void fail_read(Run& r, const std::string& name, const Text3& why) {
   r.fail_file(msg::kCannotRead, name, r.pick(why));
+}
+
+// The stop for an image or mask file that does not exist or cannot be opened, in the words
+// each format has always used.
+[[noreturn]] void fail_missing(Run& r, const FormatSpec& f, const std::string& name) {
+  switch (f.id) {
+    case rasterio::Format::Raw:
+      r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
+    case rasterio::Format::Ascii:
+      r.fail(vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+    case rasterio::Format::Bmp:
+      break;
+  }
+  fail_read(r, name, msg::kWhyMissing);
 }
 
 // Bytes a run holds per cell at most: the image read last (which becomes the level grid),
@@ -118,24 +120,9 @@ bool not_a_file(const std::string& name) {
   return stat(host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-// Makes `into` a grid of the size just read. Every image of a run has the size of the
-// first (check_reference), so the grid of the previous image is reused as it is: the
-// readers overwrite every cell.
-void size_grid(Run& r, const std::string& name, nrutil::ByteGrid& into) {
-  if (into.has_size(r.nb_col, r.nb_lig)) return;
-  into.reset();
-  into = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
-  if (!into) fail_read(r, name, msg::kWhyOutOfMemory);
-}
-
-// Raw image with descriptor; a missing descriptor is asked for and written.
-void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
-  descr = name + ".txt";
-  name += ".raw";
-  // Only a descriptor that does not exist is asked for; one that is not a file is refused.
-  if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
-  if (not_a_file(name)) r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
-  Descriptor d;
+// The descriptor of a raw image (`descr`): read, or asked for and written when missing.
+rasterio::Descriptor descriptor(Run& r, const std::string& descr) {
+  rasterio::Descriptor d;
   const FileError e = rasterio::read_descriptor(host_path(descr), d);
   if (e == FileError::CannotOpen) {
     r.say(msg::kNoDescriptor, descr.c_str());
@@ -152,84 +139,100 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
   } else if (e != FileError::None) {
     fail_read(r, descr, reason_of(e));
   }
-  check_size(r, descr, d.nb_lig, d.nb_col);
-  r.nb_lig = d.nb_lig;
-  r.nb_col = d.nb_col;
-  r.min_al = d.min_al;
-  r.max_al = d.max_al;
-  r.pix_size = d.pix_size;
-  check_reference(r, name);
-  r.dpix_size = static_cast<double>(r.pix_size);
-  size_grid(r, name, into);
-  const FileError re = rasterio::read_raw(host_path(name), into);
-  if (re == FileError::CannotOpen) r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
-  if (re != FileError::None) fail_read(r, name, reason_of(re));
-  r.UTM_coord = 0;
+  return d;
 }
 
-// 8-bit BMP image: the stored byte of each pixel is the value.
-void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
-  name += ".bmp";
-  if (not_a_file(name)) fail_read(r, name, msg::kWhyMissing);
-  bmp::FileReader file;
-  const bmp::LoadError e = file.open(host_path(name).c_str());
-  if (e != bmp::LoadError::None) fail_read(r, name, reason_of(e));
-  if (file.type() == 2) fail_read(r, name, msg::kWhyBmpLayout);  // 24-bit: three bytes a cell
-  // The codec bounds each side, not the cells: the grids made from this one must fit too.
-  check_size(r, name, file.nb_lig(), file.nb_col());
-  r.nb_col = file.nb_col();
-  r.nb_lig = file.nb_lig();
-  check_reference(r, name);
-  size_grid(r, name, into);
-  const bmp::LoadError re = file.read_rows(into.rows());
-  if (re != bmp::LoadError::None) fail_read(r, name, reason_of(re));
-  r.UTM_coord = 0;
-}
-
-// ASCII grid with its georeferenced header.
-void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
-  name += ".asc";
-  AsciiGridReader rd;
-  if (not_a_file(name) || rd.open(host_path(name)) != FileError::None) {
-    r.fail(vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+// Opens the grid file `name` (path and base name; it gets the format's extension) in the
+// format of `code`, checks its size, sets the run's size and what the format tells (pixel
+// size, map corner), and checks the size against the first grid read.
+std::unique_ptr<rasterio::RowReader> open_grid(Run& r, int code, std::string& name) {
+  const FormatSpec* f = rasterio::format_of(code);
+  if (f == nullptr) fail_read(r, name, msg::kWhyFormatCode);
+  std::unique_ptr<rasterio::RowReader> rd = f->reader();
+  if (f->sidecar != nullptr) {
+    // The size stands in the descriptor, which a missing one's answers replace; the image is
+    // opened once the size is known.
+    const std::string descr = name + f->sidecar;
+    name += f->ext;
+    // Only a descriptor that does not exist is asked for; one that is not a file is refused.
+    if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
+    if (not_a_file(name)) fail_missing(r, *f, name);
+    const rasterio::Descriptor d = descriptor(r, descr);
+    check_size(r, descr, d.nb_lig, d.nb_col);
+    r.nb_lig = d.nb_lig;
+    r.nb_col = d.nb_col;
+    check_reference(r, name);
+    r.dpix_size = static_cast<double>(d.pix_size);
+    rasterio::GridInfo size;
+    size.nb_col = d.nb_col;
+    size.nb_lig = d.nb_lig;
+    const FileError e = rd->open(host_path(name), size);
+    if (e == FileError::CannotOpen) fail_missing(r, *f, name);
+    if (e != FileError::None) fail_read(r, name, reason_of(e));
+    return rd;
   }
-  AsciiHeader h;
-  h.nodata = r.nodata;
-  const FileError he = rd.read_header(h);
-  if (he != FileError::None) fail_read(r, name, reason_of(he));
-  check_size(r, name, h.nb_lig, h.nb_col);
-  r.nb_col = h.nb_col;
-  r.nb_lig = h.nb_lig;
-  r.X_min = h.X_min;
-  r.Y_min = h.Y_min;
-  r.dpix_size = h.dpix_size;
-  if (h.has_nodata) r.nodata = h.nodata;
+  name += f->ext;
+  if (not_a_file(name)) fail_missing(r, *f, name);
+  const FileError e = rd->open(host_path(name), rasterio::GridInfo{});
+  if (e == FileError::CannotOpen) fail_missing(r, *f, name);
+  if (e != FileError::None) fail_read(r, name, reason_of(e));
+  const rasterio::GridInfo& g = rd->info();
+  check_size(r, name, g.nb_lig, g.nb_col);
+  r.nb_col = g.nb_col;
+  r.nb_lig = g.nb_lig;
+  if (f->georeferenced) {
+    r.X_min = g.X_min;
+    r.Y_min = g.Y_min;
+    r.dpix_size = g.dpix_size;
+  }
   check_reference(r, name);
-  size_grid(r, name, into);
-  r.con.write("\n");
-  const FileError ve = rd.read_values(into);
-  if (ve != FileError::None) fail_read(r, name, reason_of(ve));
-  r.con.write("\n");
-  rd.close();
-  r.UTM_coord = 1;
+  return rd;
 }
 
-// Reads a grid file of any format into `into`, setting the sizes and the values its format
-// carries. `name` gets the format's extension, `descr` the descriptor's name (raw only).
-void read_grid(Run& r, int format, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
-  switch (format) {
-    case 0:
-      read_raw_image(r, name, descr, into);
-      return;
-    case 1:
-      read_bmp_image(r, name, into);
-      return;
-    case 2:
-      read_ascii_image(r, name, into);
-      return;
-    default:
-      fail_read(r, name, msg::kWhyFormatCode);
+// A buffer of `rows` rows of nb_col bytes, with the row pointers.
+struct RowBuffer {
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char*> rows;
+  void make(int nb_col, int count) {
+    bytes.assign(static_cast<std::size_t>(nb_col) * static_cast<std::size_t>(count), 0);
+    rows.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * nb_col;
+    }
   }
+};
+
+// Rows a block may hold when `files` grids of nb_col columns are read together.
+int block_rows_for(int nb_col, int nb_lig, int files) {
+  const std::size_t per_row = static_cast<std::size_t>(nb_col) * std::max(files, 1);
+  const std::size_t rows = std::max<std::size_t>(1, kBlockBytes / per_row);
+  return static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(nb_lig)));
+}
+
+// Reads every row of an opened grid, block by block, and hands each block to `use` (first
+// row, count, row pointers). The rows go into `into` when it is given (a grid of the size),
+// else into a reused buffer. An ASCII grid prints a line break before and after its values.
+template <class Use>
+void read_all(Run& r, const std::string& name, int code, rasterio::RowReader& rd,
+              nrutil::ByteGrid* into, Use use) {
+  const bool ascii = rasterio::format_of(code)->id == rasterio::Format::Ascii;
+  const int block = block_rows_for(r.nb_col, r.nb_lig, 1);
+  RowBuffer buffer;
+  if (into == nullptr) buffer.make(r.nb_col, block);
+  std::vector<unsigned char*> kept_rows(static_cast<std::size_t>(block));
+  if (ascii) r.con.write("\n");
+  for (int first = 0; first < r.nb_lig; first += block) {
+    const int count = std::min(block, r.nb_lig - first);
+    unsigned char* const* rows = buffer.rows.data();
+    if (into != nullptr) {
+      for (int i = 0; i < count; ++i) kept_rows[static_cast<std::size_t>(i)] = (*into)[first + i];
+      rows = kept_rows.data();
+    }
+    const FileError e = rd.read_rows(rows, count);
+    if (e != FileError::None) fail_read(r, name, reason_of(e));
+    use(first, count, rows);
+  }
+  if (ascii) r.con.write("\n");
 }
 
 }  // namespace
@@ -238,63 +241,128 @@ void set_cell_limit(std::int64_t cells) {
   g_cell_limit = cells;
 }
 
-void lecture(Run& r, int k, int format, double weight) {
-  read_grid(r, format, r.nom_lect, r.nomdescr1, r.tab);
-  // Image 1 starts the sum; so does an image that finds no sum of its size (read out of
-  // order), so that no grid is ever indexed outside its size.
-  const bool start = k == 1 || !r.dtab_res.has_size(r.nb_col, r.nb_lig);
-  if (start) {
-    r.dtab_res.reset();
-    r.dtab_res = nrutil::RealGrid::make(r.nb_col, r.nb_lig);
-    if (!r.dtab_res) fail_read(r, r.nom_lect, msg::kWhyOutOfMemory);
+void lecture(Run& r, int k) {
+  imagen& c = r.capas[static_cast<std::size_t>(k)];
+  std::string name = c.nombre;
+  std::unique_ptr<rasterio::RowReader> rd = open_grid(r, c.format, name);
+  c.file = name;
+  c.identity = rd->identity();
+  c.kept.reset();
+  // The values of a text format are kept: parsing is what reading it costs.
+  const bool keep = rasterio::format_of(c.format)->id == rasterio::Format::Ascii;
+  if (keep) {
+    c.kept = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
+    if (!c.kept) fail_read(r, name, msg::kWhyOutOfMemory);
   }
-  // One pass: value x weight into the running sum, and the count of every value. The 255
-  // cells count as 254: the value 255 is not an item of its own.
+  if (k == 1) {
+    r.tab_mask = nrutil::BitGrid::make(r.nb_col, r.nb_lig);
+    if (r.tab_mask.empty()) fail_read(r, name, msg::kWhyOutOfMemory);
+  }
   ValueCounter counter;
   const auto cols = static_cast<std::size_t>(r.nb_col);
-  for (int i = 0; i < r.nb_lig; ++i) {
-    weigh_and_count(r.tab[i], cols, weight, r.dtab_res[i], start, counter);
-  }
-  r.hist_explor.fill(0);
-  for (int v = 0; v < 256; ++v) r.hist_explor[v == 255 ? 254 : v] += counter.count(v);
-  explor(r);
+  read_all(r, name, c.format, *rd, keep ? &c.kept : nullptr,
+           [&](int first, int count, unsigned char* const* rows) {
+             for (int i = 0; i < count; ++i) {
+               counter.add(rows[i], cols);
+               // Cells where the first image holds 0 are shown as background in the result.
+               if (k == 1) r.tab_mask.mark_row(first + i, rows[i], 0);
+             }
+           });
+  r.UTM_coord = rasterio::format_of(c.format)->georeferenced ? 1 : 0;
+  // The value 255 is not an item of its own: its cells count as 254.
+  c.items.fill(0);
+  for (int v = 0; v < 256; ++v) c.items[v == 255 ? 254 : v] += counter.count(v);
+  explor(r, k);
 }
 
-void explor(Run& r) {
-  r.surf_image = std::int64_t{r.nb_lig} * r.nb_col;
-  r.num_item = 0;
-  r.number_item.fill(0);
-  r.num_pixel_item.fill(0);
-  r.percent_item.fill(0.0);
-  for (int v = 0; v < 260; ++v) {
-    if (r.hist_explor[v] > 0) {
-      ++r.num_item;
-      r.number_item[r.num_item] = v;
-      r.num_pixel_item[r.num_item] = r.hist_explor[v];
-      r.percent_item[r.num_item] =
-          static_cast<double>(r.hist_explor[v]) / static_cast<double>(r.surf_image) * 100.0;
-    }
-  }
-  ++r.num_slice;
-
+void explor(Run& r, int k) {
+  const imagen& c = r.capas[static_cast<std::size_t>(k)];
+  const std::int64_t surf_image = std::int64_t{r.nb_lig} * r.nb_col;
+  int num_item = 0;
+  for (const std::int64_t n : c.items) num_item += n > 0 ? 1 : 0;
   // The highest value present is left out of the list and of the count.
-  const int listed = r.num_item - 1;
-  r.say(msg::kItemsHeadConsole, r.num_slice, r.nom_lect.c_str());
+  const int listed = num_item - 1;
+  r.say(msg::kItemsHeadConsole, k, c.file.c_str());
   r.say(msg::kItemsCountConsole, listed);
-  r.report(msg::kItemsHeadReport, r.num_slice, r.nom_lect.c_str());
+  r.report(msg::kItemsHeadReport, k, c.file.c_str());
   r.report(msg::kItemsCountReport, listed);
   if (r.idiom == 2) r.con.write("\n");
-  for (int n = 1; n <= listed; ++n) {
-    const auto pixels = static_cast<long long>(r.num_pixel_item[n]);
-    r.say(msg::kItemLine, n, r.number_item[n], pixels, r.percent_item[n]);
-    r.report(msg::kItemLine, n, r.number_item[n], pixels, r.percent_item[n]);
+  int n = 0;
+  for (int v = 0; v < 256 && n < listed; ++v) {
+    if (c.items[static_cast<std::size_t>(v)] == 0) continue;
+    ++n;
+    const auto pixels = static_cast<long long>(c.items[static_cast<std::size_t>(v)]);
+    const double percent = static_cast<double>(pixels) / static_cast<double>(surf_image) * 100.0;
+    r.say(msg::kItemLine, n, v, pixels, percent);
+    r.report(msg::kItemLine, n, v, pixels, percent);
   }
   r.con.write("\n");
 }
 
 void mask_lecture(Run& r) {
-  std::string nomdesc_mask;
-  read_grid(r, r.mask_format, r.nom_mask_in, nomdesc_mask, r.tab_mask_in);
+  std::unique_ptr<rasterio::RowReader> rd = open_grid(r, r.mask_format, r.nom_mask_in);
+  r.tab_mask_in = nrutil::BitGrid::make(r.nb_col, r.nb_lig);
+  if (r.tab_mask_in.empty()) fail_read(r, r.nom_mask_in, msg::kWhyOutOfMemory);
+  read_all(r, r.nom_mask_in, r.mask_format, *rd, nullptr,
+           [&r](int first, int count, unsigned char* const* rows) {
+             for (int i = 0; i < count; ++i) r.tab_mask_in.mark_row(first + i, rows[i], 255);
+           });
+  r.UTM_coord = rasterio::format_of(r.mask_format)->georeferenced ? 1 : 0;
+}
+
+// ---- The later passes ----
+
+struct ImageRows::Source {
+  const nrutil::ByteGrid* kept = nullptr;
+  std::unique_ptr<rasterio::RowReader> reader;
+  RowBuffer buffer;
+};
+
+ImageRows::ImageRows(Run& r) : r_(r) {
+  int files = 0;
+  for (int k = 1; k <= r.num_imag; ++k) files += r.capas[static_cast<std::size_t>(k)].kept ? 0 : 1;
+  block_rows_ = block_rows_for(r.nb_col, r.nb_lig, files);
+  sources_.resize(static_cast<std::size_t>(r.num_imag));
+  for (int k = 1; k <= r.num_imag; ++k) {
+    const imagen& c = r.capas[static_cast<std::size_t>(k)];
+    Source& s = sources_[static_cast<std::size_t>(k - 1)];
+    if (c.kept) {
+      s.kept = &c.kept;
+      continue;
+    }
+    const FormatSpec* f = rasterio::format_of(c.format);
+    s.reader = f->reader();
+    rasterio::GridInfo size;
+    size.nb_col = r.nb_col;
+    size.nb_lig = r.nb_lig;
+    // A file that cannot be opened again, or opens as another file, changed since the first
+    // pass: its rows would not be those the first pass counted.
+    if (s.reader->open(host_path(c.file), size) != FileError::None ||
+        !(s.reader->identity() == c.identity) || s.reader->info().nb_col != r.nb_col ||
+        s.reader->info().nb_lig != r.nb_lig) {
+      r.fail(vformat(r.pick(msg::kInputChanged), c.file.c_str()));
+    }
+    s.buffer.make(r.nb_col, block_rows_);
+  }
+}
+
+ImageRows::~ImageRows() = default;
+
+void ImageRows::load(int first, int count) {
+  first_ = first;
+  for (int k = 1; k <= r_.num_imag; ++k) {
+    Source& s = sources_[static_cast<std::size_t>(k - 1)];
+    if (s.kept != nullptr) continue;
+    const FileError e = s.reader->read_rows(s.buffer.rows.data(), count);
+    if (e != FileError::None)
+      fail_read(r_, r_.capas[static_cast<std::size_t>(k)].file, reason_of(e));
+  }
+}
+
+const unsigned char* ImageRows::row(int k, int i) const {
+  const Source& s = sources_[static_cast<std::size_t>(k - 1)];
+  if (s.kept != nullptr) return (*s.kept)[i];
+  return s.buffer.rows[static_cast<std::size_t>(i - first_)];
 }
 
 }  // namespace app

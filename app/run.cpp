@@ -57,6 +57,17 @@ void Run::fail_file(const Text3& what, const std::string& name, const char* reas
   fail(vformat(pick(what), name.c_str(), reason));
 }
 
+void Run::note_text(const std::string& text) {
+  if (con.utf8()) {
+    std::string translated;
+    cp850_to_utf8(text, translated);
+    err << translated;
+  } else {
+    err << text;
+  }
+  err.flush();
+}
+
 void Run::check_written(TextFile& f, const std::string& name) {
   if (!f.flush()) fail_file(msg::kCannotWrite, name, pick(msg::kWhyWriteError));
 }

@@ -10,8 +10,8 @@ void start(Run& r);
 // Folder, images, weights, mask (read at once), result name and format, levels, pixel size;
 // builds every name, creates the histogram file and the report, writes the run summary.
 void dialogue(Run& r);
-// Reads every image, sums value x weight, and gives every valid cell its level in tab_out
-// (the grid of the last image, tab, becomes tab_out).
+// Reads every image (item statistics first, image by image), sums value x weight, and gives
+// every valid cell its level in tab_out, the run's only grid of a byte a cell.
 void summation(Run& r);
 // Detects square cell mesh or moving window, fills background holes with the top level,
 // and writes the moving-window histogram.

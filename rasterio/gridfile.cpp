@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "nrutil/grid.h"
 #include "nrutil/rowio.h"
 #include "rasterio/scanner.h"
 
@@ -87,36 +88,26 @@ FileError scan_descriptor(Scanner& sc, Descriptor& d) {
   return FileError::None;
 }
 
-// An owned file descriptor, closed once.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-  // Closes now; false when the close fails.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
+// Writes all n bytes at fd's position; false when a write fails.
+bool write_all(int fd, const void* p, std::size_t n) {
+  const nrutil::Piece one{const_cast<void*>(p), n};
+  return nrutil::write_pieces(fd, &one, 1);
+}
 
- private:
-  int fd_;
-};
+// Closes fd once; false when the close fails.
+bool close_fd(int& fd) {
+  const int f = fd;
+  fd = -1;
+  return f >= 0 && ::close(f) == 0;
+}
 
-// Every row of the grid, row 0 first: the pieces of a whole-grid transfer.
-std::vector<nrutil::Piece> row_pieces(const nrutil::ByteGrid& grid) {
-  std::vector<nrutil::Piece> rows(static_cast<std::size_t>(grid.nb_lig()));
-  for (int i = 0; i < grid.nb_lig(); ++i) {
-    rows[static_cast<std::size_t>(i)] = {const_cast<unsigned char*>(grid[i]),
-                                         static_cast<std::size_t>(grid.nb_col())};
+// The rows of a transfer as pieces of n bytes each.
+std::vector<nrutil::Piece> pieces_of(const unsigned char* const* rows, int count, std::size_t n) {
+  std::vector<nrutil::Piece> pieces(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    pieces[static_cast<std::size_t>(i)] = {const_cast<unsigned char*>(rows[i]), n};
   }
-  return rows;
+  return pieces;
 }
 
 }  // namespace
@@ -153,32 +144,71 @@ FileError write_descriptor(const std::string& path, const Descriptor& d) {
   return wrote && closed ? FileError::None : FileError::WriteError;
 }
 
-FileError read_raw(const std::string& path, nrutil::ByteGrid& grid) {
-  if (grid.empty()) return FileError::BadSize;
-  Fd fd(open_regular_fd(path));
-  if (!fd) return FileError::CannotOpen;
-  const auto cols = static_cast<std::size_t>(grid.nb_col());
-  const std::vector<nrutil::Piece> rows = row_pieces(grid);
-  const long long got = nrutil::read_pieces(fd.get(), rows.data(), rows.size());
-  if (got < 0) return FileError::ReadError;
-  // A shorter file leaves the cells it does not reach at 0, in a fresh or a reused grid.
-  const auto full = static_cast<std::size_t>(got) / cols;
-  if (full < rows.size()) {
-    const std::size_t part = static_cast<std::size_t>(got) % cols;
-    std::memset(grid[static_cast<int>(full)] + part, 0, cols - part);
-    for (std::size_t i = full + 1; i < rows.size(); ++i) std::memset(rows[i].p, 0, cols);
+RawReader::~RawReader() {
+  close_fd(fd_);
+}
+
+FileError RawReader::open(const std::string& path, const GridInfo& size) {
+  close_fd(fd_);
+  ended_ = false;
+  if (size.nb_col <= 0 || size.nb_lig <= 0) return FileError::BadSize;
+  fd_ = open_regular_fd(path);
+  if (fd_ < 0) return FileError::CannotOpen;
+  info_ = GridInfo{};
+  info_.nb_col = size.nb_col;
+  info_.nb_lig = size.nb_lig;
+  identity_ = identity_of(fd_);
+  return FileError::None;
+}
+
+FileError RawReader::read_rows(unsigned char* const* rows, int n) {
+  if (fd_ < 0) return FileError::CannotOpen;
+  const auto cols = static_cast<std::size_t>(info_.nb_col);
+  std::size_t got = 0;  // bytes of the block read from the file
+  if (!ended_) {
+    const std::vector<nrutil::Piece> pieces = pieces_of(rows, n, cols);
+    const long long moved = nrutil::read_pieces(fd_, pieces.data(), pieces.size());
+    if (moved < 0) return FileError::ReadError;
+    got = static_cast<std::size_t>(moved);
+    ended_ = got < cols * static_cast<std::size_t>(n);
+  }
+  // A shorter file leaves the cells it does not reach at 0.
+  const std::size_t full = got / cols;
+  if (full < static_cast<std::size_t>(n)) {
+    const std::size_t part = got % cols;
+    std::memset(rows[full] + part, 0, cols - part);
+    for (std::size_t i = full + 1; i < static_cast<std::size_t>(n); ++i) {
+      std::memset(rows[i], 0, cols);
+    }
   }
   return FileError::None;
 }
 
-FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid) {
-  if (grid.empty()) return FileError::BadSize;
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) return FileError::CannotOpen;
-  const std::vector<nrutil::Piece> rows = row_pieces(grid);
-  const bool wrote = nrutil::write_pieces(fd.get(), rows.data(), rows.size());
-  const bool closed = fd.close();
-  return wrote && closed ? FileError::None : FileError::WriteError;
+RawWriter::~RawWriter() {
+  close_fd(fd_);
+}
+
+FileError RawWriter::create(const std::string& path) {
+  close_fd(fd_);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+}
+
+FileError RawWriter::begin(const GridInfo& g) {
+  if (g.nb_col <= 0 || g.nb_lig <= 0) return FileError::BadSize;
+  nb_col_ = g.nb_col;
+  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+}
+
+FileError RawWriter::write_rows(const unsigned char* const* rows, int n) {
+  if (fd_ < 0) return FileError::CannotOpen;
+  const std::vector<nrutil::Piece> pieces = pieces_of(rows, n, static_cast<std::size_t>(nb_col_));
+  return nrutil::write_pieces(fd_, pieces.data(), pieces.size()) ? FileError::None
+                                                                 : FileError::WriteError;
+}
+
+FileError RawWriter::finish() {
+  return close_fd(fd_) ? FileError::None : FileError::WriteError;
 }
 
 // ---- ASCII grid ----
@@ -187,8 +217,6 @@ struct AsciiGridReader::Impl {
   Scanner scanner;
   FilePtr file;
   bool header_read = false;
-  int nb_col = 0;
-  int nb_lig = 0;
   bool has_first = false;  // a five-line header already gave the first value
   unsigned char first = 0;
   NodataToken nodata;
@@ -199,7 +227,7 @@ AsciiGridReader::~AsciiGridReader() {
   delete impl_;
 }
 
-FileError AsciiGridReader::open(const std::string& path) {
+FileError AsciiGridReader::open(const std::string& path, const GridInfo& /*size*/) {
   close();
   if (impl_ == nullptr) {
     impl_ = new (std::nothrow) Impl;
@@ -211,15 +239,11 @@ FileError AsciiGridReader::open(const std::string& path) {
   if (!impl_->scanner.attach(f.get(), chunk_bytes_ == 0 ? kDefaultChunk : chunk_bytes_)) {
     return FileError::OutOfMemory;
   }
+  identity_ = identity_of(fileno(f.get()));
   impl_->file = std::move(f);
-  return FileError::None;
-}
 
-FileError AsciiGridReader::read_header(AsciiHeader& h) {
-  if (impl_ == nullptr || !impl_->file) return FileError::CannotOpen;
   Scanner& sc = impl_->scanner;
-  AsciiHeader r = h;
-  r.has_nodata = true;
+  AsciiHeader r;
   int* const sizes[] = {&r.nb_col, &r.nb_lig};
   for (int* v : sizes) {
     if (FileError e = header_error(sc.skip_word()); e != FileError::None) return e;
@@ -248,31 +272,27 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
     return e;
   }
   impl_->header_read = true;
-  impl_->nb_col = r.nb_col;
-  impl_->nb_lig = r.nb_lig;
   impl_->has_first = is_int;
   impl_->first = first;
   impl_->nodata = NodataToken::of(r.has_nodata, r.nodata);
-  h = r;
+  header_ = r;
+  info_ = GridInfo{r.nb_col, r.nb_lig, r.X_min, r.Y_min, r.dpix_size};
   return FileError::None;
 }
 
-FileError AsciiGridReader::read_values(nrutil::ByteGrid& grid) {
+FileError AsciiGridReader::read_rows(unsigned char* const* rows, int n) {
   if (impl_ == nullptr || !impl_->file) return FileError::CannotOpen;
   if (!impl_->header_read) return FileError::ShortHeader;
-  if (grid.empty() || grid.nb_col() != impl_->nb_col || grid.nb_lig() != impl_->nb_lig) {
-    return FileError::BadSize;
-  }
-  const auto cols = static_cast<std::size_t>(grid.nb_col());
-  for (int row = 0; row < grid.nb_lig(); ++row) {
-    unsigned char* out = grid[row];
-    std::size_t n = cols;
-    if (row == 0 && impl_->has_first) {
+  const auto cols = static_cast<std::size_t>(info_.nb_col);
+  for (int row = 0; row < n; ++row) {
+    unsigned char* out = rows[row];
+    std::size_t count = cols;
+    if (impl_->has_first) {
       *out++ = impl_->first;
-      --n;
+      --count;
       impl_->has_first = false;
     }
-    switch (impl_->scanner.read_values(out, n, impl_->nodata)) {
+    switch (impl_->scanner.read_values(out, count, impl_->nodata)) {
       case Scanner::Got::Ok:
         break;
       case Scanner::Got::End:
@@ -317,48 +337,84 @@ std::string format_ascii_corner(double X_min, double Y_min, double dpix_size) {
   return text;
 }
 
-FileError write_ascii_values(std::FILE* f, const nrutil::ByteGrid& grid) {
-  // "%d\t" of every byte value, padded to four bytes so each cell is one 4-byte copy.
-  struct Cell {
-    char text[4];
-    unsigned char len;
-  };
-  static const std::array<Cell, 256> kCells = [] {
-    std::array<Cell, 256> t{};
-    for (int v = 0; v < 256; ++v) {
-      char s[8];
-      const int n = std::snprintf(s, sizeof s, "%d\t", v);
-      std::memcpy(t[v].text, s, static_cast<std::size_t>(n));
-      t[v].len = static_cast<unsigned char>(n);
-    }
-    return t;
-  }();
-  if (f == nullptr) return FileError::WriteError;
-  std::unique_ptr<char[]> out(new (std::nothrow) char[kTextOutBuffer]);
-  if (!out) return FileError::OutOfMemory;
-  std::size_t used = 0;
-  const auto cols = static_cast<std::size_t>(grid.nb_col());
-  for (int row = 0; row < grid.nb_lig(); ++row) {
-    const unsigned char* in = grid[row];
+namespace {
+
+// "%d\t" of every byte value, padded to four bytes so that each cell is one 4-byte copy.
+struct CellText {
+  char text[4];
+  unsigned char len;
+};
+const std::array<CellText, 256> kCellTexts = [] {
+  std::array<CellText, 256> t{};
+  for (int v = 0; v < 256; ++v) {
+    char s[8];
+    const int n = std::snprintf(s, sizeof s, "%d\t", v);
+    std::memcpy(t[v].text, s, static_cast<std::size_t>(n));
+    t[v].len = static_cast<unsigned char>(n);
+  }
+  return t;
+}();
+
+}  // namespace
+
+AsciiGridWriter::~AsciiGridWriter() {
+  close_fd(fd_);
+}
+
+FileError AsciiGridWriter::create(const std::string& path) {
+  close_fd(fd_);
+  used_ = 0;
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+}
+
+bool AsciiGridWriter::drain() {
+  const bool ok = write_all(fd_, out_.get(), used_);
+  used_ = 0;
+  return ok;
+}
+
+FileError AsciiGridWriter::begin(const GridInfo& g) {
+  if (fd_ < 0) return FileError::CannotOpen;
+  if (g.nb_col <= 0 || g.nb_lig <= 0) return FileError::BadSize;
+  nb_col_ = g.nb_col;
+  if (!out_) {
+    out_.reset(new (std::nothrow) char[kTextOutBuffer]);
+    if (!out_) return FileError::OutOfMemory;
+  }
+  const std::string head =
+      format_ascii_head(g.nb_col, g.nb_lig) + format_ascii_corner(g.X_min, g.Y_min, g.dpix_size);
+  return write_all(fd_, head.data(), head.size()) ? FileError::None : FileError::WriteError;
+}
+
+FileError AsciiGridWriter::write_rows(const unsigned char* const* rows, int n) {
+  if (fd_ < 0 || !out_) return FileError::CannotOpen;
+  const auto cols = static_cast<std::size_t>(nb_col_);
+  for (int row = 0; row < n; ++row) {
+    const unsigned char* in = rows[row];
     for (std::size_t j = 0; j < cols;) {
-      std::size_t room = (kTextOutBuffer - used) / 4;
+      std::size_t room = (kTextOutBuffer - used_) / 4;
       if (room == 0) {
-        if (std::fwrite(out.get(), 1, used, f) != used) return FileError::WriteError;
-        used = 0;
+        if (!drain()) return FileError::WriteError;
         room = kTextOutBuffer / 4;
       }
       const std::size_t stop = j + std::min(room, cols - j);
-      char* o = out.get() + used;
+      char* o = out_.get() + used_;
       for (; j < stop; ++j) {
-        const Cell& c = kCells[in[j]];
+        const CellText& c = kCellTexts[in[j]];
         std::memcpy(o, c.text, 4);
         o += c.len;
       }
-      used = static_cast<std::size_t>(o - out.get());
+      used_ = static_cast<std::size_t>(o - out_.get());
     }
   }
-  if (used > 0 && std::fwrite(out.get(), 1, used, f) != used) return FileError::WriteError;
-  return std::fflush(f) == 0 ? FileError::None : FileError::WriteError;
+  return FileError::None;
+}
+
+FileError AsciiGridWriter::finish() {
+  const bool wrote = fd_ >= 0 && drain();
+  const bool closed = close_fd(fd_);
+  return wrote && closed ? FileError::None : FileError::WriteError;
 }
 
 }  // namespace rasterio

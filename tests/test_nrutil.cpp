@@ -82,31 +82,6 @@ TYPED_TEST(MatrixTest, NegativeColumnCountIsRefused) {
   EXPECT_EQ(MatrixOps<TypeParam>::alloc(-1, 3), nullptr);
 }
 
-TEST(Ucmatrice, ThreeColumnsTwoRows) {
-  unsigned char** m = ucmatrice(3, 2);
-  ASSERT_NE(m, nullptr);
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(m[i][j], 0);
-  m[1][2] = 0xAB;
-  for (int j = 0; j < 3; ++j) EXPECT_EQ(m[0][j], 0);
-  EXPECT_EQ(m[1][2], 0xAB);
-  frucmatrice(m, 2);
-}
-
-TEST(Dmatrice, FreshGridReadsZero) {
-  double** m = dmatrice(7, 3);
-  ASSERT_NE(m, nullptr);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 7; ++j) EXPECT_EQ(m[i][j], 0.0);
-  frdmatrice(m, 3);
-}
-
-TEST(Release, NullMatrixIsIgnored) {
-  frucmatrice(nullptr, 4);
-  frdmatrice(nullptr, 0);
-  SUCCEED();
-}
-
 // Vectors: one zero-filled block of NbCol elements, writable end to end.
 template <class T>
 void check_vector(T* (*alloc)(int), void (*release)(T*)) {
