@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "nrutil/bitgrid.h"
 #include "nrutil/block.h"
 #include "nrutil/grid.h"
 #include "nrutil/nrutil.h"
@@ -145,6 +146,30 @@ TEST(RowArray, FailureAtAnyBlockLeavesNothingHeld) {
   EXPECT_EQ(FailingHeap::live.size(), static_cast<std::size_t>(nb_lig + 1));
   nrutil::detail::free_rows(m, nb_lig, FailingHeap::release);
   EXPECT_TRUE(FailingHeap::live.empty());
+}
+
+TEST(BitGrid, MarksExactlyTheCellsOfOneValueInRowsOfAnyWidth) {
+  // Widths below, at and across the 64-bit words (and the 16-byte compares) of a row.
+  for (const int nb_col : {1, 15, 16, 63, 64, 65, 130}) {
+    SCOPED_TRACE(nb_col);
+    nrutil::BitGrid g = nrutil::BitGrid::make(nb_col, 2);
+    ASSERT_FALSE(g.empty());
+    std::vector<unsigned char> v(static_cast<std::size_t>(nb_col));
+    for (int j = 0; j < nb_col; ++j) v[j] = static_cast<unsigned char>(j % 3 == 0 ? 255 : j);
+    g.mark_row(1, v.data(), 255);
+    std::vector<unsigned char> out(static_cast<std::size_t>(nb_col), 7);
+    g.apply_row(1, out.data(), 254);
+    for (int j = 0; j < nb_col; ++j) {
+      EXPECT_EQ(g.test(1, j), j % 3 == 0) << j;
+      EXPECT_FALSE(g.test(0, j)) << j;
+      EXPECT_EQ(out[j], j % 3 == 0 ? 254 : 7) << j;
+    }
+    // Marking a row again clears what no longer holds the value.
+    std::fill(v.begin(), v.end(), 0);
+    g.mark_row(1, v.data(), 255);
+    for (int j = 0; j < nb_col; ++j) EXPECT_FALSE(g.test(1, j)) << j;
+  }
+  EXPECT_TRUE(nrutil::BitGrid::make(0, 3).empty());
 }
 
 TEST(Grid, MakeRefusesBadSizes) {

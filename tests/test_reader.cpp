@@ -4,6 +4,7 @@
 
 #include "app/reading.h"
 #include "image/bmp.h"
+#include "support/images.h"
 #include "support/session.h"
 
 namespace {
@@ -230,6 +231,36 @@ TEST_F(Reader, ImagesOfAnotherSizeThanTheFirstStop) {
   EXPECT_NE(s->text().find("The file " + dir.file("b.raw") + " has 3 rows and 2 columns, but " +
                            dir.file("a.raw") + " has 2 rows and 3 columns."),
             std::string::npos);
+}
+
+// The passes after the first read raw and BMP images again: a file replaced or changed in
+// between stops the run naming it, rather than summing other values than those counted.
+TEST_F(Reader, AFileThatChangedSinceTheFirstPassStopsTheLaterPasses) {
+  write_file(dir.file("a.raw"), "abcdef");
+  write_file(dir.file("a.txt"), "2 3 1 0 255 1");
+  write_file(dir.file("b.bmp"), testing_support::bmp_bytes(3, 2, "abcdef"));
+  const struct {
+    const char* file;
+    std::string bytes;
+  } changes[] = {{"a.raw", "abcdefg"}, {"b.bmp", testing_support::bmp_bytes(3, 2, "ABCDEF")}};
+  for (const auto& change : changes) {
+    auto s = session(1);
+    ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
+    ASSERT_EQ(read(*s, dir.file("b"), 2, 1), 0);
+    EXPECT_EQ(testing_support::image_cells(s->run, 2), "abcdef");  // unchanged: read again
+    // The raw file grows; the BMP file keeps its size but is written an hour later.
+    const auto when = std::filesystem::last_write_time(dir.file(change.file));
+    write_file(dir.file(change.file), change.bytes);
+    std::filesystem::last_write_time(dir.file(change.file), when + std::chrono::hours(1));
+    EXPECT_EQ(testing_support::stop_status([&] { app::ImageRows rows(s->run); }), 1);
+    EXPECT_NE(s->text().find("\n\tLe fichier " + dir.file(change.file) +
+                             " a chang\x82 pendant que le traitement le lisait.\n"),
+              std::string::npos)
+        << s->text();
+    write_file(dir.file(change.file), change.file == std::string("a.raw")
+                                          ? std::string("abcdef")
+                                          : testing_support::bmp_bytes(3, 2, "abcdef"));
+  }
 }
 
 }  // namespace
