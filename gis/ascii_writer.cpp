@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 
 namespace gis {
@@ -29,19 +28,12 @@ struct ValueText {
 };
 constexpr ValueText kValueText;
 
-// `v` in fixed notation, the shortest text that reads back as the same double.
-std::string fixed(double v) {
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-  return std::string(buf, r.ptr);
-}
-
 }  // namespace
 
 std::string format_ascii_header(const AsciiGridHeader& h) {
   return "ncols " + std::to_string(h.cols) + "\nnrows " + std::to_string(h.rows) + "\nxllcorner " +
-         fixed(h.xll) + "\nyllcorner " + fixed(h.yll) + "\ncellsize " + fixed(h.cell) +
-         "\nNODATA_value " + std::to_string(h.nodata) + "\n";
+         exact_decimal(h.xll) + "\nyllcorner " + exact_decimal(h.yll) + "\ncellsize " +
+         exact_decimal(h.cell) + "\nNODATA_value " + std::to_string(h.nodata) + "\n";
 }
 
 char* format_ascii_row(const unsigned char* values, std::size_t n, char* out) {

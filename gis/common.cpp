@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,6 +45,12 @@ std::string temporary_beside(const std::string& path) {
   const std::filesystem::path p(path);
   const std::string dir = p.has_parent_path() ? p.parent_path().string() + "/" : std::string();
   return dir + "." + p.filename().string() + ".part-" + std::to_string(getpid());
+}
+
+std::string exact_decimal(double v) {
+  char buf[400];  // the longest double in fixed notation has 309 digits and a sign
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
 }
 
 void write_file_atomically(const std::string& path, const std::string& bytes) {

@@ -37,6 +37,10 @@ std::string with_gdal_reason(const std::string& file, const std::string& reason)
 // DataError names `path`. An existing file of that name is replaced only on success.
 void write_file_atomically(const std::string& path, const std::string& bytes);
 
+// The shortest decimal text, in fixed notation with "." as the decimal point, that reads back
+// as the same double.
+std::string exact_decimal(double v);
+
 // A temporary name in the folder of `path` for a file that will be renamed to `path`.
 std::string temporary_beside(const std::string& path);
 

@@ -3,9 +3,11 @@
 #include "gis/prepare.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstddef>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "gis/ascii_writer.h"
@@ -38,12 +40,6 @@ struct Layer {
     return GDALGetDataTypeName(source->GetRasterBand(1)->GetRasterDataType());
   }
 };
-
-std::string number(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 std::string lower(std::string s) {
   for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -90,17 +86,26 @@ void check_names(const std::vector<Layer>& layers, const PrepareOptions& o) {
 }
 
 // Refuses to write over a file that the command reads (a layer prepared in its own folder).
-void check_inputs_kept(const std::vector<std::string>& outputs,
-                       const std::vector<GDALDataset*>& inputs) {
-  for (GDALDataset* ds : inputs) {
-    const CPLStringList files(ds->GetFileList());
-    for (int i = 0; i < files.size(); ++i) {
-      for (const std::string& out : outputs) {
-        std::error_code ec;
-        if (fs::equivalent(out, files[i], ec) && !ec) {
-          throw UsageError(out + " would replace the input file " + files[i] +
-                           ": choose another --out folder");
-        }
+void check_inputs_kept(const std::vector<std::string>& outputs, const std::vector<Layer>& layers,
+                       const std::string& boundary) {
+  std::vector<std::string> inputs;
+  const auto add_files = [&inputs](GDALDataset& ds) {
+    const CPLStringList files(ds.GetFileList());
+    for (int i = 0; i < files.size(); ++i) inputs.emplace_back(files[i]);
+  };
+  for (const Layer& l : layers) add_files(*l.source);
+  if (!boundary.empty()) {
+    inputs.push_back(boundary);
+    const GDALDatasetUniquePtr ds(
+        GDALDataset::Open(boundary.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (ds) add_files(*ds);
+  }
+  for (const std::string& in : inputs) {
+    for (const std::string& out : outputs) {
+      std::error_code ec;
+      if (fs::equivalent(out, in, ec) && !ec) {
+        throw UsageError(out + " would replace the input file " + in +
+                         ": choose another --out folder");
       }
     }
   }
@@ -124,9 +129,9 @@ void print_table(const std::vector<Layer>& layers) {
   for (std::size_t k = 0; k < layers.size(); ++k) {
     const Layer& l = layers[k];
     const std::string values =
-        l.scan.data_cells == 0 ? "-" : number(l.scan.min) + ".." + number(l.scan.max);
+        l.scan.data_cells == 0 ? "-" : exact_decimal(l.scan.min) + ".." + exact_decimal(l.scan.max);
     rows.push_back({std::to_string(k + 1), l.name, l.type(), std::to_string(l.scan.nodata_cells),
-                    values, weight_text(l.arg.weight),
+                    values, exact_decimal(l.arg.weight),
                     l.arg.path + (l.resampled ? " (resampled)" : "")});
   }
   std::vector<std::size_t> width(rows[0].size(), 0);
@@ -145,21 +150,9 @@ void print_table(const std::vector<Layer>& layers) {
   }
 }
 
-}  // namespace
-
-int prepare_command(int argc, char** argv) {
-  const PrepareOptions o = parse_prepare_options(argc, argv);
-  if (o.help) {
-    std::fputs(kPrepareHelp, stdout);
-    return 0;
-  }
-  const RunFolder where = run_folder(o.out_dir);
-  init_gdal();
-  // Every block is read once a pass, so a large block cache would only hold memory.
-  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
-  std::vector<std::string> warnings;
-
-  // The layers, their names and grids: the first layer's grid is the run's grid.
+// The layers, named and opened, on the first layer's grid (the run's grid).
+std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
+                               std::vector<std::string>& warnings) {
   std::vector<Layer> layers(o.layers.size());
   for (std::size_t k = 0; k < layers.size(); ++k) {
     layers[k].arg = o.layers[k];
@@ -168,26 +161,37 @@ int prepare_command(int argc, char** argv) {
   check_names(layers, o);
   for (Layer& l : layers) l.source = open_raster(l.arg.path);
   const std::string& grid_path = layers[0].arg.path;
-  const Grid grid = grid_of(*layers[0].source);
+  grid = grid_of(*layers[0].source);
   if (std::string w = check_run_grid(grid, grid_path); !w.empty()) warnings.push_back(w);
   for (std::size_t k = 1; k < layers.size(); ++k) {
     layers[k].resampled =
         bring_onto(*layers[k].source, layers[k].arg.path, grid, grid_path, o.align);
   }
+  return layers;
+}
 
-  // The study area, then the union of no-data and the check of the values inside it.
+// The state of every cell: the boundary first, then each layer's no-data; refuses values
+// that are not whole numbers 0..254 and a run without a single data cell.
+std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid,
+                                       std::vector<Layer>& layers,
+                                       std::vector<std::string>& warnings) {
   std::vector<unsigned char> state;
+  try {
+    state.reserve(grid.cells());
+  } catch (const std::bad_alloc&) {
+    throw DataError(layers[0].arg.path + ": its grid of " + std::to_string(grid.cols) + " x " +
+                    std::to_string(grid.rows) + " cells is larger than the memory available");
+  }
   if (o.boundary.empty()) {
     state.assign(grid.cells(), kData);
   } else {
-    boundary_cells(o.boundary, grid, grid_path, o.align, state, warnings);
-  }
-  const auto inside = static_cast<std::int64_t>(std::count(state.begin(), state.end(), kData));
-  if (inside == 0) {
-    throw DataError(o.boundary +
-                    ": no cell centre of the layers' grid lies inside the boundary: "
-                    "check that it covers the layers (boundary in " +
-                    srs_label(grid.srs) + " after reprojection)");
+    boundary_cells(o.boundary, grid, layers[0].arg.path, o.align, state, warnings);
+    if (std::count(state.begin(), state.end(), kData) == 0) {
+      throw DataError(o.boundary +
+                      ": no cell centre of the layers' grid lies inside the "
+                      "boundary: check that it covers the layers (" +
+                      srs_label(grid.srs) + ")");
+    }
   }
   for (Layer& l : layers) {
     BandReader reader(l.band(), l.arg.path);
@@ -196,29 +200,24 @@ int prepare_command(int argc, char** argv) {
       throw DataError(l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
                       std::to_string(l.scan.data_cells) +
                       " data cells are not whole numbers from 0 to 254 (its values range from " +
-                      number(l.scan.min) + " to " + number(l.scan.max) +
+                      exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
                       "): reclassify it into whole classes 0..254 first, for example with "
                       "gdal_calc.py or the QGIS raster calculator, keeping its no-data value");
     }
   }
-  const auto data_cells = static_cast<std::int64_t>(std::count(state.begin(), state.end(), kData));
-  if (data_cells == 0) {
+  if (std::count(state.begin(), state.end(), kData) == 0) {
     throw DataError(o.boundary.empty()
                         ? "no cell holds data in every layer: the layers' data do not overlap"
                         : o.boundary +
                               ": the boundary leaves no cell that holds data in every "
                               "layer: check that it covers the layers' data");
   }
+  return state;
+}
 
-  // Every file is written under a temporary name and renamed into place at the end, so that
-  // a failure leaves the folder as it was.
-  std::error_code ec;
-  fs::create_directories(where.path, ec);
-  if (ec || !fs::is_directory(where.path)) {
-    throw DataError(where.path + ": cannot be created as a folder" +
-                    (ec ? " (" + ec.message() + ")" : std::string()));
-  }
-  const std::string dir = where.path + "/";
+// The files the command writes into the run's folder.
+std::vector<std::string> output_files(const PrepareOptions& o, const std::string& dir,
+                                      const std::vector<Layer>& layers) {
   std::vector<std::string> outputs;
   for (const Layer& l : layers) {
     outputs.push_back(dir + l.name + ".asc");
@@ -228,65 +227,64 @@ int prepare_command(int argc, char** argv) {
     outputs.push_back(dir + kMaskName + ".asc");
     outputs.push_back(dir + kMaskName + ".prj");
   }
-  outputs.push_back(dir + "run.txt");
-  std::vector<GDALDataset*> inputs;
-  for (const Layer& l : layers) inputs.push_back(l.source.get());
-  std::vector<GDALDatasetUniquePtr> boundary_ds;
-  if (!o.boundary.empty()) {
-    boundary_ds.emplace_back(
-        GDALDataset::Open(o.boundary.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER));
-    if (boundary_ds.back()) inputs.push_back(boundary_ds.back().get());
-  }
-  check_inputs_kept(outputs, inputs);
+  outputs.push_back(dir + kRunFile);
+  return outputs;
+}
 
+// Writes every file of the run's folder. Each is written under a temporary name and all are
+// renamed into place at the end, so that a failure leaves no file half-written.
+void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
+                  std::vector<Layer>& layers, const std::vector<unsigned char>& state) {
+  const std::string dir = where.path + "/";
   const std::string prj = grid.srs ? wkt_for_prj(grid) : "";
-  if (!grid.srs) warnings.push_back(grid_path + ": has no CRS: no .prj file is written");
-  std::vector<StagedFile> files;
-  AsciiGridHeader header{grid.cols, grid.rows, grid.xll(), grid.yll(), grid.cell_size(), 255};
-  const auto stage_prj = [&](const std::string& name) {
+  std::deque<StagedFile> files;  // a deque keeps the writers' references valid
+  const auto write_prj = [&](const std::string& name) {
     if (prj.empty()) return;
     files.emplace_back(dir + name + ".prj");
     files.back().write(prj);
   };
+  AsciiGridHeader header{grid.cols, grid.rows, grid.xll(), grid.yll(), grid.cell_size(), 255};
   std::vector<RunImage> images;
   for (std::size_t k = 0; k < layers.size(); ++k) {
     // No-data reaches the run as 0 in the first image (shown as background) and 255 in the
     // others (no level); the header's NODATA_value tells a GIS the same.
     const unsigned char fill = k == 0 ? 0 : 255;
     header.nodata = fill;
-    files.emplace_back(dir + layers[k].name + ".asc");
-    AsciiGridWriter out(files.back(), header);
+    AsciiGridWriter out(files.emplace_back(dir + layers[k].name + ".asc"), header);
     BandReader reader(layers[k].band(), layers[k].arg.path);
     layers[k].zeros = write_layer(reader, grid.rows, grid.cols, state, fill, out);
-    stage_prj(layers[k].name);
+    write_prj(layers[k].name);
     images.push_back({layers[k].name, layers[k].arg.weight});
   }
   if (!o.boundary.empty()) {
     header.nodata = 255;
-    files.emplace_back(dir + kMaskName + ".asc");
-    AsciiGridWriter out(files.back(), header);
+    AsciiGridWriter out(files.emplace_back(dir + kMaskName + ".asc"), header);
     write_mask(grid.rows, grid.cols, state, out);
-    stage_prj(kMaskName);
+    write_prj(kMaskName);
   }
-  files.emplace_back(dir + "run.txt");
-  files.back().write(run_answers(o, where, images, !o.boundary.empty()));
+  files.emplace_back(dir + kRunFile).write(run_answers(o, where, images, !o.boundary.empty()));
   for (StagedFile& f : files) f.commit();
+}
 
-  // What was done.
-  std::printf("Prepared %zu layer%s of %d x %d cells of %s, %s, in %s:\n", layers.size(),
-              layers.size() == 1 ? "" : "s", grid.cols, grid.rows, number(grid.cell_size()).c_str(),
-              srs_label(grid.srs).c_str(), where.path.c_str());
+// Tells what was done: the table of the layers, the cells set to no-data, the warnings and
+// the command that makes the map.
+void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
+            const std::vector<Layer>& layers, const std::vector<unsigned char>& state,
+            std::vector<std::string>& warnings) {
+  std::printf("Prepared %zu layer%s of %d x %d cells, cell size %s, %s, in %s:\n", layers.size(),
+              layers.size() == 1 ? "" : "s", grid.cols, grid.rows,
+              exact_decimal(grid.cell_size()).c_str(), srs_label(grid.srs).c_str(),
+              where.path.c_str());
   print_table(layers);
-  const std::int64_t outside =
-      static_cast<std::int64_t>(std::count(state.begin(), state.end(), kOutside));
-  const std::int64_t nodata = static_cast<std::int64_t>(grid.cells()) - outside - data_cells;
-  std::printf(
-      "Cells set to no-data: %lld with no data in some layer%s%s.\n",
-      static_cast<long long>(nodata), o.boundary.empty() ? "" : ", ",
-      o.boundary.empty()
-          ? ""
-          : (std::to_string(outside) + " outside the boundary (" + kMaskName + ".asc)").c_str());
-  std::printf("Cells with data in every layer: %lld.\n", static_cast<long long>(data_cells));
+  const auto data = std::count(state.begin(), state.end(), kData);
+  const auto outside = std::count(state.begin(), state.end(), kOutside);
+  const auto nodata = static_cast<std::ptrdiff_t>(state.size()) - data - outside;
+  std::string cells = std::to_string(nodata) + " with no data in some layer";
+  if (!o.boundary.empty()) {
+    cells += ", " + std::to_string(outside) + " outside the boundary (" + kMaskName + ".asc)";
+  }
+  std::printf("Cells set to no-data: %s.\n", cells.c_str());
+  std::printf("Cells with data in every layer: %td.\n", data);
 
   if (layers[0].zeros > 0) {
     std::string free_of_zero;
@@ -301,10 +299,45 @@ int prepare_command(int argc, char** argv) {
         (free_of_zero.empty() ? std::string("no other layer is free of 0 there")
                               : "put first a layer free of 0 there: " + free_of_zero));
   }
-  for (const std::string& w : warnings)
+  if (!grid.srs) warnings.push_back(layers[0].arg.path + ": has no CRS: no .prj file is written");
+  for (const std::string& w : warnings) {
     std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
-  std::printf("Next: tessera_summary < %s/run.txt\n", where.path.c_str());
+  }
+  std::printf("Next: tessera_summary < %s/%s\n", where.path.c_str(), kRunFile);
   if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
+}
+
+}  // namespace
+
+int prepare_command(int argc, char** argv) {
+  const PrepareOptions o = parse_prepare_options(argc, argv);
+  if (o.help) {
+    std::fputs(kPrepareHelp, stdout);
+    return 0;
+  }
+  const RunFolder where = run_folder(o.out_dir);
+  init_gdal();
+  // Every block is read once a pass, so a large block cache would only hold memory.
+  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  std::vector<std::string> warnings;
+  Grid grid;
+  std::vector<Layer> layers = open_layers(o, grid, warnings);
+  const std::vector<unsigned char> state = cell_states(o, grid, layers, warnings);
+
+  std::error_code ec;
+  const bool created = fs::create_directories(where.path, ec);
+  if (ec || !fs::is_directory(where.path)) {
+    throw DataError(where.path + ": cannot be created as a folder" +
+                    (ec ? " (" + ec.message() + ")" : std::string()));
+  }
+  try {
+    check_inputs_kept(output_files(o, where.path + "/", layers), layers, o.boundary);
+    write_folder(o, where, grid, layers, state);
+  } catch (...) {
+    if (created) fs::remove(where.path, ec);  // only when still empty
+    throw;
+  }
+  report(o, where, grid, layers, state, warnings);
   return 0;
 }
 

@@ -1,7 +1,6 @@
 // Grids of the prepared layers: opening, checks and nearest-neighbour resampling.
 #include "gis/prepare_grid.h"
 
-#include <charconv>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -13,13 +12,6 @@
 namespace gis {
 
 namespace {
-
-// Shortest text that reads back as the same double.
-std::string exact(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 // Two coordinates of one grid agree when they differ by less than a millionth of a cell:
 // files written by different tools round the same grid differently.
@@ -78,9 +70,10 @@ std::string check_run_grid(const Grid& g, const std::string& path) {
   const double w = g.gt[1];
   const double h = -g.gt[5];
   if (std::fabs(w - h) > w * 1e-9) {
-    throw DataError(path + ": its cells are not square (" + exact(w) + " by " + exact(h) +
-                    "): resample it to one cell size, for example gdalwarp -tr " + exact(w) + " " +
-                    exact(w) + " " + path + " square.tif");
+    throw DataError(path + ": its cells are not square (" + exact_decimal(w) + " by " +
+                    exact_decimal(h) +
+                    "): resample it to one cell size, for example gdalwarp -tr " +
+                    exact_decimal(w) + " " + exact_decimal(w) + " " + path + " square.tif");
   }
   if (g.srs && g.srs->IsGeographic()) {
     const int epsg = utm_epsg(g.gt[0] + g.cols * w / 2, g.gt[3] - g.rows * h / 2);
@@ -97,7 +90,8 @@ std::string check_run_grid(const Grid& g, const std::string& path) {
     const double to_metre = g.srs->GetLinearUnits(&unit);
     if (std::fabs(to_metre - 1.0) > 1e-12) {
       return path + ": its CRS measures in " + (unit != nullptr ? unit : "a unit") +
-             ", not metres: tessera_summary reports the cell size (" + exact(w) + ") as metres";
+             ", not metres: tessera_summary reports the cell size (" + exact_decimal(w) +
+             ") as metres";
     }
   }
   return "";
@@ -114,12 +108,12 @@ std::string grid_difference(const Grid& g, const Grid& ref) {
   }
   const double cell = ref.gt[1];
   if (!near(g.gt[0], ref.gt[0], cell) || !near(g.gt[3], ref.gt[3], cell)) {
-    add("top-left corner (" + exact(g.gt[0]) + ", " + exact(g.gt[3]) + ") instead of (" +
-        exact(ref.gt[0]) + ", " + exact(ref.gt[3]) + ")");
+    add("top-left corner (" + exact_decimal(g.gt[0]) + ", " + exact_decimal(g.gt[3]) +
+        ") instead of (" + exact_decimal(ref.gt[0]) + ", " + exact_decimal(ref.gt[3]) + ")");
   }
   if (!near(g.gt[1], ref.gt[1], cell * 1e-3) || !near(g.gt[5], ref.gt[5], cell * 1e-3)) {
-    add("cell size " + exact(g.gt[1]) + " by " + exact(-g.gt[5]) + " instead of " +
-        exact(ref.gt[1]) + " by " + exact(-ref.gt[5]));
+    add("cell size " + exact_decimal(g.gt[1]) + " by " + exact_decimal(-g.gt[5]) + " instead of " +
+        exact_decimal(ref.gt[1]) + " by " + exact_decimal(-ref.gt[5]));
   }
   return why;
 }
@@ -149,10 +143,10 @@ GDALDatasetUniquePtr resample_onto(GDALDataset& src, const Grid& src_grid, const
                                          "-t_srs",
                                          srs_wkt,
                                          "-te",
-                                         exact(grid.gt[0]),
-                                         exact(y0),
-                                         exact(x1),
-                                         exact(grid.gt[3]),
+                                         exact_decimal(grid.gt[0]),
+                                         exact_decimal(y0),
+                                         exact_decimal(x1),
+                                         exact_decimal(grid.gt[3]),
                                          "-ts",
                                          std::to_string(grid.cols),
                                          std::to_string(grid.rows)};

@@ -1,7 +1,6 @@
 // run.txt: the scripted answers of a tessera_summary run over prepared layers.
 #include "gis/prepare_run.h"
 
-#include <charconv>
 #include <filesystem>
 
 #include "gis/common.h"
@@ -43,12 +42,6 @@ RunFolder run_folder(const std::string& dir) {
   return RunFolder{text, clean.parent_path().string(), clean.filename().string()};
 }
 
-std::string weight_text(double w) {
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, w, std::chars_format::fixed);
-  return std::string(buf, r.ptr);
-}
-
 std::string run_answers(const PrepareOptions& o, const RunFolder& where,
                         const std::vector<RunImage>& images, bool mask) {
   std::string a;
@@ -60,7 +53,7 @@ std::string run_answers(const PrepareOptions& o, const RunFolder& where,
   answer(std::to_string(images.size()));
   for (const RunImage& im : images) answer(im.name);
   for (std::size_t k = 0; k < images.size(); ++k) answer(std::to_string(kFormatAscii));
-  for (const RunImage& im : images) answer(weight_text(im.weight));
+  for (const RunImage& im : images) answer(exact_decimal(im.weight));
   if (mask) {
     answer(std::to_string(kYes));
     answer(kMaskName);

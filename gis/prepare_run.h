@@ -22,8 +22,9 @@ struct RunFolder {
 // (UsageError, saying why), as is the root folder, which has no name.
 RunFolder run_folder(const std::string& dir);
 
-// The file name (without extension) of the prepared mask.
+// The file name (without extension) of the prepared mask, and the answers file.
 inline constexpr const char* kMaskName = "mask";
+inline constexpr const char* kRunFile = "run.txt";
 
 // One prepared image of the run: its name (the .asc file without extension) and weight.
 struct RunImage {
@@ -40,8 +41,5 @@ std::string run_answers(const PrepareOptions& o, const RunFolder& where,
 // The files, in the run's folder, that the run writes: result image, report, histogram and
 // point files.
 std::vector<std::string> run_output_files(const std::string& result, int output_answer);
-
-// A weight as text that reads back as the same double.
-std::string weight_text(double w);
 
 }  // namespace gis
