@@ -2,6 +2,7 @@
 #include "gis/prepare_grid.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -121,9 +122,10 @@ std::string grid_difference(const Grid& g, const Grid& ref) {
 GDALDatasetUniquePtr resample_onto(GDALDataset& src, const Grid& src_grid, const Grid& grid,
                                    const std::string& path) {
   if (!src_grid.srs || !grid.srs) {
-    throw DataError(path +
-                    ": cannot be resampled onto the first layer's grid without a CRS on "
-                    "both: assign one, for example gdal_edit.py -a_srs EPSG:XXXX FILE");
+    const std::string which = !src_grid.srs ? path : "the first layer";
+    throw DataError(path + ": cannot be resampled onto the first layer's grid, as " + which +
+                    " has no CRS: assign it its CRS first, for example gdal_edit.py -a_srs "
+                    "EPSG:XXXX FILE");
   }
   char* wkt = nullptr;
   grid.srs->exportToWkt(&wkt);
@@ -131,27 +133,17 @@ GDALDatasetUniquePtr resample_onto(GDALDataset& src, const Grid& src_grid, const
   CPLFree(wkt);
   const double x1 = grid.gt[0] + grid.cols * grid.gt[1];
   const double y0 = grid.gt[3] + grid.rows * grid.gt[5];
-  // Full resolution (no overviews), nearest neighbour, and an alpha band that masks what the
-  // source does not cover or covers with no-data.
-  const std::vector<std::string> args = {"-of",
-                                         "VRT",
-                                         "-r",
-                                         "near",
-                                         "-ovr",
-                                         "NONE",
-                                         "-dstalpha",
-                                         "-t_srs",
-                                         srs_wkt,
-                                         "-te",
-                                         exact_decimal(grid.gt[0]),
-                                         exact_decimal(y0),
-                                         exact_decimal(x1),
-                                         exact_decimal(grid.gt[3]),
-                                         "-ts",
-                                         std::to_string(grid.cols),
-                                         std::to_string(grid.rows)};
+  // Nearest neighbour at full resolution (no overviews), onto exactly the grid's extent and
+  // size, with an alpha band that masks what the source does not cover or covers with
+  // no-data.
   CPLStringList argv;
-  for (const std::string& a : args) argv.AddString(a.c_str());
+  const auto add = [&argv](std::initializer_list<std::string> args) {
+    for (const std::string& a : args) argv.AddString(a.c_str());
+  };
+  add({"-of", "VRT", "-r", "near", "-ovr", "NONE", "-dstalpha", "-t_srs", srs_wkt});
+  add({"-te", exact_decimal(grid.gt[0]), exact_decimal(y0), exact_decimal(x1),
+       exact_decimal(grid.gt[3])});
+  add({"-ts", std::to_string(grid.cols), std::to_string(grid.rows)});
   std::unique_ptr<GDALWarpAppOptions, decltype(&GDALWarpAppOptionsFree)> options(
       GDALWarpAppOptionsNew(argv.List(), nullptr), GDALWarpAppOptionsFree);
   if (!options) throw DataError(with_gdal_reason(path, "cannot be resampled"));

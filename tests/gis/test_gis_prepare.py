@@ -412,7 +412,7 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "rotated.tif"], 1, ["rotated or not north-up", "gdalwarp"]),
             (["--out", "p", "a.tif", "rotated.tif"], 1, ["rotated or not north-up", "--align"]),
             (["--out", "p", "--align", "a.tif", "nocrs.tif"], 1,
-             ["nocrs.tif: cannot be resampled", "without a CRS"]),
+             ["nocrs.tif: cannot be resampled", "as nocrs.tif has no CRS", "gdal_edit.py"]),
             (["--out", "p", "--boundary", "far.geojson", "a.tif"], 1,
              ["far.geojson: no cell centre", "inside the boundary"]),
             (["--out", "p", "--boundary", "line.geojson", "a.tif"], 1,
