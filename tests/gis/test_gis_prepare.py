@@ -75,7 +75,8 @@ def write_polygon(path, ring_xy, epsg, from_epsg=EPSG, geometry=ogr.wkbPolygon):
         for x, y in ring_xy:
             geom.AddPoint_2D(x, y)
     geom.Transform(to)
-    ds = ogr.GetDriverByName("GeoJSON").CreateDataSource(path)
+    driver = "GPKG" if path.endswith(".gpkg") else "GeoJSON"
+    ds = ogr.GetDriverByName(driver).CreateDataSource(path)
     layer = ds.CreateLayer("boundary", srs_of(epsg), geometry)
     feature = ogr.Feature(layer.GetLayerDefn())
     feature.SetGeometry(geom)
@@ -376,6 +377,15 @@ class PrepareRefusals(Scratch):
         write_tif(self.at("gappy.tif"), gappy, gdal.GDT_Byte, 255)
         with open(self.at("notes.txt"), "w") as f:
             f.write("not a raster\n")
+        write_tif(self.at("cut.tif"), good, gdal.GDT_Byte, 255)
+        with open(self.at("cut.tif"), "r+b") as f:
+            f.truncate(os.path.getsize(self.at("cut.tif")) // 2)
+        write_polygon(self.at("two.gpkg"), far, EPSG)
+        two = ogr.Open(self.at("two.gpkg"), update=1)
+        two.CreateLayer("rivers", srs_of(EPSG), ogr.wkbLineString)
+        two = None
+        with open(self.at("none.geojson"), "w") as f:
+            f.write('{"type": "FeatureCollection", "features": []}\n')
         gdal.Translate(self.at("a.asc"), self.at("a.tif"), format="AAIGrid")
 
     def test_each_refusal_has_its_status_and_message(self):
@@ -388,6 +398,8 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "--lang", "de", "a.tif"], 2, ["--lang takes one of en, fr, es"]),
             (["--out", "p", "--result", "a/b", "a.tif"], 2, ["--result", "folder separators"]),
             (["--out", "p", "--colour", "a.tif"], 2, ["unknown option '--colour'"]),
+            (["--out", "p", "a.tif", "--levels"], 2, ["--levels needs a value"]),
+            (["--out", "p", "--boundary=", "a.tif"], 2, ["--boundary needs a file"]),
             (["--out", "p", "a.tif:heavy"], 2, ["weight of a.tif", "'heavy'"]),
             (["--out", "my maps", "a.tif"], 2, ["blank", "blank-separated words"]),
             (["--out", "/", "a.tif"], 2, ["below the root folder"]),
@@ -401,6 +413,8 @@ class PrepareRefusals(Scratch):
             (["--out", ".", "a.asc"], 2, ["would replace the input file", "a.asc"]),
             (["--out", "p", "missing.tif"], 1, ["missing.tif: cannot be opened as a raster"]),
             (["--out", "p", "notes.txt"], 1, ["notes.txt: cannot be opened as a raster"]),
+            (["--out", "p", "cut.tif"], 1, ["cut.tif: cannot be read ("]),
+            (["--out", "notes.txt/p", "a.tif"], 1, ["notes.txt/p: cannot be created as a folder"]),
             (["--out", "p", "a.tif", "real.tif"], 1,
              ["real.tif:", f"{ROWS * COLS} of its {ROWS * COLS} data cells are not whole "
               "numbers from 0 to 254", "from -3.5 to 8.25", "reclassify"]),
@@ -417,6 +431,10 @@ class PrepareRefusals(Scratch):
              ["far.geojson: no cell centre", "inside the boundary"]),
             (["--out", "p", "--boundary", "line.geojson", "a.tif"], 1,
              ["line.geojson: feature 0 is a Line String, not a polygon"]),
+            (["--out", "p", "--boundary", "two.gpkg", "a.tif"], 1,
+             ["two.gpkg: holds 2 layers", "ogr2ogr boundary.gpkg"]),
+            (["--out", "p", "--boundary", "none.geojson", "a.tif"], 1,
+             ["none.geojson: holds no polygon"]),
             (["--out", "p", "--boundary", "notes.txt", "a.tif"], 1,
              ["notes.txt: cannot be opened as a polygon layer or a raster"]),
             (["--out", "p", "--boundary", "empty.tif", "a.tif"], 1,
