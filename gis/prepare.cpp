@@ -234,9 +234,9 @@ std::vector<std::string> output_files(const PrepareOptions& o, const std::string
 // Writes every file of the run's folder. Each is written under a temporary name and all are
 // renamed into place at the end, so that a failure leaves no file half-written.
 void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
-                  std::vector<Layer>& layers, const std::vector<unsigned char>& state) {
+                  const std::string& prj, std::vector<Layer>& layers,
+                  const std::vector<unsigned char>& state) {
   const std::string dir = where.path + "/";
-  const std::string prj = grid.srs ? wkt_for_prj(grid) : "";
   std::deque<StagedFile> files;  // a deque keeps the writers' references valid
   const auto write_prj = [&](const std::string& name) {
     if (prj.empty()) return;
@@ -299,7 +299,6 @@ void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
         (free_of_zero.empty() ? std::string("no other layer is free of 0 there")
                               : "put first a layer free of 0 there: " + free_of_zero));
   }
-  if (!grid.srs) warnings.push_back(layers[0].arg.path + ": has no CRS: no .prj file is written");
   for (const std::string& w : warnings) {
     std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
   }
@@ -330,9 +329,15 @@ int prepare_command(int argc, char** argv) {
     throw DataError(where.path + ": cannot be created as a folder" +
                     (ec ? " (" + ec.message() + ")" : std::string()));
   }
+  const std::string prj = grid.srs ? wkt_for_prj(grid) : "";
+  if (prj.empty()) {
+    warnings.push_back(layers[0].arg.path +
+                       (grid.srs ? ": its CRS has no ESRI WKT form" : ": has no CRS") +
+                       ": no .prj file is written");
+  }
   try {
     check_inputs_kept(output_files(o, where.path + "/", layers), layers, o.boundary);
-    write_folder(o, where, grid, layers, state);
+    write_folder(o, where, grid, prj, layers, state);
   } catch (...) {
     if (created) fs::remove(where.path, ec);  // only when still empty
     throw;
