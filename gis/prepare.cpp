@@ -197,12 +197,21 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
     BandReader reader(l.band(), l.arg.path);
     l.scan = scan_layer(reader, grid.rows, grid.cols, state);
     if (l.scan.bad_cells > 0) {
+      // 255 and -9999 are the usual no-data values of a band that does not declare one.
+      const double undeclared = l.scan.max == 255.0 ? 255.0 : l.scan.min == -9999.0 ? -9999.0 : 0;
+      std::string hint;
+      if (undeclared != 0) {
+        const std::string v = exact_decimal(undeclared);
+        hint = "; if " + v + " marks no data, declare it: gdal_edit.py -a_nodata " + v + " " +
+               l.arg.path;
+      }
       throw DataError(l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
                       std::to_string(l.scan.data_cells) +
                       " data cells are not whole numbers from 0 to 254 (its values range from " +
                       exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
                       "): reclassify it into whole classes 0..254 first, for example with "
-                      "gdal_calc.py or the QGIS raster calculator, keeping its no-data value");
+                      "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
+                      hint);
     }
   }
   if (std::count(state.begin(), state.end(), kData) == 0) {

@@ -360,6 +360,9 @@ class PrepareRefusals(Scratch):
         wide = good.astype(np.int16)
         wide[1, :3] = 300
         write_tif(self.at("wide.tif"), wide, gdal.GDT_Int16, -9999)
+        undeclared = good.copy()
+        undeclared[:3, :3] = 255
+        write_tif(self.at("undeclared.tif"), undeclared, gdal.GDT_Byte, None)
         write_tif(self.at("degrees.tif"), good, gdal.GDT_Byte, 255, epsg=4326, x0=-3.2,
                   y0=40.1, cell=0.001)
         write_tif(self.at("oblong.tif"), good, gdal.GDT_Byte, 255, cell_height=30.0)
@@ -419,6 +422,8 @@ class PrepareRefusals(Scratch):
              ["real.tif:", f"{ROWS * COLS} of its {ROWS * COLS} data cells are not whole "
               "numbers from 0 to 254", "from -3.5 to 8.25", "reclassify"]),
             (["--out", "p", "wide.tif"], 1, ["3 of its", "from 1 to 300"]),
+            (["--out", "p", "undeclared.tif"], 1,
+             ["9 of its", "if 255 marks no data, declare it: gdal_edit.py -a_nodata 255"]),
             (["--out", "p", "degrees.tif"], 1,
              ["degrees.tif: its CRS EPSG:4326 is geographic", "gdalwarp -t_srs EPSG:32630"]),
             (["--out", "p", "oblong.tif"], 1,
