@@ -92,7 +92,7 @@ inline constexpr Text3 kFormatOptions =
 inline constexpr Text3 kWeight{
     "\tWeight of the image %s: ", "\tPoids de l'image %s : ", "\tPeso de la imagen %s: "};
 inline constexpr Text3 kMaskQuestion{
-    "\n\tStudy area comprised in a mask ? ", "\n\tZone d'" ETONO "tude comprise sans un masque ? ",
+    "\n\tStudy area comprised in a mask ? ", "\n\tZone d'" ETONO "tude comprise dans un masque ? ",
     "\n\t" INTER "Area de estudio comprendida en una m" ATONO "scara? "};
 inline constexpr Text3 kMaskNote{"\n\t\t(Note: mask = 1; background = 255)",
                                  "\n\t\t(Nota : masque = 1; fond = 255)",
