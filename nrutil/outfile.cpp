@@ -74,14 +74,14 @@ int open_output(const std::string& path) {
 Replace replace_file(const std::string& path, std::string_view bytes) {
   const std::string target = link_target(path);
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      errno = refused_errno(st.st_mode);
-      return Replace::CannotCreate;
-    }
-  } else if (errno != ENOENT) {
-    return Replace::CannotCreate;  // a link loop, a folder that cannot be searched...
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    errno = refused_errno(st.st_mode);
+    return Replace::CannotCreate;
   }
+  if (!exists && errno != ENOENT) return Replace::CannotCreate;  // a link loop, no search right
+  // A file the user may not write stays so: the rename would replace it all the same.
+  if (exists && ::access(target.c_str(), W_OK) != 0) return Replace::CannotCreate;
   // The new file: a hidden name of this process beside the target, so that the rename
   // stays within one file system.
   const std::size_t slash = target.rfind('/');
@@ -94,6 +94,7 @@ Replace replace_file(const std::string& path, std::string_view bytes) {
     if (fd < 0 && errno != EEXIST) return Replace::CannotCreate;
   }
   if (fd < 0) return Replace::CannotCreate;
+  if (exists) ::fchmod(fd, st.st_mode & 07777);  // the new file keeps the old one's mode
   const Piece all{const_cast<char*>(bytes.data()), bytes.size()};
   bool ok = write_pieces(fd, &all, 1);
   int err = errno;
