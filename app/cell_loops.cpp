@@ -2,6 +2,8 @@
 // can.
 #include "app/cell_loops.h"
 
+#include <cstring>
+
 namespace app {
 
 void ValueCounter::add(const unsigned char* v, std::size_t n) {
@@ -58,6 +60,20 @@ double max_valid_sum(const unsigned char* last, const double* sum, std::size_t n
     if (last[j] < 255 && sum[j] > m) m = sum[j];
   }
   return m;
+}
+
+bool valid_sums_finite(const unsigned char* last, const double* sum, std::size_t n) {
+  // On the bits, so that the loop runs on whole vectors: a double is infinite or NaN when
+  // its exponent bits are all set.
+  constexpr std::uint64_t kExponent = 0x7FF0000000000000;
+  std::uint64_t bad = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, sum + j, sizeof bits);
+    bad |= static_cast<std::uint64_t>((bits & kExponent) == kExponent) &
+           static_cast<std::uint64_t>(last[j] < 255);
+  }
+  return bad == 0;
 }
 
 }  // namespace app

@@ -41,4 +41,8 @@ void first_image_mask(unsigned char* v, std::size_t n, bool rewrite, unsigned ch
 // The largest of `from` and the sums of the valid cells (last[j] below 255).
 double max_valid_sum(const unsigned char* last, const double* sum, std::size_t n, double from);
 
+// Whether the sum of every valid cell (last[j] below 255) is a finite number: weights too
+// large for the values give infinite sums, or NaN where infinities of both signs meet.
+bool valid_sums_finite(const unsigned char* last, const double* sum, std::size_t n);
+
 }  // namespace app

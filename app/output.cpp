@@ -50,7 +50,7 @@ void mark(Run& r, const nrutil::ByteGrid& by, unsigned char marker, unsigned cha
 
 // Stops the run for a result file that could not be written through a gridfile writer.
 [[noreturn]] void fail_grid_file(Run& r, rasterio::FileError e, int err, const std::string& name) {
-  if (e == rasterio::FileError::CannotOpen) r.fail_file(msg::kCannotCreate, name, reason(r, err));
+  if (e == rasterio::FileError::CannotOpen) r.fail_create(name, err);
   r.fail_file(msg::kCannotWrite, name, reason(r, err));
 }
 
@@ -81,11 +81,10 @@ void write_bmp_result(Run& r) {
   if (SauveBMP(path.c_str(), r.tab_out.rows(), r.nb_col, r.nb_lig, 0, nullptr) != 0) {
     const int err = errno;
     std::error_code ec;
-    // A file that exists now was created and the writing failed; a folder in its place
-    // means it could not be created.
-    const bool created =
-        std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
-    r.fail_file(created ? msg::kCannotWrite : msg::kCannotCreate, r.nom_res, reason(r, err));
+    // A regular file that exists now was created and the writing failed; anything else in
+    // its place means it could not be created.
+    if (!std::filesystem::is_regular_file(path, ec)) r.fail_create(r.nom_res, err);
+    r.fail_file(msg::kCannotWrite, r.nom_res, reason(r, err));
   }
 }
 
@@ -93,9 +92,7 @@ void write_bmp_result(Run& r) {
 void write_ascii_result(Run& r) {
   r.nom_res += "_tessum.asc";
   TextFile fr;
-  if (!fr.create(host_path(r.nom_res))) {
-    r.fail_file(msg::kCannotCreate, r.nom_res, std::strerror(errno));
-  }
+  if (!fr.create(host_path(r.nom_res))) r.fail_create(r.nom_res, errno);
   fr.write(rasterio::format_ascii_head(r.nb_col, r.nb_lig));
   if (r.UTM_coord == 0) {
     r.say(msg::kAsciiUtm);

@@ -81,9 +81,15 @@ void summation(Run& r) {
   const auto cols = static_cast<std::size_t>(r.nb_col);
 
   // The largest sum over the valid cells (byte of the last image below 255), from 0 up.
+  // Sums beyond the range of doubles would give no sound levels: the run stops before any
+  // result is written.
   r.max_hist = 0.0;
-  for (int i = 0; i < r.nb_lig; ++i)
+  bool finite = true;
+  for (int i = 0; i < r.nb_lig; ++i) {
     r.max_hist = max_valid_sum(r.tab[i], r.dtab_res[i], cols, r.max_hist);
+    finite = valid_sums_finite(r.tab[i], r.dtab_res[i], cols) && finite;
+  }
+  if (!finite) r.fail(r.pick(msg::kSumNotFinite));
   r.step_hist = r.max_hist / r.num_segm;
   Levels lv;
   lv.build(r.step_hist, r.num_segm);

@@ -9,13 +9,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "nrutil/outfile.h"
 #include "nrutil/rowio.h"
 
 namespace rasterio {
@@ -53,13 +56,15 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens path for reading; -1 unless it is a regular file. O_NONBLOCK: the opening of a named
-// pipe does not wait for a writer (it is refused); reading a regular file is not changed.
+// Opens path for reading; -1 unless it is a regular file, with errno telling why (EISDIR or
+// ENXIO for a name that is not a regular file). O_NONBLOCK: the opening of a named pipe does
+// not wait for a writer (it is refused); reading a regular file is not changed.
 int open_regular_fd(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     return -1;
   }
   return fd;
@@ -72,11 +77,6 @@ FilePtr open_regular(const std::string& path, const char* mode) {
   FilePtr f(fdopen(fd, mode));
   if (!f) ::close(fd);
   return f;
-}
-
-// Closes f; false when the close (and so the final flush) fails.
-bool close_checked(FilePtr& f) {
-  return std::fclose(f.release()) == 0;
 }
 
 // strtod in the C locale, whatever locale the process runs in.
@@ -234,23 +234,28 @@ class Scanner {
     return Got::Ok;
   }
 
-  // Reads one word (scanf %s); when the whole word is an integer, its value modulo 256 goes
-  // to value and is_int is set.
+  // Reads one word (scanf %s); when the whole word is an integer (or a whole number with a
+  // zero fraction, "3.0"), its value modulo 256 goes to value and is_int is set.
   Got read_word_maybe_int(bool& is_int, unsigned char& value) {
     if (Got g = skip_space(); g != Got::Ok) return g;
     bool neg = false;
     bool any_digit = false;
     bool only_int = true;
     bool first = true;
+    bool fraction = false;
     unsigned acc = 0;
     for (;;) {
       for (; !kSpace[*pos_] && pos_ != end_; ++pos_, first = false) {
         const unsigned char c = *pos_;
-        if (digit_of(c) <= 9) {
+        if (fraction) {
+          only_int = only_int && c == '0';
+        } else if (digit_of(c) <= 9) {
           acc = acc * 10 + digit_of(c);
           any_digit = true;
         } else if (first && (c == '-' || c == '+')) {
           neg = c == '-';
+        } else if (c == '.' && any_digit) {
+          fraction = true;
         } else {
           only_int = false;
         }
@@ -264,7 +269,9 @@ class Scanner {
   }
 
   // Reads n values with repeated scanf "%d\t" semantics, each stored modulo 256 of its exact
-  // value. Digits and signs may be split across pieces.
+  // value. Digits and signs may be split across pieces. A whole number written with a zero
+  // fraction ("3.0", "-9999.00", "3.", as GDAL writes real-valued bands) is that integer; a
+  // fraction with another digit ("1.5") is a BadValue.
   // A value equal to `nodata` (when active) is stored as 255 instead.
   FileError read_values(unsigned char* out, std::size_t n, const NodataToken& nodata) {
     unsigned char* p = pos_;
@@ -319,6 +326,9 @@ class Scanner {
           earlier_digits + static_cast<std::size_t>(p - first) <= NodataToken::kMaxDigits) {
         v = 255;
       }
+      if (*p == '.' && p != end_) {
+        if (FileError e = skip_zero_fraction(p); e != FileError::None) return e;
+      }
       out[i++] = v;
     }
     pos_ = p;
@@ -334,6 +344,24 @@ class Scanner {
       if (pos_ == end_ && !refill()) return err_ ? Got::Error : Got::Bad;
     }
     return digit_of(*pos_) <= 9 ? Got::Ok : Got::Bad;
+  }
+
+  // p at the decimal point after a value's digits: moves it over the point and the zeros
+  // that follow, across pieces. BadValue when another digit follows them.
+  FileError skip_zero_fraction(unsigned char*& p) {
+    ++p;
+    for (;;) {
+      while (*p == '0') ++p;
+      if (p != end_) break;
+      pos_ = p;
+      if (!refill()) return err_ ? FileError::ReadError : FileError::None;
+      p = pos_;
+    }
+    if (digit_of(*p) <= 9) {
+      pos_ = p;
+      return FileError::BadValue;
+    }
+    return FileError::None;
   }
 
   // The position has reached the end of the piece: reads the next one. False at the end of
@@ -464,12 +492,15 @@ std::string format_descriptor(const Descriptor& d) {
 }
 
 FileError write_descriptor(const std::string& path, const Descriptor& d) {
-  const std::string text = format_descriptor(d);
-  FilePtr f(std::fopen(path.c_str(), "w"));
-  if (!f) return FileError::CannotOpen;
-  const bool wrote = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  const bool closed = close_checked(f);
-  return wrote && closed ? FileError::None : FileError::WriteError;
+  switch (nrutil::replace_file(path, format_descriptor(d))) {
+    case nrutil::Replace::Done:
+      return FileError::None;
+    case nrutil::Replace::CannotCreate:
+      return FileError::CannotOpen;
+    case nrutil::Replace::CannotWrite:
+      break;
+  }
+  return FileError::WriteError;
 }
 
 FileError read_raw(const std::string& path, nrutil::ByteGrid& grid) {
@@ -492,7 +523,7 @@ FileError read_raw(const std::string& path, nrutil::ByteGrid& grid) {
 
 FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid) {
   if (grid.empty()) return FileError::BadSize;
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  Fd fd(nrutil::open_output(path));
   if (!fd) return FileError::CannotOpen;
   const std::vector<nrutil::Piece> rows = row_pieces(grid);
   const bool wrote = nrutil::write_pieces(fd.get(), rows.data(), rows.size());
@@ -501,6 +532,13 @@ FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid) {
 }
 
 // ---- ASCII grid ----
+
+FileError check_ascii_header(const AsciiHeader& h) {
+  if (!std::isfinite(h.X_min)) return FileError::BadXCorner;
+  if (!std::isfinite(h.Y_min)) return FileError::BadYCorner;
+  if (!std::isfinite(h.dpix_size) || h.dpix_size < 0.0) return FileError::BadCellSize;
+  return FileError::None;
+}
 
 struct AsciiGridReader::Impl {
   Scanner scanner;
@@ -555,6 +593,7 @@ FileError AsciiGridReader::read_header(AsciiHeader& h) {
   // GDAL writes "dx" and "dy" lines in place of "cellsize" for cells that are not square;
   // read by order, dx would pass for the cell size and dy for the no-data value.
   if (equals_ignoring_case(keyword, "dx")) return FileError::NonSquareCells;
+  if (FileError e = check_ascii_header(r); e != FileError::None) return e;
   // Some tools leave out the no-data line: the sixth "keyword" is then the first value.
   bool is_int = false;
   unsigned char first = 0;

@@ -26,6 +26,9 @@ enum class FileError {
   FewerValues,     // ASCII grid holds fewer values than rows x columns
   BadValue,        // a token among the ASCII values is not an integer
   NonSquareCells,  // ASCII header gives "dx" (and "dy") in place of one cell size
+  BadXCorner,      // ASCII header: the x of the lower-left corner is not finite
+  BadYCorner,      // ASCII header: the y of the lower-left corner is not finite
+  BadCellSize,     // ASCII header: the cell size is not finite, or negative
   ReadError,
   WriteError,
 };
@@ -48,13 +51,15 @@ struct Descriptor {
 FileError parse_descriptor(std::string_view text, Descriptor& d);
 
 // Reads and parses a descriptor file. CannotOpen when it does not exist or is not a
-// regular readable file.
+// regular readable file; errno then tells which (ENOENT: it does not exist).
 FileError read_descriptor(const std::string& path, Descriptor& d);
 
 // The descriptor text: the six values each followed by "\n".
 std::string format_descriptor(const Descriptor& d);
 
-// Creates (replaces) a descriptor file; None only when every byte is written and closed.
+// Creates (replaces) a descriptor file, whole or not at all (nrutil::replace_file): None
+// once every byte is written, closed and in place; CannotOpen or WriteError (errno tells
+// why) leave an existing descriptor as it was.
 FileError write_descriptor(const std::string& path, const Descriptor& d);
 
 // Reads rows x columns bytes, row 0 first, into the rows of grid (which has the size;
@@ -64,7 +69,8 @@ FileError write_descriptor(const std::string& path, const Descriptor& d);
 FileError read_raw(const std::string& path, nrutil::ByteGrid& grid);
 
 // Writes the grid row by row, row 0 first, nb_col bytes a row; checks every write and
-// the close. BadSize for an empty grid.
+// the close. BadSize for an empty grid; CannotOpen for a name that cannot be created or is
+// not a regular file (nrutil::open_output).
 FileError write_raw(const std::string& path, const nrutil::ByteGrid& grid);
 
 // ---- ASCII grid ----
@@ -78,6 +84,10 @@ struct AsciiHeader {
   double nodata = 0.0;
   bool has_nodata = true;  // false for a five-line header (no no-data line)
 };
+
+// Checks the header's reals: finite corners, and a finite cell size of 0 or more (0: the
+// size is not known). None, BadXCorner, BadYCorner or BadCellSize.
+FileError check_ascii_header(const AsciiHeader& h);
 
 // Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values.
 // Values: rows x columns integers separated by any white space, each stored modulo 256
@@ -100,7 +110,7 @@ class AsciiGridReader {
   // header has five lines: that word is the first grid value, has_nodata is false and
   // h.nodata keeps its value. ShortHeader, BadHeader, BadSize or TooLarge; NonSquareCells
   // when the fifth word is "dx" in any case (a header with "dx" and "dy" lines for cells
-  // that are not square). h is changed only on success.
+  // that are not square); then what check_ascii_header finds. h is changed only on success.
   FileError read_header(AsciiHeader& h);
   // Reads rows x columns values into grid, which must have the header's size (else
   // BadSize). FewerValues when the file ends first, BadValue at a token that is not an

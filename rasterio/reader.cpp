@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/cell_loops.h"
@@ -39,6 +40,12 @@ const app::Text3& reason_of(FileError e) {
       return msg::kWhyBadValue;
     case FileError::NonSquareCells:
       return msg::kWhyNonSquare;
+    case FileError::BadXCorner:
+      return msg::kWhyBadXCorner;
+    case FileError::BadYCorner:
+      return msg::kWhyBadYCorner;
+    case FileError::BadCellSize:
+      return msg::kWhyBadCellSize;
     case FileError::WriteError:
       return msg::kWhyWriteError;
     case FileError::ReadError:
@@ -82,14 +89,27 @@ constexpr std::int64_t kBytesPerCell = 11;
 
 std::int64_t g_cell_limit = 0;
 
-// Refuses sizes that are not positive or that the machine's memory cannot hold.
+// The memory a run may count on, in bytes: the machine's physical memory, or the positive
+// whole number of bytes in TESSERA_MEMORY_BYTES, which tests set so that the refusal of a
+// grid too large does not depend on the machine. 0 when unknown.
+std::int64_t memory_bytes() {
+  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v, &end, 10);
+    if (*end == '\0' && n > 0 && errno == 0) return n;
+  }
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
+}
+
+// Refuses sizes that are not positive or that the memory cannot hold.
 void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t cols) {
   if (rows <= 0 || cols <= 0) fail_read(r, name, msg::kWhyBadSize);
   const std::int64_t cells = rows * cols;
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  const bool known = pages > 0 && page > 0;
-  if (cells > nrutil::kMaxCells || (known && cells > std::int64_t{pages} * page / kBytesPerCell) ||
+  const std::int64_t memory = memory_bytes();
+  if (cells > nrutil::kMaxCells || (memory > 0 && cells > memory / kBytesPerCell) ||
       (g_cell_limit > 0 && cells > g_cell_limit)) {
     fail_read(r, name, msg::kWhyTooLarge);
   }
@@ -126,15 +146,16 @@ void size_grid(Run& r, const std::string& name, nrutil::ByteGrid& into) {
   if (!into) fail_read(r, name, msg::kWhyOutOfMemory);
 }
 
-// Raw image with descriptor; a missing descriptor is asked for and written.
-void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
-  descr = name + ".txt";
-  name += ".raw";
-  // Only a descriptor that does not exist is asked for; one that is not a file is refused.
-  if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
-  if (not_a_file(name)) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
-  Descriptor d;
+// Reads the descriptor `descr` into d. Only a descriptor that does not exist (ENOENT) is
+// asked for and written; any other failure to open it (no permission, a link loop, an I/O
+// error) stops the run and leaves the file as it is.
+void read_or_ask_descriptor(Run& r, const std::string& descr, Descriptor& d) {
+  errno = 0;
   const FileError e = read_descriptor(app::host_path(descr), d);
+  const int err = errno;
+  if (e == FileError::CannotOpen && err != ENOENT) {
+    r.fail_file(msg::kCannotRead, descr, err != 0 ? std::strerror(err) : r.pick(msg::kWhyMissing));
+  }
   if (e == FileError::CannotOpen) {
     r.say(msg::kNoDescriptor, descr.c_str());
     d.nb_lig = r.ask_int(msg::kAskRows);
@@ -144,12 +165,28 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
     d.min_al = 0;
     d.max_al = 255;
     check_size(r, descr, d.nb_lig, d.nb_col);
+    errno = 0;
     const FileError w = write_descriptor(app::host_path(descr), d);
-    if (w == FileError::CannotOpen) r.fail_file(msg::kCannotCreate, descr, std::strerror(errno));
-    if (w != FileError::None) r.fail_file(msg::kCannotWrite, descr, r.pick(msg::kWhyWriteError));
+    const int werr = errno;
+    if (w == FileError::CannotOpen) r.fail_create(descr, werr);
+    if (w != FileError::None) {
+      r.fail_file(msg::kCannotWrite, descr,
+                  werr != 0 ? std::strerror(werr) : r.pick(msg::kWhyWriteError));
+    }
   } else if (e != FileError::None) {
     fail_read(r, descr, reason_of(e));
   }
+}
+
+// Raw image with descriptor; a missing descriptor is asked for and written.
+void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteGrid& into) {
+  descr = name + ".txt";
+  name += ".raw";
+  // Only a descriptor that does not exist is asked for; one that is not a file is refused.
+  if (not_a_file(descr)) fail_read(r, descr, msg::kWhyMissing);
+  if (not_a_file(name)) fail_missing(r, 0, name);
+  Descriptor d;
+  read_or_ask_descriptor(r, descr, d);
   check_size(r, descr, d.nb_lig, d.nb_col);
   r.nb_lig = d.nb_lig;
   r.nb_col = d.nb_col;
@@ -160,7 +197,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
   r.dpix_size = static_cast<double>(r.pix_size);
   size_grid(r, name, into);
   const FileError re = read_raw(app::host_path(name), into);
-  if (re == FileError::CannotOpen) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
+  if (re == FileError::CannotOpen) fail_missing(r, 0, name);
   if (re != FileError::None) fail_read(r, name, reason_of(re));
   r.UTM_coord = 0;
 }
@@ -168,7 +205,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
 // 8-bit BMP image: the stored byte of each pixel is the value.
 void read_bmp_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".bmp";
-  if (not_a_file(name)) fail_read(r, name, msg::kWhyMissing);
+  if (not_a_file(name)) fail_missing(r, 1, name);
   bmp::FileReader file;
   const bmp::LoadError e = file.open(app::host_path(name).c_str());
   if (e != bmp::LoadError::None) fail_read(r, name, reason_of(e));
@@ -189,7 +226,7 @@ void read_ascii_image(Run& r, std::string& name, nrutil::ByteGrid& into) {
   name += ".asc";
   AsciiGridReader rd;
   if (not_a_file(name) || rd.open(app::host_path(name)) != FileError::None) {
-    r.fail(app::vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+    fail_missing(r, 2, name);
   }
   AsciiHeader h;
   h.nodata = r.nodata;
@@ -231,6 +268,12 @@ void read_grid(Run& r, int format, std::string& name, std::string& descr, nrutil
 }
 
 }  // namespace
+
+void fail_missing(Run& r, int format, const std::string& name) {
+  if (format == 0) r.fail(app::vformat(r.pick(msg::kNoRawImage), name.c_str()));
+  if (format == 2) r.fail(app::vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+  fail_read(r, name, msg::kWhyMissing);
+}
 
 void set_cell_limit(std::int64_t cells) {
   g_cell_limit = cells;

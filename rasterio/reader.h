@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/run.h"
 
@@ -25,5 +26,9 @@ void explor(app::Run& r);
 
 // Reads the mask named by r.nom_mask_in in r.mask_format into r.tab_mask_in.
 void mask_lecture(app::Run& r);
+
+// Stops the run with the message of a missing image file in the given format (`name` with
+// its extension), as the readers tell it.
+[[noreturn]] void fail_missing(app::Run& r, int format, const std::string& name);
 
 }  // namespace rasterio

@@ -2,8 +2,10 @@
 // scripted answers.
 #pragma once
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +50,29 @@ inline void write_file(const std::string& path, const std::string& bytes) {
 inline bool exists(const std::string& path) {
   return std::filesystem::exists(path);
 }
+
+// While it lives, no file this process writes may grow past `bytes`: a full disk. A write
+// past the limit fails with EFBIG (SIGXFSZ, which would end the process, is ignored).
+class FullDisk {
+ public:
+  explicit FullDisk(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = saved_;
+    lim.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  FullDisk(const FullDisk&) = delete;
+  FullDisk& operator=(const FullDisk&) = delete;
+  ~FullDisk() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*old_)(int) = SIG_DFL;
+};
 
 // A run over scripted answers, with the console text collected.
 struct Session {
