@@ -2,6 +2,8 @@
 // can.
 #include "app/cell_loops.h"
 
+#include <cstring>
+
 namespace app {
 
 void ValueCounter::add(const unsigned char* v, std::size_t n) {
@@ -112,6 +114,20 @@ std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* 
   std::int64_t count = 0;
   for (std::size_t j = 0; j < n; ++j) count += (v[j] == 255) & (valid[j] < 255);
   return count;
+}
+
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n) {
+  // On the bits, so that the loop runs on whole vectors: a double is infinite or NaN when
+  // its exponent bits are all set.
+  constexpr std::uint64_t kExponent = 0x7FF0000000000000;
+  std::uint64_t bad = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, sum + j, sizeof bits);
+    bad |= static_cast<std::uint64_t>((bits & kExponent) == kExponent) &
+           static_cast<std::uint64_t>(valid[j] < 255);
+  }
+  return bad == 0;
 }
 
 }  // namespace app

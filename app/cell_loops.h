@@ -43,4 +43,8 @@ double max_valid_sum(const unsigned char* valid, const double* sum, std::size_t 
 std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* valid,
                                    std::size_t n);
 
+// Whether the sum of every valid cell (valid[j] below 255) is a finite number: weights too
+// large for the values give infinite sums, or NaN where infinities of both signs meet.
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n);
+
 }  // namespace app

@@ -84,27 +84,47 @@ static bool is_blank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool Console::next_token(std::string& token) {
+int Console::get() {
+  if (at_start_) {
+    at_start_ = false;
+    static constexpr char kBom[] = "\xEF\xBB\xBF";
+    for (int k = 0; k < 3; ++k) {
+      const int c = in_.get();
+      if (c == EOF) break;
+      held_.push_back(static_cast<char>(c));
+      if (held_.back() != kBom[k]) break;
+    }
+    if (held_ == kBom) held_.clear();
+  }
+  if (!held_.empty()) {
+    const auto c = static_cast<unsigned char>(held_.front());
+    held_.erase(0, 1);
+    return c;
+  }
+  return in_.get();
+}
+
+Answer Console::next_token(std::string& token) {
   out_.flush();  // the question must be visible before the answer is awaited
   token.clear();
-  int c = in_.get();
-  while (c != EOF && is_blank(c)) c = in_.get();
-  if (c == EOF) return false;
+  int c = get();
+  while (c != EOF && is_blank(c)) c = get();
+  if (c == EOF) return Answer::EndOfInput;
   while (c != EOF && !is_blank(c)) {
+    if (token.size() == static_cast<std::size_t>(kMaxAnswer)) return Answer::TooLong;
     token.push_back(static_cast<char>(c));
-    c = in_.get();
+    c = get();
   }
-  if (c != EOF) in_.unget();
-  return true;
+  return Answer::Ok;
 }
 
 Answer Console::read_word(std::string& word) {
-  return next_token(word) ? Answer::Ok : Answer::EndOfInput;
+  return next_token(word);
 }
 
 Answer Console::read_int(int& value) {
   std::string t;
-  if (!next_token(t)) return Answer::EndOfInput;
+  if (const Answer a = next_token(t); a != Answer::Ok) return a;
   std::size_t i = (t[0] == '+' || t[0] == '-') ? 1 : 0;
   if (i == t.size()) return Answer::NoAnswer;
   long long v = 0;
@@ -121,7 +141,7 @@ Answer Console::read_int(int& value) {
 
 Answer Console::read_real(double& value) {
   std::string t;
-  if (!next_token(t)) return Answer::EndOfInput;
+  if (const Answer a = next_token(t); a != Answer::Ok) return a;
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(t.c_str(), &end);

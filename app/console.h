@@ -24,7 +24,12 @@ enum class Answer {
   Ok,
   NoAnswer,    // a token was read but it is not a number where a number is asked
   EndOfInput,  // nothing more to read
+  TooLong,     // the answer runs on beyond kMaxAnswer bytes (input with no white space)
 };
+
+// The most bytes of one answer: far above any real name or number, and a bound on the memory
+// that input without white space (such as /dev/zero) can take.
+inline constexpr int kMaxAnswer = 65536;
 
 class Console {
  public:
@@ -44,6 +49,8 @@ class Console {
     write(format_args(fmt, args...));
   }
 
+  // Every read skips a UTF-8 byte order mark at the very start of the input (as some
+  // editors save an answers file).
   // One integer as "%d" reads it: a whole blank-delimited token holding an optionally
   // signed decimal integer in int range. Any other token is discarded (NoAnswer).
   Answer read_int(int& value);
@@ -69,12 +76,18 @@ class Console {
 #pragma GCC diagnostic pop
     }
   }
-  bool next_token(std::string& token);
+  // The next blank-delimited token: Ok, EndOfInput, or TooLong (its first kMaxAnswer bytes
+  // read, the rest left unread).
+  Answer next_token(std::string& token);
+  // The next input byte, or EOF; the bytes held back by the start check come first.
+  int get();
 
   std::istream& in_;
   std::ostream& out_;
   bool utf8_;
   std::string scratch_;
+  bool at_start_ = true;  // no byte read yet: a byte order mark may stand here
+  std::string held_;      // bytes read by the start check that are not a byte order mark
 };
 
 }  // namespace app

@@ -1,5 +1,7 @@
 // The run parameter dialogue: every answer of the run, every file name, the histogram file,
 // the report and its run summary.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +20,7 @@ namespace {
 
 // Creates an output text file at the start of the run, or stops the run naming it.
 void create_or_stop(Run& r, TextFile& f, const std::string& name) {
-  if (!f.create(host_path(name))) r.fail_file(msg::kCannotCreate, name, std::strerror(errno));
+  if (!f.create(host_path(name))) r.fail_create(name, errno);
 }
 
 // Whether two names lead to one file: the same path once links and "." / ".." are resolved,
@@ -31,6 +33,29 @@ bool same_file(const std::string& a, const std::string& b) {
   if (!ec1 && !ec2 && pa == pb) return true;
   std::error_code ec;
   return fs::equivalent(host_path(a), host_path(b), ec) && !ec;
+}
+
+// Stops the run when the folder answer names no folder, rather than a dozen answers later
+// when the first output file cannot be created there.
+void check_folder(Run& r) {
+  struct stat st {};
+  if (::stat(host_path(r.nomim1b).c_str(), &st) != 0) {
+    r.fail_file(msg::kCannotOpenFolder, r.nomim1b, std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) r.fail_file(msg::kCannotOpenFolder, r.nomim1b, std::strerror(ENOTDIR));
+}
+
+// Stops at the first image whose file does not exist, with its reader's message, before the
+// weights are asked. A raw image's descriptor is not looked for here: a missing one is asked
+// for when the image is read.
+void check_images_exist(Run& r) {
+  for (int k = 1; k <= r.num_imag; ++k) {
+    const imagen& c = r.capas[static_cast<std::size_t>(k)];
+    const rasterio::FormatSpec& f = *rasterio::format_of(c.format);
+    const std::string name = c.nombre + f.ext;
+    struct stat st {};
+    if (::stat(host_path(name).c_str(), &st) != 0) fail_missing(r, f, name);
+  }
 }
 
 // Every input file the run reads: the images with their format's extension (and the
@@ -103,6 +128,7 @@ void dialogue(Run& r) {
   r.nomim1 += nomdir;
   r.nomim1b = r.nomim1;
   r.nomim1 += "\\";
+  check_folder(r);
   const std::string& prefix = r.nomim1;
   r.nom_res = r.nom_info = r.nom_file_point = r.nom_file_utm = r.nom_file_histo = r.nom_mask_in =
       prefix;
@@ -118,6 +144,7 @@ void dialogue(Run& r) {
     r.format = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
     r.capas[k].format = r.format;
   }
+  check_images_exist(r);
   r.con.write("\n");
   for (int k = 1; k <= r.num_imag; ++k) {
     r.capas[k].weight = r.ask_real(msg::kWeight, r.capas[k].nombre.c_str());

@@ -91,7 +91,7 @@ class BlockWriter {
 };
 
 void create_or_stop(Run& r, TextFile& f, const std::string& name) {
-  if (!f.create(host_path(name))) r.fail_file(msg::kCannotCreate, name, std::strerror(errno));
+  if (!f.create(host_path(name))) r.fail_create(name, errno);
 }
 
 }  // namespace

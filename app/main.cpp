@@ -2,6 +2,7 @@
 #include <langinfo.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -10,6 +11,9 @@
 
 int main() {
   std::ios::sync_with_stdio(false);
+  // A reader that closes the console early (`... | head`) makes writes fail rather than end
+  // the program unseen: the lost console text is then told below, as any console failure.
+  std::signal(SIGPIPE, SIG_IGN);
   // Only the character type follows the user's locale: numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);

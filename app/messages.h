@@ -93,7 +93,7 @@ namespace msg {
   S(kFormatOptions, "\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t")           \
   X(kWeight, "\tWeight of the image %s: ", "\tPoids de l'image %s : ", "\tPeso de la imagen %s: ") \
   X(kMaskQuestion, "\n\tStudy area comprised in a mask ? ",                                        \
-    "\n\tZone d'" ETONO "tude comprise sans un masque ? ",                                         \
+    "\n\tZone d'" ETONO "tude comprise dans un masque ? ",                                         \
     "\n\t" INTER "Area de estudio comprendida en una m" ATONO "scara? ")                           \
   X(kMaskNote, "\n\t\t(Note: mask = 1; background = 255)",                                         \
     "\n\t\t(Nota : masque = 1; fond = 255)", "\n\t\t(Nota: m" ATONO "scara = 1; fondo = 255)")     \
@@ -269,6 +269,31 @@ namespace msg {
   X(kEndOfInput, "\n\n\tEnd of input: the run stops.\n",                                           \
     "\n\n\tFin des r" ETONO "ponses : le traitement s'arr" CIRCONF "te.\n",                        \
     "\n\n\tFin de la entrada: el programa se detiene.\n")                                          \
+  /* An answer longer than the console reads (%d: the most bytes of one answer). */                \
+  X(kAnswerTooLong, "\n\n\tAn answer is longer than %d bytes: the run stops.\n",                   \
+    "\n\n\tUne r" ETONO "ponse d" ETONO "passe %d octets : le traitement s'arr" CIRCONF "te.\n",   \
+    "\n\n\tUna respuesta supera los %d bytes: el programa se detiene.\n")                          \
+  /* A typed name holding a control byte (the name with such bytes shown as \xNN, the byte). */    \
+  X(kControlInName,                                                                                \
+    "\n\tThe name \"%s\" holds a control character (byte 0x%02X): a name holds printable "         \
+    "characters only.\n",                                                                          \
+    "\n\tLe nom \"%s\" contient un caract" EGRAVE                                                  \
+    "re non imprimable (octet 0x%02X) : un nom ne "                                                \
+    "contient que des caract" EGRAVE "res imprimables.\n",                                         \
+    "\n\tEl nombre \"%s\" contiene un car" ATONO                                                   \
+    "cter de control (byte 0x%02X): un nombre solo "                                               \
+    "contiene caracteres imprimibles.\n")                                                          \
+  /* The folder answer names no folder: the folder as built, the system's reason. */               \
+  X(kCannotOpenFolder, "\n\tCannot open the folder %s: %s\n",                                      \
+    "\n\tImpossible d'ouvrir le dossier %s : %s\n", "\n\tNo se puede abrir la carpeta %s: %s\n")   \
+  /* Weighted sums beyond the range of real numbers. */                                            \
+  X(kSumNotFinite,                                                                                 \
+    "\n\tThe weights are too large for the values: a weighted sum is not a finite number. "        \
+    "Give smaller weights.\n",                                                                     \
+    "\n\tLes poids sont trop grands pour les valeurs : une somme pond" ETONO "r" ETONO             \
+    "e n'est pas un nombre fini. Donnez des poids plus petits.\n",                                 \
+    "\n\tLos pesos son demasiado grandes para los valores: una suma ponderada no es un n" UTONO    \
+    "mero finito. D" ETONO " pesos m" ATONO "s peque" TILDE "os.\n")                               \
   X(kRangeNote, "\n\tThe answer must lie between %d and %d.",                                      \
     "\n\tLa r" ETONO "ponse doit " CIRCONF "tre comprise entre %d et %d.",                         \
     "\n\tLa respuesta debe estar entre %d y %d.")                                                  \
@@ -330,6 +355,11 @@ namespace msg {
   X(kWhyMissing, "the file does not exist or cannot be opened",                                    \
     "le fichier n'existe pas ou ne peut pas " CIRCONF "tre ouvert",                                \
     "el archivo no existe o no se puede abrir")                                                    \
+  X(kWhyNotRegular, "the name is taken by a folder, a device or a named pipe, not a regular file", \
+    "le nom est pris par un dossier, un p" ETONO "riph" ETONO "rique ou un tube nomm" ETONO        \
+    ", pas un fichier ordinaire",                                                                  \
+    "el nombre corresponde a una carpeta, un dispositivo o una tuber" ITONO                        \
+    "a con nombre, no a un archivo normal")                                                        \
   X(kWhyShortHeader, "the header ends too early",                                                  \
     "l'en-t" CIRCONF "te s'arr" CIRCONF "te trop t" OTONO "t",                                     \
     "la cabecera termina demasiado pronto")                                                        \
@@ -339,6 +369,18 @@ namespace msg {
   X(kWhyBadSize, "the numbers of rows and columns must be positive",                               \
     "les nombres de lignes et de colonnes doivent " CIRCONF "tre positifs",                        \
     "los n" UTONO "meros de filas y columnas deben ser positivos")                                 \
+  X(kWhyBadXCorner, "the x of the lower-left corner (xllcorner, line 3) is not a finite number",   \
+    "le x du coin inf" ETONO "rieur gauche (xllcorner, ligne 3) n'est pas un nombre fini",         \
+    "la x de la esquina inferior izquierda (xllcorner, l" ITONO "nea 3) no es un n" UTONO          \
+    "mero finito")                                                                                 \
+  X(kWhyBadYCorner, "the y of the lower-left corner (yllcorner, line 4) is not a finite number",   \
+    "le y du coin inf" ETONO "rieur gauche (yllcorner, ligne 4) n'est pas un nombre fini",         \
+    "la y de la esquina inferior izquierda (yllcorner, l" ITONO "nea 4) no es un n" UTONO          \
+    "mero finito")                                                                                 \
+  X(kWhyBadCellSize, "the cell size (cellsize, line 5) must be a finite number, 0 or more",        \
+    "la taille de cellule (cellsize, ligne 5) doit " CIRCONF "tre un nombre fini, 0 ou plus",      \
+    "el tama" TILDE "o de celda (cellsize, l" ITONO "nea 5) debe ser un n" UTONO                   \
+    "mero finito, 0 o m" ATONO "s")                                                                \
   X(kWhyTooLarge, "the grid is larger than the memory available",                                  \
     "la grille d" ETONO "passe la m" ETONO "moire disponible",                                     \
     "la cuadr" ITONO "cula supera la memoria disponible")                                          \
@@ -346,13 +388,16 @@ namespace msg {
     "il contient moins de valeurs que son en-t" CIRCONF "te n'en annonce",                         \
     "contiene menos valores de los que anuncia su cabecera")                                       \
   X(kWhyBadValue,                                                                                  \
-    "a value is not an integer: write whole numbers from 0 to 255 (one 8-bit band, for "           \
-    "example gdal_translate -of AAIGrid -ot Byte)",                                                \
+    "a value is not an integer: write whole numbers from 0 to 255, and 255 for no data (one "      \
+    "8-bit band, for example gdalwarp -of AAIGrid -ot Byte -dstnodata 255 in.tif out.asc)",        \
     "une valeur n'est pas un entier : " ETONO "crivez des nombres entiers de 0 " FATONO            \
-    " 255 (une bande 8 bits, par exemple gdal_translate -of AAIGrid -ot Byte)",                    \
+    " 255, et 255 pour l'absence de donn" ETONO                                                    \
+    "es (une bande 8 bits, par exemple gdalwarp "                                                  \
+    "-of AAIGrid -ot Byte -dstnodata 255 in.tif out.asc)",                                         \
     "un valor no es un entero: escriba n" UTONO                                                    \
-    "meros enteros de 0 a 255 (una banda de 8 "                                                    \
-    "bits, por ejemplo gdal_translate -of AAIGrid -ot Byte)")                                      \
+    "meros enteros de 0 a 255, y 255 para la "                                                     \
+    "ausencia de datos (una banda de 8 bits, por ejemplo gdalwarp -of AAIGrid -ot Byte "           \
+    "-dstnodata 255 in.tif out.asc)")                                                              \
   X(kWhyNonSquare,                                                                                 \
     "its cells are not square (dx and dy lines): export it with one cell size, for example "       \
     "gdal_translate -of AAIGrid -tr size size",                                                    \
@@ -381,10 +426,9 @@ namespace msg {
     "s corta que declara su cabecera): guarde una sola "                                           \
     "banda de 8 bits como BMP gris o con paleta (por ejemplo gdal_translate -of BMP -b 1 "         \
     "-ot Byte)")                                                                                   \
-  X(kWhyBmpSize, "the width and height must lie between 1 and 32767 (rows stored bottom-up)",      \
-    "la largeur et la hauteur doivent " CIRCONF                                                    \
-    "tre comprises entre 1 et 32767 (lignes de bas en haut)",                                      \
-    "el ancho y el alto deben estar entre 1 y 32767 (filas de abajo hacia arriba)")                \
+  X(kWhyBmpSize, "the width and height must be positive (rows stored bottom-up)",                  \
+    "la largeur et la hauteur doivent " CIRCONF "tre positives (lignes de bas en haut)",           \
+    "el ancho y el alto deben ser positivos (filas de abajo hacia arriba)")                        \
   X(kWhyTruncated, "the file is cut short", "le fichier est tronqu" ETONO,                         \
     "el archivo est" ATONO " truncado")                                                            \
   X(kWhyOutOfMemory, "not enough memory", "m" ETONO "moire insuffisante", "memoria insuficiente")  \

@@ -36,7 +36,7 @@ int truncated_pixel_size(double p) {
 
 // Stops the run for a result file that could not be written.
 [[noreturn]] void fail_grid_file(Run& r, rasterio::FileError e, int err, const std::string& name) {
-  if (e == rasterio::FileError::CannotOpen) r.fail_file(msg::kCannotCreate, name, reason(r, err));
+  if (e == rasterio::FileError::CannotOpen) r.fail_create(name, err);
   r.fail_file(msg::kCannotWrite, name, reason(r, err));
 }
 
@@ -85,9 +85,7 @@ void write_image(Run& r, const rasterio::FormatSpec& f) {
   if (f.sidecar != nullptr) write_result_descriptor(r, base + f.sidecar);
   std::unique_ptr<rasterio::RowWriter> w = f.writer();
   errno = 0;
-  if (w->create(host_path(r.nom_res)) != rasterio::FileError::None) {
-    r.fail_file(msg::kCannotCreate, r.nom_res, std::strerror(errno));
-  }
+  if (w->create(host_path(r.nom_res)) != rasterio::FileError::None) r.fail_create(r.nom_res, errno);
   if (f.georeferenced && r.UTM_coord == 0) {
     r.say(msg::kAsciiUtm);
     r.X_min = r.ask_real(msg::kAsciiXmin);

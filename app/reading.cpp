@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/cell_loops.h"
@@ -44,6 +45,12 @@ const Text3& reason_of(FileError e) {
       return msg::kWhyBadValue;
     case FileError::NonSquareCells:
       return msg::kWhyNonSquare;
+    case FileError::BadXCorner:
+      return msg::kWhyBadXCorner;
+    case FileError::BadYCorner:
+      return msg::kWhyBadYCorner;
+    case FileError::BadCellSize:
+      return msg::kWhyBadCellSize;
     case FileError::NotBmp:
       return msg::kWhyNotBmp;
     case FileError::BmpLayout:
@@ -65,35 +72,42 @@ const Text3& reason_of(FileError e) {
   r.fail_file(msg::kCannotRead, name, r.pick(why));
 }
 
-// The stop for an image or mask file that does not exist or cannot be opened, in the words
-// each format has always used.
-[[noreturn]] void fail_missing(Run& r, const FormatSpec& f, const std::string& name) {
-  switch (f.id) {
-    case rasterio::Format::Raw:
-      r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
-    case rasterio::Format::Ascii:
-      r.fail(vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
-    case rasterio::Format::Bmp:
-      break;
-  }
-  fail_read(r, name, msg::kWhyMissing);
-}
-
-// Bytes a run holds per cell at most: the image read last (which becomes the level grid),
-// the mask as read and the mask of the first image (one byte each) and the running sum (a
-// double).
-constexpr std::int64_t kBytesPerCell = 11;
-
 std::int64_t g_cell_limit = 0;
 
-// Refuses sizes that are not positive or that the machine's memory cannot hold.
+// The memory a run may count on, in bytes: the machine's physical memory, or the positive
+// whole number of bytes in TESSERA_MEMORY_BYTES, which tests set so that the refusal of a
+// grid too large does not depend on the machine. 0 when unknown.
+std::int64_t memory_bytes() {
+  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v, &end, 10);
+    if (*end == '\0' && n > 0 && errno == 0) return n;
+  }
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
+}
+
+// The memory a run holds for grids of rows x cols cells: the level grid (a byte a cell),
+// the bit grids of the first image's 0 cells and of the mask's 255 cells (an eighth of a
+// byte each), the values of each ASCII image, kept after the first pass (a byte a cell), and
+// for the passes a row of sums (doubles) and a row of each image. cells is at most kMaxCells.
+std::int64_t bytes_needed(const Run& r, std::int64_t cells, std::int64_t cols) {
+  std::int64_t kept = 0;
+  for (int k = 1; k <= std::min(r.num_imag, kMaxImages); ++k) {
+    const FormatSpec* f = rasterio::format_of(r.capas[static_cast<std::size_t>(k)].format);
+    kept += f != nullptr && f->id == rasterio::Format::Ascii ? 1 : 0;
+  }
+  return cells + cells / 4 + cells * kept + cols * (8 + std::max(r.num_imag, 1));
+}
+
+// Refuses sizes that are not positive or that the memory cannot hold.
 void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t cols) {
   if (rows <= 0 || cols <= 0) fail_read(r, name, msg::kWhyBadSize);
   const std::int64_t cells = rows * cols;
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  const bool known = pages > 0 && page > 0;
-  if (cells > nrutil::kMaxCells || (known && cells > std::int64_t{pages} * page / kBytesPerCell) ||
+  const std::int64_t memory = memory_bytes();
+  if (cells > nrutil::kMaxCells || (memory > 0 && bytes_needed(r, cells, cols) > memory) ||
       (g_cell_limit > 0 && cells > g_cell_limit)) {
     fail_read(r, name, msg::kWhyTooLarge);
   }
@@ -120,10 +134,17 @@ bool not_a_file(const std::string& name) {
   return stat(host_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-// The descriptor of a raw image (`descr`): read, or asked for and written when missing.
+// The descriptor of a raw image (`descr`). Only a descriptor that does not exist (ENOENT) is
+// asked for and written; any other failure to open it (no permission, a link loop, an I/O
+// error) stops the run and leaves the file as it is.
 rasterio::Descriptor descriptor(Run& r, const std::string& descr) {
   rasterio::Descriptor d;
+  errno = 0;
   const FileError e = rasterio::read_descriptor(host_path(descr), d);
+  const int err = errno;
+  if (e == FileError::CannotOpen && err != ENOENT) {
+    r.fail_file(msg::kCannotRead, descr, err != 0 ? std::strerror(err) : r.pick(msg::kWhyMissing));
+  }
   if (e == FileError::CannotOpen) {
     r.say(msg::kNoDescriptor, descr.c_str());
     d.nb_lig = r.ask_int(msg::kAskRows);
@@ -133,9 +154,14 @@ rasterio::Descriptor descriptor(Run& r, const std::string& descr) {
     d.min_al = 0;
     d.max_al = 255;
     check_size(r, descr, d.nb_lig, d.nb_col);
+    errno = 0;
     const FileError w = rasterio::write_descriptor(host_path(descr), d);
-    if (w == FileError::CannotOpen) r.fail_file(msg::kCannotCreate, descr, std::strerror(errno));
-    if (w != FileError::None) r.fail_file(msg::kCannotWrite, descr, r.pick(msg::kWhyWriteError));
+    const int werr = errno;
+    if (w == FileError::CannotOpen) r.fail_create(descr, werr);
+    if (w != FileError::None) {
+      r.fail_file(msg::kCannotWrite, descr,
+                  werr != 0 ? std::strerror(werr) : r.pick(msg::kWhyWriteError));
+    }
   } else if (e != FileError::None) {
     fail_read(r, descr, reason_of(e));
   }
@@ -236,6 +262,18 @@ void read_all(Run& r, const std::string& name, int code, rasterio::RowReader& rd
 }
 
 }  // namespace
+
+void fail_missing(Run& r, const FormatSpec& f, const std::string& name) {
+  switch (f.id) {
+    case rasterio::Format::Raw:
+      r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
+    case rasterio::Format::Ascii:
+      r.fail(vformat(r.pick(msg::kNoAsciiGrid), name.c_str()));
+    case rasterio::Format::Bmp:
+      break;
+  }
+  fail_read(r, name, msg::kWhyMissing);
+}
 
 void set_cell_limit(std::int64_t cells) {
   g_cell_limit = cells;

@@ -1,20 +1,45 @@
 // Shared helpers of the run: asking, re-asking, and stopping with a message.
 #include "app/run.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "app/hostpath.h"
+#include "nrutil/outfile.h"
+
 namespace app {
 
 bool Run::answer(Answer a) {
   if (a == Answer::Ok) return true;
-  if (a == Answer::EndOfInput) {
-    say(msg::kEndOfInput);
+  if (a == Answer::EndOfInput || a == Answer::TooLong) {
+    const std::string why = a == Answer::TooLong ? vformat(pick(msg::kAnswerTooLong), kMaxAnswer)
+                                                 : std::string(pick(msg::kEndOfInput));
+    con.write(why);
     con.flush();
     if (finfo.is_open()) {
-      report(msg::kEndOfInput);
+      finfo.write(why);
       finfo.flush();
     }
     throw RunStop{1};
   }
   return false;
+}
+
+std::string Run::read_name() {
+  std::string w;
+  answer(con.read_word(w));  // a word is always an answer, unless input has ended
+  // A control byte (a NUL of a scripted answer, say) would cut the name or hide in it.
+  const auto control = std::find_if(
+      w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  if (control != w.end()) {
+    std::string shown;
+    for (char c : w) {
+      const auto b = static_cast<unsigned char>(c);
+      shown += b < 0x20 || b == 0x7F ? vformat("\\x%02X", b) : std::string(1, c);
+    }
+    fail(vformat(pick(msg::kControlInName), shown.c_str(), static_cast<unsigned char>(*control)));
+  }
+  return w;
 }
 
 int Run::ask_option(const Text3& options) {
@@ -66,6 +91,13 @@ void Run::note_text(const std::string& text) {
     err << text;
   }
   err.flush();
+}
+
+void Run::fail_create(const std::string& name, int err) {
+  const char* why = nrutil::is_non_regular(host_path(name)) ? pick(msg::kWhyNotRegular)
+                    : err != 0                              ? std::strerror(err)
+                                                            : pick(msg::kWhyWriteError);
+  fail_file(msg::kCannotCreate, name, why);
 }
 
 void Run::check_written(TextFile& f, const std::string& name) {

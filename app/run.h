@@ -139,12 +139,11 @@ struct Run {
       if (answer(con.read_real(v))) return v;
     }
   }
+  // A name: one blank-free word. A name holding a control byte stops the run.
   template <class... A>
   std::string ask_word(const Text3& prompt, A... args) {
     say(prompt, args...);
-    std::string w;
-    answer(con.read_word(w));  // a word is always an answer, unless input has ended
-    return w;
+    return read_name();
   }
   // Prints the option lines and reads an integer, any value (options again for a non-number).
   int ask_option(const Text3& options);
@@ -158,13 +157,19 @@ struct Run {
   // The stop for a file that could not be opened, created, read or written: names the
   // file and the reason in the user's language.
   [[noreturn]] void fail_file(const Text3& what, const std::string& name, const char* reason);
+  // The stop for an output file that could not be created: the name is taken by something
+  // other than a regular file, or the system's reason `err` (errno).
+  [[noreturn]] void fail_create(const std::string& name, int err);
   // Checks a written stream; stops the run naming the file when a write failed.
   void check_written(TextFile& f, const std::string& name);
 
  private:
-  // True for an answer; false to ask again; stops the run at the end of input.
+  // True for an answer; false to ask again; stops the run at the end of input or at an
+  // answer longer than the console reads.
   bool answer(Answer a);
   void note_text(const std::string& text);
+  // Reads one name; stops the run when it holds a byte below 0x20 or 0x7F.
+  std::string read_name();
 };
 
 }  // namespace app

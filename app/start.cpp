@@ -43,9 +43,13 @@ int ask_language(Run& r) {
     for (const Text3* line : msg::kLanguageMenu) r.con.write(line->en);
     int v = 0;
     const Answer a = r.con.read_int(v);
-    if (a == Answer::EndOfInput) {
+    if (a == Answer::EndOfInput || a == Answer::TooLong) {
       r.idiom = 0;  // no language chosen yet: the stop is told in English
-      r.say(msg::kEndOfInput);
+      if (a == Answer::TooLong) {
+        r.say(msg::kAnswerTooLong, kMaxAnswer);
+      } else {
+        r.say(msg::kEndOfInput);
+      }
       throw RunStop{1};
     }
     if (a == Answer::Ok && v >= 0 && v <= 2) return v;

@@ -93,16 +93,20 @@ void summation(Run& r) {
   const auto cols = static_cast<std::size_t>(r.nb_col);
 
   // The largest sum over the valid cells, from 0 up; and, for each image before the last,
-  // the cells where it holds no data (255) in a valid cell.
+  // the cells where it holds no data (255) in a valid cell. Sums beyond the range of doubles
+  // would give no sound levels: the run stops before any result is written.
   double max_hist = 0.0;
+  bool finite = true;
   for (int k = 1; k <= r.num_imag; ++k) r.capas[static_cast<std::size_t>(k)].nodata_in_valid = 0;
   over_rows(r, [&](int, const RowSums& s) {
     max_hist = max_valid_sum(s.valid(), s.sum(), cols, max_hist);
+    finite = valid_sums_finite(s.valid(), s.sum(), cols) && finite;
     for (int k = 1; k < r.num_imag; ++k) {
       r.capas[static_cast<std::size_t>(k)].nodata_in_valid +=
           count_nodata_in_valid(s.image(k), s.valid(), cols);
     }
   });
+  if (!finite) r.fail(r.pick(msg::kSumNotFinite));
   note_nodata_in_sums(r);
   r.levels.build(max_hist, r.num_segm);
 

@@ -1,14 +1,28 @@
 // Output text files.
 #include "app/textfile.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "nrutil/outfile.h"
+
 namespace app {
 
 bool TextFile::create(const std::string& path) {
   close();
   ok_ = true;
-  f_ = std::fopen(path.c_str(), "w");
-  if (f_ != nullptr) std::setvbuf(f_, nullptr, _IOFBF, 1 << 16);
-  return f_ != nullptr;
+  const int fd = nrutil::open_output(path);
+  if (fd < 0) return false;
+  f_ = fdopen(fd, "w");
+  if (f_ == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return false;
+  }
+  std::setvbuf(f_, nullptr, _IOFBF, 1 << 16);
+  return true;
 }
 
 void TextFile::write(std::string_view bytes) {

@@ -16,8 +16,8 @@ class TextFile {
   TextFile& operator=(const TextFile&) = delete;
   ~TextFile() { close(); }
 
-  // Creates (replaces) the file at host path `path`. False when it cannot be created;
-  // errno then tells why.
+  // Creates (replaces) the file at host path `path`, refusing a name that is not a regular
+  // file (nrutil::open_output). False when it cannot be created; errno then tells why.
   bool create(const std::string& path);
   bool is_open() const { return f_ != nullptr; }
   // True while no write has failed.

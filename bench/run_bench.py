@@ -23,6 +23,8 @@ import subprocess
 import sys
 import time
 
+import bench_prepare
+
 MIB = 1024 * 1024
 WEIGHTS = ["1.5", "2", "0.75", "1.25", "3", "0.5", "1", "2.5", "1.75", "0.25"]
 CODES = {"raw": "0", "bmp": "1", "asc": "2"}
@@ -319,6 +321,9 @@ def main():
             results[c.name] = run_case(build, data, a.runs, c)
     print("micro-benchmarks", file=sys.stderr)
     micro = run_micro(build, data, a.quick)
+    print("tessera_gis prepare against gdal_translate", file=sys.stderr)
+    prepare_lines, prepare_checks = ([], []) if a.quick else \
+        bench_prepare.run(build, data, size, a.runs, timed)
 
     # ---- the tables ----
     print(f"\n### Whole runs ({size} x {size} cells unless stated, median of {a.runs} runs, "
@@ -357,8 +362,11 @@ def main():
             print(f"| {name} | {items / 1e6:.0f} | "
                   f"{nbytes / 1e6:.0f} | {t:.1f} {unit} |".replace("| 0 |", "| - |"))
 
+    if prepare_lines:
+        print("\n" + "\n".join(prepare_lines))
+
     print("\n### Targets\n")
-    for text, ok in targets(results, base, size, cases):
+    for text, ok in targets(results, base, size, cases) + prepare_checks:
         print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
     return 0
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -188,7 +189,8 @@ class RefScan {
     v = x;
     return Got::Ok;
   }
-  // A word that may be a whole integer; its value modulo 256 when it is.
+  // A word that may be a whole integer (digits, then maybe "." and zeros); its value modulo
+  // 256 when it is.
   Got word_maybe_int(bool& is_int, unsigned char& value) {
     if (!skip_space()) return Got::End;
     const std::size_t b = p_;
@@ -199,8 +201,13 @@ class RefScan {
       neg = w[0] == '-';
       w.remove_prefix(1);
     }
-    is_int = !w.empty() && std::all_of(w.begin(), w.end(), [](char c) { return is_digit(c); });
-    value = is_int ? mod256(w, neg) : 0;
+    const std::size_t dot = w.find('.');
+    const std::string_view whole = w.substr(0, dot);
+    const std::string_view rest = dot == std::string_view::npos ? "" : w.substr(dot + 1);
+    is_int = !whole.empty() &&
+             std::all_of(whole.begin(), whole.end(), [](char c) { return is_digit(c); }) &&
+             std::all_of(rest.begin(), rest.end(), [](char c) { return c == '0'; });
+    value = is_int ? mod256(whole, neg) : 0;
     return Got::Ok;
   }
   // "%s" keeping the word.
@@ -229,6 +236,12 @@ class RefScan {
         nodata == std::trunc(nodata) && (nodata < 0 || nodata > 255)) {
       const long long mag = std::stoll(std::string(digits));
       if ((neg ? -mag : mag) == static_cast<long long>(nodata)) v = 255;
+    }
+    // A zero fraction ("3.0", "3.") keeps the whole number; another digit after it is refused.
+    if (p_ < s_.size() && at(p_) == '.') {
+      ++p_;
+      while (p_ < s_.size() && at(p_) == '0') ++p_;
+      if (p_ < s_.size() && is_digit(at(p_))) return rasterio::FileError::BadValue;
     }
     return rasterio::FileError::None;
   }
@@ -281,6 +294,9 @@ inline rasterio::FileError ref_ascii(std::string_view text, rasterio::AsciiHeade
   if (keyword.size() == 2 && (keyword[0] | 0x20) == 'd' && (keyword[1] | 0x20) == 'x') {
     return FileError::NonSquareCells;
   }
+  if (!(std::abs(h.X_min) <= DBL_MAX)) return FileError::BadXCorner;
+  if (!(std::abs(h.Y_min) <= DBL_MAX)) return FileError::BadYCorner;
+  if (!(h.dpix_size >= 0.0 && h.dpix_size <= DBL_MAX)) return FileError::BadCellSize;
   bool is_int = false;
   unsigned char first = 0;
   if (RefScan::Got g = sc.word_maybe_int(is_int, first); g != RefScan::Got::Ok) {
@@ -363,7 +379,7 @@ inline RefBmp ref_bmp(std::string_view f) {
   if (le32(f, 30) == 1) return r.why = LoadError::Compressed, r;
   const auto w = static_cast<std::int32_t>(le32(f, 18));
   const auto h = static_cast<std::int32_t>(le32(f, 22));
-  if (w <= 0 || h <= 0 || w > bmp::kMaxSide || h > bmp::kMaxSide) {
+  if (w <= 0 || h <= 0) {
     return r.why = LoadError::BadSize, r;
   }
   if (r.taille == 1) {

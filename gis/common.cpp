@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "cpl_error.h"
 #include "gdal.h"
@@ -45,27 +47,60 @@ std::string temporary_beside(const std::string& path) {
   return dir + "." + p.filename().string() + ".part-" + std::to_string(getpid());
 }
 
+std::string exact_decimal(double v) {
+  char buf[400];  // the longest double in fixed notation has 309 digits and a sign
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
+
 void write_file_atomically(const std::string& path, const std::string& bytes) {
-  const std::string tmp = temporary_beside(path);
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw DataError(path + ": cannot be created (" + std::strerror(errno) + ")");
+  StagedFile f(path);
+  f.write(bytes);
+  f.commit();
+}
+
+StagedFile::StagedFile(std::string path) : path_(std::move(path)), tmp_(temporary_beside(path_)) {
+  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) throw DataError(path_ + ": cannot be created (" + std::strerror(errno) + ")");
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : path_(std::move(other.path_)), tmp_(std::move(other.tmp_)), fd_(other.fd_) {
+  other.tmp_.clear();
+  other.fd_ = -1;
+}
+
+StagedFile::~StagedFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!tmp_.empty()) ::unlink(tmp_.c_str());
+}
+
+void StagedFile::fail(const char* what, int err) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ::unlink(tmp_.c_str());
+  tmp_.clear();
+  throw DataError(path_ + ": " + what + " (" + std::strerror(err) + ")");
+}
+
+void StagedFile::write(const char* data, std::size_t size) {
+  if (fd_ < 0) throw std::logic_error("StagedFile::write after commit");
   std::size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t n = ::write(fd_, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
+    if (n <= 0) fail("cannot be written", n < 0 ? errno : EIO);
     done += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(tmp.c_str());
-    throw DataError(path + ": cannot be written (" + std::strerror(err) + ")");
-  }
+}
+
+void StagedFile::commit() {
+  if (fd_ < 0) throw std::logic_error("StagedFile::commit twice");
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) fail("cannot be written", errno);
+  if (std::rename(tmp_.c_str(), path_.c_str()) != 0) fail("cannot be written", errno);
+  tmp_.clear();
 }
 
 }  // namespace gis

@@ -2,6 +2,7 @@
 // GDAL's set-up, and files that appear whole or not at all.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -36,7 +37,38 @@ std::string with_gdal_reason(const std::string& file, const std::string& reason)
 // DataError names `path`. An existing file of that name is replaced only on success.
 void write_file_atomically(const std::string& path, const std::string& bytes);
 
+// The shortest decimal text, in fixed notation with "." as the decimal point, that reads back
+// as the same double.
+std::string exact_decimal(double v);
+
 // A temporary name in the folder of `path` for a file that will be renamed to `path`.
 std::string temporary_beside(const std::string& path);
+
+// A file written piece by piece into a temporary beside its final name, which appears only
+// on commit(): complete, closed and renamed into place. Until then (and when anything fails
+// or the object is destroyed uncommitted) the temporary is removed and `path` is untouched.
+// Every failure throws a DataError that names `path`.
+class StagedFile {
+ public:
+  explicit StagedFile(std::string path);
+  StagedFile(StagedFile&& other) noexcept;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  StagedFile& operator=(StagedFile&&) = delete;
+  ~StagedFile();
+
+  const std::string& path() const { return path_; }
+  // Appends bytes; each write is checked.
+  void write(const char* data, std::size_t size);
+  void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
+  // Closes the temporary (checked), then renames it to `path`.
+  void commit();
+
+ private:
+  [[noreturn]] void fail(const char* what, int err);
+  std::string path_;
+  std::string tmp_;
+  int fd_ = -1;
+};
 
 }  // namespace gis

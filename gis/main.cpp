@@ -8,12 +8,15 @@
 
 #include "gis/commands.h"
 #include "gis/common.h"
+#include "gis/prepare.h"
 
 namespace gis {
 namespace {
 
 // The subcommands, in the order of the help text.
-const std::vector<Command> kCommands = {};
+const std::vector<Command> kCommands = {
+    {"prepare", kPrepareSummary, prepare_command},
+};
 
 void print_help(std::FILE* to) {
   std::fputs(

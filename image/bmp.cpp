@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "nrutil/outfile.h"
 #include "nrutil/rowio.h"
 
 namespace {
@@ -184,9 +185,9 @@ LoadError FileReader::open(const char* Name) {
     return LoadError::UnsupportedLayout;
   }
   if (h.BiCompression == kCompressionRle8) return LoadError::Compressed;
-  if (h.BiWidth <= 0 || h.BiHeight <= 0 || h.BiWidth > kMaxSide || h.BiHeight > kMaxSide) {
-    return LoadError::BadSize;
-  }
+  // Any positive 32-bit size: the caller checks the cells against memory, and the file's
+  // length against its rows (below) before any grid is made.
+  if (h.BiWidth <= 0 || h.BiHeight <= 0) return LoadError::BadSize;
   nb_col_ = h.BiWidth;
   nb_lig_ = h.BiHeight;
   offset_ = h.BfOffBits;
@@ -265,7 +266,7 @@ FileWriter::~FileWriter() {
 
 bool FileWriter::create(const char* Nom) {
   if (fd_ >= 0) ::close(fd_);
-  fd_ = Nom == nullptr ? -1 : ::open(Nom, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = Nom == nullptr ? -1 : nrutil::open_output(Nom);
   return fd_ >= 0;
 }
 
@@ -423,7 +424,7 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
     if (fill != 0) pieces.push_back({const_cast<unsigned char*>(kZeros), fill});
   }
 
-  const int fd = ::open(Nom, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = nrutil::open_output(Nom);
   if (fd < 0) return -1;
   const bool ok = nrutil::write_pieces(fd, pieces.data(), pieces.size());
   const bool closed = ::close(fd) == 0;

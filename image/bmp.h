@@ -40,7 +40,6 @@ inline constexpr std::size_t kInfoHeaderSize = 40;
 inline constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;  // 54
 inline constexpr std::size_t kPaletteEntries = 256;
 inline constexpr std::size_t kPaletteSize = kPaletteEntries * 4;  // 1024
-inline constexpr int kMaxSide = 32767;
 
 void encode_header(const BMP_Header& h, unsigned char out[kHeaderSize]);
 BMP_Header decode_header(const unsigned char in[kHeaderSize]);
@@ -53,7 +52,7 @@ enum class LoadError {
   NotBmp,             // signature is not "BM"
   UnsupportedLayout,  // bit count / pixel offset not 8/1078, 8/54+4*BiClrUsed or 24/54
   Compressed,         // compression field 1
-  BadSize,            // width or height zero, negative (top-down) or above kMaxSide
+  BadSize,            // width or height zero or negative (top-down)
   ShortPalette,
   ShortRows,
   OutOfMemory,
@@ -111,7 +110,8 @@ class FileWriter {
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
-  // Creates (replaces) the file; false when it cannot be created (errno tells why).
+  // Creates (replaces) the file, refusing a name that is not a regular file
+  // (nrutil::open_output); false when it cannot be created (errno tells why).
   bool create(const char* Nom);
   // Writes the header and the grey palette of a grid of this size; false when the sizes do
   // not fit the header or the writing fails.
@@ -138,7 +138,8 @@ void free_grid(unsigned char** grid, int NbLig);
 
 // Writes Buff (NbLig rows of NbCol*taille bytes, row 0 at the top) as a BMP file.
 // Type 0: 8-bit with the grey palette; 1: 8-bit with ColorMAP; 2: 24-bit.
-// The palette written is ColorMAP when not null, else the grey ramp. Returns 0 or -1.
+// The palette written is ColorMAP when not null, else the grey ramp. A name taken by a
+// folder, a device or a named pipe is refused (nrutil::open_output). Returns 0 or -1.
 int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type,
              const Color32* ColorMAP);
 

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "nrutil/grid.h"
+#include "nrutil/outfile.h"
 #include "nrutil/rowio.h"
 #include "rasterio/scanner.h"
 
@@ -39,13 +42,15 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens path for reading; -1 unless it is a regular file. O_NONBLOCK: the opening of a named
-// pipe does not wait for a writer (it is refused); reading a regular file is not changed.
+// Opens path for reading; -1 unless it is a regular file, with errno telling why (EISDIR or
+// ENXIO for a name that is not a regular file). O_NONBLOCK: the opening of a named pipe does
+// not wait for a writer (it is refused); reading a regular file is not changed.
 int open_regular_fd(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     return -1;
   }
   return fd;
@@ -58,11 +63,6 @@ FilePtr open_regular(const std::string& path, const char* mode) {
   FilePtr f(fdopen(fd, mode));
   if (!f) ::close(fd);
   return f;
-}
-
-// Closes f; false when the close (and so the final flush) fails.
-bool close_checked(FilePtr& f) {
-  return std::fclose(f.release()) == 0;
 }
 
 FileError header_error(Scanner::Got g) {
@@ -136,12 +136,15 @@ std::string format_descriptor(const Descriptor& d) {
 }
 
 FileError write_descriptor(const std::string& path, const Descriptor& d) {
-  const std::string text = format_descriptor(d);
-  FilePtr f(std::fopen(path.c_str(), "w"));
-  if (!f) return FileError::CannotOpen;
-  const bool wrote = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  const bool closed = close_checked(f);
-  return wrote && closed ? FileError::None : FileError::WriteError;
+  switch (nrutil::replace_file(path, format_descriptor(d))) {
+    case nrutil::Replace::Done:
+      return FileError::None;
+    case nrutil::Replace::CannotCreate:
+      return FileError::CannotOpen;
+    case nrutil::Replace::CannotWrite:
+      break;
+  }
+  return FileError::WriteError;
 }
 
 RawReader::~RawReader() {
@@ -190,7 +193,7 @@ RawWriter::~RawWriter() {
 
 FileError RawWriter::create(const std::string& path) {
   close_fd(fd_);
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = nrutil::open_output(path);
   return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
 }
 
@@ -212,6 +215,13 @@ FileError RawWriter::finish() {
 }
 
 // ---- ASCII grid ----
+
+FileError check_ascii_header(const AsciiHeader& h) {
+  if (!std::isfinite(h.X_min)) return FileError::BadXCorner;
+  if (!std::isfinite(h.Y_min)) return FileError::BadYCorner;
+  if (!std::isfinite(h.dpix_size) || h.dpix_size < 0.0) return FileError::BadCellSize;
+  return FileError::None;
+}
 
 struct AsciiGridReader::Impl {
   Scanner scanner;
@@ -260,6 +270,7 @@ FileError AsciiGridReader::open(const std::string& path, const GridInfo& /*size*
   // GDAL writes "dx" and "dy" lines in place of "cellsize" for cells that are not square;
   // read by order, dx would pass for the cell size and dy for the no-data value.
   if (equals_ignoring_case(keyword, "dx")) return FileError::NonSquareCells;
+  if (FileError e = check_ascii_header(r); e != FileError::None) return e;
   // Some tools leave out the no-data line: the sixth "keyword" is then the first value.
   bool is_int = false;
   unsigned char first = 0;
@@ -364,7 +375,7 @@ AsciiGridWriter::~AsciiGridWriter() {
 FileError AsciiGridWriter::create(const std::string& path) {
   close_fd(fd_);
   used_ = 0;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = nrutil::open_output(path);
   return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
 }
 

@@ -31,13 +31,15 @@ struct Descriptor {
 FileError parse_descriptor(std::string_view text, Descriptor& d);
 
 // Reads and parses a descriptor file. CannotOpen when it does not exist or is not a
-// regular readable file.
+// regular readable file; errno then tells which (ENOENT: it does not exist).
 FileError read_descriptor(const std::string& path, Descriptor& d);
 
 // The descriptor text: the six values each followed by "\n".
 std::string format_descriptor(const Descriptor& d);
 
-// Creates (replaces) a descriptor file; None only when every byte is written and closed.
+// Creates (replaces) a descriptor file, whole or not at all (nrutil::replace_file): None
+// once every byte is written, closed and in place; CannotOpen or WriteError (errno tells
+// why) leave an existing descriptor as it was.
 FileError write_descriptor(const std::string& path, const Descriptor& d);
 
 // The raw image: rows x columns bytes, row 0 first, no header; its size comes from its
@@ -58,7 +60,8 @@ class RawReader final : public RowReader {
   bool ended_ = false;  // the file ended: every later cell reads as 0
 };
 
-// Writes the raw image, row by row.
+// Writes the raw image, row by row. create() refuses a name that is not a regular file
+// (nrutil::open_output).
 class RawWriter final : public RowWriter {
  public:
   RawWriter() = default;
@@ -87,6 +90,10 @@ struct AsciiHeader {
   bool has_nodata = true;  // false for a five-line header (no no-data line)
 };
 
+// Checks the header's reals: finite corners, and a finite cell size of 0 or more (0: the
+// size is not known). None, BadXCorner, BadYCorner or BadCellSize.
+FileError check_ascii_header(const AsciiHeader& h);
+
 // Reads an ASCII grid: the header, in fixed order, keywords not examined, then the values:
 // rows x columns integers separated by any white space, each stored modulo 256 (no-data
 // cells aside, see read_rows).
@@ -106,12 +113,14 @@ class AsciiGridReader final : public RowReader {
   // lines: that word is the first grid value and has_nodata is false. CannotOpen when the
   // file is missing, unreadable or not a regular file; ShortHeader, BadHeader, BadSize or
   // TooLarge for a bad header; NonSquareCells when the fifth word is "dx" in any case (a
-  // header with "dx" and "dy" lines for cells that are not square). `size` is not used.
+  // header with "dx" and "dy" lines for cells that are not square); then what
+  // check_ascii_header finds. `size` is not used.
   FileError open(const std::string& path, const GridInfo& size = {}) override;
   // The header as read.
   const AsciiHeader& header() const { return header_; }
   // Reads the next n rows of values. FewerValues when the file ends first, BadValue at a
-  // token that is not an integer; whatever follows the last value is ignored. When the
+  // token that is not an integer (a whole number written with a zero fraction, "3.0" or
+  // "3.", is that integer; "1.5" is refused); whatever follows the last value is ignored. When the
   // header's no-data value is a whole number outside 0..255 (such as -9999), a value of at
   // most nine digits equal to it is stored as 255 instead of wrapping.
   FileError read_rows(unsigned char* const* rows, int n) override;
@@ -130,7 +139,7 @@ std::string format_ascii_head(int nb_col, int nb_lig);
 std::string format_ascii_corner(double X_min, double Y_min, double dpix_size);
 
 // Writes an ASCII grid: the header, then every cell as "%d\t", row 0 first, with no line
-// break anywhere after the header.
+// break anywhere after the header. create() refuses a name that is not a regular file.
 class AsciiGridWriter final : public RowWriter {
  public:
   AsciiGridWriter() = default;

@@ -19,9 +19,12 @@ enum class FileError {
   FewerValues,     // ASCII grid holds fewer values than rows x columns
   BadValue,        // a token among the ASCII values is not an integer
   NonSquareCells,  // ASCII header gives "dx" (and "dy") in place of one cell size
+  BadXCorner,      // ASCII header: the x of the lower-left corner is not finite
+  BadYCorner,      // ASCII header: the y of the lower-left corner is not finite
+  BadCellSize,     // ASCII header: the cell size is not finite, or negative
   NotBmp,          // signature is not "BM"
   BmpLayout,       // not an uncompressed 8-bit BMP with its palette
-  BmpSize,         // width or height outside what a BMP image may have here
+  BmpSize,         // width or height not positive
   Truncated,       // a BMP file cut short in its header, palette or rows
   ReadError,
   WriteError,

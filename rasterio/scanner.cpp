@@ -145,15 +145,20 @@ Scanner::Got Scanner::read_word_maybe_int(bool& is_int, unsigned char& value) {
   bool any_digit = false;
   bool only_int = true;
   bool first = true;
+  bool fraction = false;
   unsigned acc = 0;
   for (;;) {
     for (; !kSpace[*pos_] && pos_ != end_; ++pos_, first = false) {
       const unsigned char c = *pos_;
-      if (digit_of(c) <= 9) {
+      if (fraction) {
+        only_int = only_int && c == '0';
+      } else if (digit_of(c) <= 9) {
         acc = acc * 10 + digit_of(c);
         any_digit = true;
       } else if (first && (c == '-' || c == '+')) {
         neg = c == '-';
+      } else if (c == '.' && any_digit) {
+        fraction = true;
       } else {
         only_int = false;
       }
@@ -219,9 +224,28 @@ Scanner::Got Scanner::read_values(unsigned char* out, std::size_t n, const Nodat
         earlier_digits + static_cast<std::size_t>(p - first) <= NodataToken::kMaxDigits) {
       v = 255;
     }
+    if (*p == '.' && p != end_) {
+      if (Got g = skip_zero_fraction(p); g != Got::Ok) return g;
+    }
     out[i++] = v;
   }
   pos_ = p;
+  return Got::Ok;
+}
+
+Scanner::Got Scanner::skip_zero_fraction(unsigned char*& p) {
+  ++p;
+  for (;;) {
+    while (*p == '0') ++p;
+    if (p != end_) break;
+    pos_ = p;
+    if (!refill()) return err_ ? Got::Error : Got::Ok;
+    p = pos_;
+  }
+  if (digit_of(*p) <= 9) {
+    pos_ = p;
+    return Got::Bad;
+  }
   return Got::Ok;
 }
 

@@ -56,19 +56,25 @@ class Scanner {
   // scanf %lf: white space, then the longest prefix that strtod takes in the C locale.
   Got read_real(double& v);
 
-  // Reads one word (scanf %s); when the whole word is an integer, its value modulo 256 goes
-  // to value and is_int is set.
+  // Reads one word (scanf %s); when the whole word is an integer (or a whole number with a
+  // zero fraction, "3.0"), its value modulo 256 goes to value and is_int is set.
   Got read_word_maybe_int(bool& is_int, unsigned char& value);
 
   // Reads n values with repeated scanf "%d\t" semantics, each stored modulo 256 of its exact
-  // value. Digits and signs may be split across pieces. A value equal to `nodata` (when
-  // active) is stored as 255 instead. End when the input ends before the n-th value, Bad at a
-  // token that is not an integer.
+  // value. Digits and signs may be split across pieces. A whole number written with a zero
+  // fraction ("3.0", "-9999.00", "3.", as GDAL writes real-valued bands) is that integer; a
+  // fraction with another digit ("1.5") is Bad. A value equal to `nodata` (when active) is
+  // stored as 255 instead. End when the input ends before the n-th value, Bad at a token
+  // that is not an integer.
   Got read_values(unsigned char* out, std::size_t n, const NodataToken& nodata);
 
  private:
   // An optional sign at the position, which must be followed by a digit.
   Got sign(bool& neg);
+
+  // p at the decimal point after a value's digits: moves it over the point and the zeros
+  // that follow, across pieces. Bad when another digit follows them.
+  Got skip_zero_fraction(unsigned char*& p);
 
   // The position has reached the end of the piece: reads the next one. False at the end of
   // the input or on a read error (err_ set).

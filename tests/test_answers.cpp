@@ -5,7 +5,9 @@
 // - the answers cut after each one in turn: exit status 1 with the end-of-input message in
 //   the run's language, never a hang;
 // - a non-number before any numeric answer, and a negative number before any menu or count
-//   answer: asked again, and the run writes exactly the files of the run without it.
+//   answer: asked again, and the run writes exactly the files of the run without it;
+// - hostile answers: a byte order mark, endless input with no white space, control bytes in
+//   names, weights whose sums overflow.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -245,5 +247,88 @@ TEST_P(Answers, NegativeAnswersAtEveryMenuAndCountAreAskedAgain) {
 
 INSTANTIATE_TEST_SUITE_P(CompleteRuns, Answers, ::testing::ValuesIn(scripts()),
                          [](const auto& info) { return info.param.label; });
+
+// The first script with answer i replaced by `token`.
+std::vector<Answer> with_answer(std::size_t i, const std::string& token) {
+  std::vector<Answer> a = scripts()[0].answers;
+  a[i].token = token;
+  return a;
+}
+
+// An answers file saved with a UTF-8 byte order mark runs as the same file without it.
+TEST(HostileAnswers, AByteOrderMarkAtTheStartIsSkipped) {
+  const std::vector<Answer> plain = scripts()[0].answers;
+  std::vector<Answer> bom = plain;
+  bom[0].token = "\xEF\xBB\xBF" + bom[0].token;
+  const Outcome a = run_script(plain);
+  const Outcome b = run_script(bom);
+  ASSERT_EQ(a.run.status, 0) << a.run.out;
+  EXPECT_EQ(b.run.status, 0) << b.run.out;
+  EXPECT_EQ(b.files, a.files);
+}
+
+// Input with no white space cannot make one answer take all memory: past 65,536 bytes the
+// run stops, in English before the language is known and in the run's language after.
+TEST(HostileAnswers, AnAnswerLongerThanTheCapStopsTheRun) {
+  const Outcome zeros = run_script({{std::string(1 << 20, '\0'), W}});
+  EXPECT_EQ(zeros.run.status, 1);
+  EXPECT_EQ(zeros.run.err, "");
+  EXPECT_NE(zeros.run.out.find("\n\n\tAn answer is longer than 65536 bytes: the run stops.\n"),
+            std::string::npos);
+  const Outcome folder = run_script(with_answer(3, std::string(70000, 'x')));
+  EXPECT_EQ(folder.run.status, 1);
+  EXPECT_NE(folder.run.out.find("An answer is longer than 65536 bytes: the run stops."),
+            std::string::npos);
+  EXPECT_TRUE(folder.files.empty());
+}
+
+// A control byte in a name (a NUL would cut it, and every output would land in one file) stops
+// the run before anything is written.
+TEST(HostileAnswers, ANameHoldingAControlByteStopsTheRun) {
+  const struct {
+    std::size_t answer;
+    std::string name, told;
+  } cases[] = {
+      {14, std::string("re\0s", 4), "The name \"re\\x00s\" holds a control character (byte 0x00)"},
+      {5,
+       "no\x7F"
+       "desc",
+       "The name \"no\\x7Fdesc\" holds a control character (byte 0x7F)"},
+      {3, "zo\x01ne", "The name \"zo\\x01ne\" holds a control character (byte 0x01)"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = run_script(with_answer(c.answer, c.name));
+    SCOPED_TRACE(c.told);
+    EXPECT_EQ(o.run.status, 1) << o.run.out;
+    EXPECT_NE(o.run.out.find(c.told), std::string::npos) << o.run.out;
+    EXPECT_TRUE(o.files.empty());
+  }
+}
+
+// Weights so large that the sums are not finite numbers (infinite, or NaN where infinities of
+// both signs meet) stop the run before any result is written.
+TEST(HostileAnswers, WeightsTooLargeForTheValuesStopTheRun) {
+  const std::vector<Answer> head = {{"0", M}, {"2", M}, {"DIR", W}, {"zone", W}};
+  const std::vector<std::vector<Answer>> images = {
+      {{"1", C}, {"geol", W}, {"0", M}, {"1e308", R}},
+      {{"1", C}, {"geol", W}, {"0", M}, {"-1e308", R}},
+      {{"2", C}, {"geol", W}, {"geol", W}, {"0", M}, {"0", M}, {"1e308", R}, {"-1e308", R}},
+  };
+  for (const auto& weights : images) {
+    std::vector<Answer> answers = head;
+    answers.insert(answers.end(), weights.begin(), weights.end());
+    answers.insert(answers.end(), {{"1", O}, {"res", W}, {"0", M}, {"5", C}, {"1", M}});
+    const Outcome o = run_script(answers);
+    SCOPED_TRACE(weights[weights.size() - 1].token);
+    EXPECT_EQ(o.run.status, 1) << o.run.out;
+    EXPECT_NE(o.run.out.find("\n\tThe weights are too large for the values: a weighted sum is "
+                             "not a finite number."),
+              std::string::npos)
+        << o.run.out;
+    EXPECT_EQ(o.files.count("res_tessum.raw") + o.files.count("res_tessum.txt"), 0u);
+    EXPECT_EQ(o.files.at("res_histo.xls"), "");
+    EXPECT_NE(o.files.at("res_info.txt").find("The weights are too large"), std::string::npos);
+  }
+}
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Faults while writing, each through the built program: every output file of a complete run
-// (report, histogram, point files, result image and its descriptor) in turn cannot be
-// written, or would replace an input file. The run must stop with exit status 1 and a
-// message naming that file, and leave the input files as they were.
+// (report, histogram, point files, result image and its descriptor, a descriptor written for
+// an input) in turn cannot be created, meets a full disk, or would replace an input file.
+// The run must stop with exit status 1 and a message naming that file, never wait, and
+// leave the input files as they were.
 //
 // The tests run as root, for whom a folder without write permission is still writable, so
-// "cannot be created" is made another way: the output name is taken by a folder, or is a
-// link into a folder that does not exist. A full device is a link to /dev/full.
+// "cannot be created" is made another way: the output name is taken by a named pipe or a
+// folder, or is a link into a folder that does not exist. A full disk is a limit on the
+// size of the files the program writes (RLIMIT_FSIZE), so that a write past it fails.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -17,6 +20,7 @@
 namespace {
 
 using testing_support::changed_files;
+using testing_support::ChildOptions;
 using testing_support::ChildRun;
 using testing_support::mesh_cells;
 using testing_support::run_binary;
@@ -31,11 +35,15 @@ struct Area {
     write_file(zone + "/geol.raw", mesh_cells());
     write_file(zone + "/geol.txt", "12\n12\n1\n0\n255\n30\n");
   }
+  // Answers from the disk on; `rest` follows the folder name.
+  std::string answers(const std::string& rest, const std::string& folder = "zone") const {
+    return "0\n2\n" + dir.path() + "\n" + folder + "\n" + rest;
+  }
   // A complete run: one raw image, result "res" in `format`, 5 levels, the cell mesh drawn
   // (type confirmed, map origin 100/200, window range 1), so every output file is written.
-  ChildRun run(int format, const std::string& folder = "zone") const {
-    return run_binary("0\n2\n" + dir.path() + "\n" + folder + "\n1\ngeol\n0\n1\n1\nres\n" +
-                      std::to_string(format) + "\n5\n0\n0\n100\n200\n1\n");
+  ChildRun run(int format) const {
+    return run_binary(
+        answers("1\ngeol\n0\n1\n1\nres\n" + std::to_string(format) + "\n5\n0\n0\n100\n200\n1\n"));
   }
   std::string named(const std::string& file) const { return dir.path() + "\\zone\\" + file; }
   ScratchDir dir;
@@ -61,7 +69,7 @@ TEST(WriteFaults, TheCompleteRunWritesEveryOutputFile) {
   }
 }
 
-enum class Fault { DeviceFull, NameIsAFolder, FolderMissing };
+enum class Fault { NamedPipe, NameIsAFolder, FolderMissing };
 
 struct WriteFault {
   std::string file;
@@ -75,7 +83,7 @@ void PrintTo(const WriteFault& w, std::ostream* os) {
 
 std::vector<WriteFault> write_faults() {
   std::vector<WriteFault> v;
-  for (Fault f : {Fault::DeviceFull, Fault::NameIsAFolder, Fault::FolderMissing}) {
+  for (Fault f : {Fault::NamedPipe, Fault::NameIsAFolder, Fault::FolderMissing}) {
     for (const char* name : kOutputs0) v.push_back({name, 0, f});
     v.push_back({"res_tessum.bmp", 1, f});
     v.push_back({"res_tessum.asc", 2, f});
@@ -90,8 +98,8 @@ TEST_P(WriteFaultRun, StopsWithStatus1NamingTheFile) {
   Area a;
   const std::string path = a.zone + "/" + w.file;
   switch (w.fault) {
-    case Fault::DeviceFull:
-      std::filesystem::create_symlink("/dev/full", path);
+    case Fault::NamedPipe:
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
       break;
     case Fault::NameIsAFolder:
       std::filesystem::create_directory(path);
@@ -102,15 +110,15 @@ TEST_P(WriteFaultRun, StopsWithStatus1NamingTheFile) {
   }
   const auto before = snapshot(a.dir.path());
 
+  // A named pipe opened for writing would wait for a reader: a hang shows as status 124.
   const ChildRun r = a.run(w.format);
 
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_EQ(r.err, "");
-  // On a full device the file was created and the writing failed; otherwise it could not be
-  // created.
-  const bool full = w.fault == Fault::DeviceFull;
-  const std::string in_file = "the file " + a.named(w.file) + ": ";
-  EXPECT_NE(r.out.find((full ? "Cannot write " : "Cannot create ") + in_file), std::string::npos)
+  const std::string why = w.fault == Fault::FolderMissing
+                              ? "No such file or directory"
+                              : "the name is taken by a folder, a device or a named pipe";
+  EXPECT_NE(r.out.find("Cannot create the file " + a.named(w.file) + ": " + why), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("\tThe run stops.\n"), std::string::npos);
   EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
@@ -121,24 +129,110 @@ std::string fault_name(const ::testing::TestParamInfo<WriteFault>& info) {
   for (char& c : n) {
     if (c == '.') c = '_';
   }
-  const char* const kinds[] = {"DeviceFull", "NameIsAFolder", "FolderMissing"};
+  const char* const kinds[] = {"NamedPipe", "NameIsAFolder", "FolderMissing"};
   return n + "_" + kinds[static_cast<int>(info.param.fault)];
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOutput, WriteFaultRun, ::testing::ValuesIn(write_faults()),
                          fault_name);
 
-// A folder that does not exist: the first file the run creates, the histogram, is refused.
-TEST(WriteFaults, AFolderThatDoesNotExistStopsAtTheFirstFile) {
+// A full disk under each output file in turn: the limit lets every file written before it
+// through and stops that one. A descriptor is written whole or not at all, and no partly
+// written temporary file is left behind.
+struct FullDiskCase {
+  std::string file;     // in zone/
+  std::string answers;  // after the folder name
+  long long limit;      // bytes any file may hold
+  bool descriptor = false;
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* os) {
+  *os << c.file;
+}
+
+class FullDiskRun : public ::testing::TestWithParam<FullDiskCase> {};
+
+TEST_P(FullDiskRun, StopsWithStatus1NamingTheFile) {
+  const FullDiskCase& c = GetParam();
   Area a;
+  write_file(a.zone + "/nodesc.raw", mesh_cells());
   const auto before = snapshot(a.dir.path());
-  const ChildRun r = a.run(0, "nowhere");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Cannot create the file " + a.dir.path() + "\\nowhere\\res_histo.xls: "),
-            std::string::npos)
+  ChildOptions o;
+  o.file_limit = c.limit;
+
+  const ChildRun r = run_binary(a.answers(c.answers), o);
+
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Cannot write the file " + a.named(c.file) + ": "), std::string::npos)
       << r.out;
   EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
+  for (const auto& e : std::filesystem::directory_iterator(a.zone)) {
+    EXPECT_NE(e.path().filename().string().rfind(".tessera_", 0), 0u) << e.path();
+  }
+  if (c.descriptor) {
+    EXPECT_FALSE(std::filesystem::exists(a.zone + "/" + c.file)) << "a descriptor cut short";
+  }
+}
+
+// The histogram's first table (27 bytes), the point files (104 and 352 bytes) and the result
+// descriptor (17 bytes) come first when the mesh is drawn; without the mesh the result and
+// then the report (836 bytes) are written.
+const std::string kMesh = "1\ngeol\n0\n1\n1\nres\n0\n5\n0\n0\n100\n200\n1\n";
+std::string no_mesh(int format) {
+  return "1\ngeol\n0\n1\n1\nres\n" + std::to_string(format) + "\n5\n1\n" +
+         (format == 2 ? "100\n200\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOutput, FullDiskRun,
+    ::testing::Values(FullDiskCase{"res_histo.xls", kMesh, 10},
+                      FullDiskCase{"res_points_ij.txt", kMesh, 60},
+                      FullDiskCase{"res_points_utm.txt", kMesh, 200},
+                      FullDiskCase{"res_tessum.txt", no_mesh(0), 10, true},
+                      FullDiskCase{"res_tessum.raw", no_mesh(0), 50},
+                      FullDiskCase{"res_tessum.bmp", no_mesh(1), 100},
+                      FullDiskCase{"res_tessum.asc", no_mesh(2), 100},
+                      FullDiskCase{"res_info.txt", no_mesh(0), 400},
+                      FullDiskCase{"nodesc.txt", "1\nnodesc\n0\n1\n1\nres\n0\n5\n12\n12\n30\n", 10,
+                                   true}),
+    [](const auto& info) {
+      std::string n = info.param.file;
+      for (char& ch : n) {
+        if (ch == '.') ch = '_';
+      }
+      return n;
+    });
+
+// A folder or an image that does not exist is told right after its answer: the folder
+// after the folder question, the first missing image once every type is known (before the
+// weights). A name that is a file, not a folder, is refused likewise.
+TEST(MissingInputs, AreToldRightAfterTheirAnswers) {
+  Area a;
+  write_file(a.zone + "/file", "x");
+  const auto before = snapshot(a.dir.path());
+  const struct {
+    std::string answers;  // each ends right after the answer that names the missing input
+    std::string told;
+  } cases[] = {
+      {a.answers("", "nowhere"),
+       "Cannot open the folder " + a.dir.path() + "\\nowhere: No such file or directory"},
+      {a.answers("", "zone/file"),
+       "Cannot open the folder " + a.dir.path() + "\\zone/file: Not a directory"},
+      {a.answers("3\ngeol\nlost\nlost\n0\n1\n2\n"),
+       "Cannot read the file " + a.named("lost.bmp") + ": the file does not exist"},
+      {a.answers("2\nlost\ngeol\n0\n0\n"), "No File  " + a.named("lost.raw")},
+  };
+  for (const auto& c : cases) {
+    const ChildRun r = run_binary(c.answers);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(c.told), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("End of input"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Weight of the image"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
   EXPECT_FALSE(std::filesystem::exists(a.dir.file("nowhere")));
+  EXPECT_FALSE(std::filesystem::exists(a.zone + "/res_histo.xls"));
 }
 
 // The console on a full device: the run's files are written, but the lost text is a failure.
@@ -153,6 +247,18 @@ TEST(WriteFaults, ConsoleOnAFullDeviceGivesStatus1) {
   EXPECT_EQ(WEXITSTATUS(raw), 1);
   EXPECT_EQ(testing_support::read_file(io.file("err")),
             "tessera_summary: the console output could not be written\n");
+  EXPECT_TRUE(std::filesystem::file_size(a.zone + "/res_tessum.raw") > 0);
+}
+
+// The console read by a program that has already gone (`tessera_summary < answers | head`):
+// the failed writes are told on stderr and the status is 1, not an unseen end by SIGPIPE.
+TEST(WriteFaults, ConsoleClosedByItsReaderGivesStatus1) {
+  Area a;
+  ChildOptions o;
+  o.console_closed = true;
+  const ChildRun r = run_binary(a.answers("1\ngeol\n0\n1\n1\nres\n0\n5\n1\n"), o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tessera_summary: the console output could not be written\n");
   EXPECT_TRUE(std::filesystem::file_size(a.zone + "/res_tessum.raw") > 0);
 }
 

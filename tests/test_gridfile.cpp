@@ -1,6 +1,7 @@
 // Raw image, descriptor and ASCII grid files: parsing, error results, golden bytes, round trips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -158,7 +159,24 @@ TEST_F(GridFile, DescriptorFileGoldenTextAndReadBack) {
   EXPECT_EQ(rasterio::read_descriptor(path("missing.txt"), back), FileError::CannotOpen);
   EXPECT_EQ(rasterio::read_descriptor(dir_.string(), back), FileError::CannotOpen);
   EXPECT_EQ(rasterio::write_descriptor(dir_.string(), d), FileError::CannotOpen);
-  EXPECT_EQ(rasterio::write_descriptor("/dev/full", d), FileError::WriteError);
+  EXPECT_EQ(rasterio::write_descriptor("/dev/full", d), FileError::CannotOpen);  // a device
+  // On a full disk the descriptor is written whole or not at all: the old one stays, and
+  // no part-written file is left beside it.
+  const auto files = [this] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> before = files();
+  {
+    testing_support::FullDisk full(4);
+    EXPECT_EQ(rasterio::write_descriptor(path("a.txt"), {7, 8, 1, 0, 255, 9}),
+              FileError::WriteError);
+    EXPECT_EQ(rasterio::write_descriptor(path("new.txt"), d), FileError::WriteError);
+  }
+  EXPECT_EQ(read_file(path("a.txt")), "3\n4\n1\n0\n255\n30\n");
+  EXPECT_EQ(files(), before);
 }
 
 // ---- Raw image ----
@@ -197,7 +215,11 @@ TEST_F(GridFile, RawWriteGoldenBytesAndFailures) {
     EXPECT_EQ(read_file(path("o.raw")), std::string("\0\1\2\3\4\xff\6\7\10\11\12\13", 12));
   }
   rasterio::RawWriter w;
-  EXPECT_EQ(write_rows(w, "/dev/full", size, g, 3), FileError::WriteError);
+  EXPECT_EQ(write_rows(w, "/dev/full", size, g, 3), FileError::CannotOpen);  // a device
+  {
+    testing_support::FullDisk full(5);
+    EXPECT_EQ(write_rows(w, path("o.raw"), size, g, 3), FileError::WriteError);
+  }
   EXPECT_EQ(write_rows(w, dir_.string(), size, g, 3), FileError::CannotOpen);
   EXPECT_EQ(read_raw(path("missing.raw"), 4, 3, 3).first, FileError::CannotOpen);
   EXPECT_EQ(read_raw(dir_.string(), 4, 3, 3).first, FileError::CannotOpen);
@@ -235,6 +257,11 @@ TEST_F(GridFile, AsciiHeaderIsReadByOrderWhateverTheKeywords) {
       {"a 2 b 1 c 0 d 0 e 1 0-1 -5 1 2", {2, 1, 0, 0, 1, -5}, true, {1, 2}},  // a word, no value
       {five, {3, 2, 1, 2, 5, 0}, false, {7, 8, 9, 10, 11, 12}},
       {five_wrap, {2, 1, 1, 2, 5, 0}, false, {255, 44}},
+      // GDAL's five-line header of a real-valued band: "3.0" is the first value.
+      {"ncols 2\nnrows 1\nxllcorner 1\nyllcorner 2\ncellsize 5\n 3.0 4\n",
+       {2, 1, 1, 2, 5, 0},
+       false,
+       {3, 4}},
   };
   for (const auto& c : cases) {
     const std::string p = put("h.asc", c.text);
@@ -279,6 +306,14 @@ TEST_F(GridFile, AsciiHeaderFaults) {
       // Only the fifth word counts, and only when it is exactly dx.
       {"ncols 2\nnrows 1\ndx 0\ndy 0\ncellsize 1\nnodata_value -1\n0 0", FileError::None},
       {"ncols 2\nnrows 1\nx 0\ny 0\ndxy 1\nnodata_value -1\n0 0", FileError::None},
+      // Corners that are not finite, cell sizes that are not finite or negative.
+      {"ncols 2\nnrows 1\nx nan\ny 0\ncellsize 1\n0 0", FileError::BadXCorner},
+      {"ncols 2\nnrows 1\nx 0\ny -inf\ncellsize 1\n0 0", FileError::BadYCorner},
+      {"ncols 2\nnrows 1\nx 0\ny 1e400\ncellsize 1\n0 0", FileError::BadYCorner},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ncellsize nan\n0 0", FileError::BadCellSize},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ncellsize 1e400\n0 0", FileError::BadCellSize},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ncellsize -25\n0 0", FileError::BadCellSize},
+      {"ncols 2\nnrows 1\nx 0\ny 0\ncellsize 0\n0 0", FileError::None},  // not known
   };
   for (const auto& c : cases) {
     rasterio::AsciiGridReader rd(3);
@@ -300,8 +335,13 @@ TEST_F(GridFile, AsciiValuesLikeRepeatedScanfAndModulo256) {
       {"1-2+3 4", {1, 254, 3, 4}, FileError::None},
       {" \t\r\n1\r\n\t 2\v3\f4", {1, 2, 3, 4}, FileError::None},
       {"1 2 3 4junk 5", {1, 2, 3, 4}, FileError::None},
-      {"1 2 3 4.5", {1, 2, 3, 4}, FileError::None},
+      // Whole numbers written with a zero fraction, as GDAL writes real-valued bands.
+      {"3.0 4. -1.000 +5.0", {3, 4, 255, 5}, FileError::None},
+      // A real fraction is refused, in the last value too.
+      {"1 2 3 4.5", {}, FileError::BadValue},
       {"1 2 3.5", {}, FileError::BadValue},
+      {"1 2.05 3 4", {}, FileError::BadValue},
+      {"1 2.0e0 3 4", {}, FileError::BadValue},
       {"1 2 x 4", {}, FileError::BadValue},
       {"1 2 - 4", {}, FileError::BadValue},
       {"1 2 3 -", {}, FileError::BadValue},
@@ -332,6 +372,7 @@ TEST_F(GridFile, AsciiNoDataOutsideTheByteRangeReadsAs255) {
       // GDAL's usual no-data value of 16- and 32-bit bands: only the exact value is no-data.
       {"NODATA_value -9999\n", "-9999 1 241 -9999 -10255 17", {255, 1, 241, 255, 241, 17}},
       {"NODATA_value  -9999.0\n", "-9999 -9999 0 -0 +7 -9999", {255, 255, 0, 0, 7, 255}},
+      {"NODATA_value -9999.00\n", "-9999.0 1.0 -9999.00 2 3 -9999.", {255, 1, 255, 2, 3, 255}},
       {"nodata_value 32767\n", "32767 32767 255 -1 3 +32767", {255, 255, 255, 255, 3, 255}},
       {"nodata_value -999999999\n",
        "-999999999 1 2 3 4 -000999999999",
@@ -434,7 +475,9 @@ TEST_F(GridFile, AsciiWriterGoldenText) {
     EXPECT_EQ(read_file(path("o.asc")), c.want);
   }
   rasterio::AsciiGridWriter w;
-  EXPECT_EQ(write_rows(w, "/dev/full", cases[0].info, g, 1), FileError::WriteError);
+  EXPECT_EQ(write_rows(w, "/dev/full", cases[0].info, g, 1), FileError::CannotOpen);  // a device
+  testing_support::FullDisk full(100);  // the header fits, the values do not
+  EXPECT_EQ(write_rows(w, path("full.asc"), cases[1].info, all, 1), FileError::WriteError);
 }
 
 TEST_F(GridFile, AsciiWrittenGridReadsBackLargerThanEveryBuffer) {

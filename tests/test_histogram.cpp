@@ -200,13 +200,14 @@ TEST(PointFiles, MissingFolderStopsNamingTheFile) {
   EXPECT_NE(s.report().find("Cannot create the file " + s.r.nom_file_point), std::string::npos);
 }
 
-TEST(PointFiles, FullDiskStopsNamingTheFile) {
+TEST(PointFiles, ADeviceInPlaceOfAPointFileIsRefused) {
   StageRun s;
   s.r.rango = 1;
   s.uniform(30, 30, 1);
   ASSERT_EQ(symlink("/dev/full", s.file("_points_utm.txt").c_str()), 0);
   EXPECT_EQ(testing_support::stop_status([&] { app::point_files(s.r); }), 1);
-  EXPECT_NE(s.console().find("\n\tCannot write the file " + s.r.nom_file_utm + ": "),
+  EXPECT_NE(s.console().find("\n\tCannot create the file " + s.r.nom_file_utm +
+                             ": the name is taken by a folder, a device or a named pipe"),
             std::string::npos);
 }
 

@@ -192,11 +192,11 @@ TEST(NoResultFormat, WritesNoImage) {
 
 struct FailCase {
   int format_out;
-  bool full_disk;      // the result name is a link to /dev/full; else its folder is missing
+  bool device;  // the result name is a link to a device (/dev/full); else its folder is missing
   const char* suffix;  // of the file the message names
 };
 void PrintTo(const FailCase& c, std::ostream* os) {
-  *os << "format " << c.format_out << (c.full_disk ? " full disk" : " missing folder");
+  *os << "format " << c.format_out << (c.device ? " device" : " missing folder");
 }
 
 class ResultFailure : public ::testing::TestWithParam<FailCase> {};
@@ -207,15 +207,18 @@ TEST_P(ResultFailure, StopsWithStatusOneNamingTheFile) {
   s.levels({"12", "34"});
   s.r.UTM_coord = 1;
   s.r.format_out = c.format_out;
-  if (c.full_disk) {
+  if (c.device) {
     ASSERT_EQ(symlink("/dev/full", s.file(c.suffix).c_str()), 0);
   } else {
     s.r.nom_res = s.dir.path() + "\\absent\\res";
   }
   const std::string name = s.r.nom_res + c.suffix;
   EXPECT_EQ(testing_support::stop_status([&] { app::write_result(s.r); }), 1);
-  const std::string what = c.full_disk ? "Cannot write the file " : "Cannot create the file ";
+  // A device is refused before it is opened, like a name in a missing folder.
+  const std::string what = "Cannot create the file ";
+  const std::string why = c.device ? "not a regular file" : "No such file or directory";
   EXPECT_NE(s.console().find("\n\t" + what + name + ": "), std::string::npos) << s.console();
+  EXPECT_NE(s.console().find(why), std::string::npos) << s.console();
   const std::string report = s.report();
   EXPECT_NE(report.find(what + name), std::string::npos);
   EXPECT_EQ(report.find("Name of the resulting image"), std::string::npos);

@@ -4,6 +4,7 @@
 
 #include "app/reading.h"
 #include "image/bmp.h"
+#include "support/child.h"
 #include "support/images.h"
 #include "support/session.h"
 
@@ -261,6 +262,59 @@ TEST_F(Reader, AFileThatChangedSinceTheFirstPassStopsTheLaterPasses) {
                                           ? std::string("abcdef")
                                           : testing_support::bmp_bytes(3, 2, "abcdef"));
   }
+}
+
+// Through the built program: files that were refused although their values are sound.
+class ReadByTheProgram : public ::testing::Test {
+ protected:
+  ReadByTheProgram() { std::filesystem::create_directories(zone); }
+  // One image `name` of `format`, result `res` in `out_format`, 5 levels, no mesh; `extra`
+  // answers the pixel size after a BMP image.
+  testing_support::ChildRun run(const std::string& name, int format, const std::string& res,
+                                int out_format, const std::string& extra = "") {
+    return testing_support::run_binary("0\n2\n" + dir.path() + "\nzone\n1\n" + name + "\n" +
+                                       std::to_string(format) + "\n1\n1\n" + res + "\n" +
+                                       std::to_string(out_format) + "\n5\n" + extra + "1\n");
+  }
+  ScratchDir dir;
+  std::string zone = dir.file("zone");
+};
+
+// A BMP wider than 32,767 cells, such as the program's own result of a grid that wide, reads
+// back as input.
+TEST_F(ReadByTheProgram, ABmpWiderThan32767Cells) {
+  const int cols = 33000;
+  std::string cells;
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < cols; ++j) cells.push_back(static_cast<char>(1 + (j / 3) % 9));
+  }
+  write_file(zone + "/wide.raw", cells);
+  write_file(zone + "/wide.txt", "2\n" + std::to_string(cols) + "\n1\n0\n255\n25\n");
+  const auto first = run("wide", 0, "res", 1);
+  ASSERT_EQ(first.status, 0) << first.out;
+  const auto again = run("res_tessum", 1, "back", 0, "25\n");
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(again.err, "");
+  EXPECT_EQ(read_file(zone + "/back_tessum.txt"),
+            "2\n" + std::to_string(cols) + "\n1\n0\n255\n25\n");
+  EXPECT_EQ(std::filesystem::file_size(zone + "/back_tessum.raw"), 2u * cols);
+}
+
+// An ASCII grid of a real-valued band, as GDAL writes it ("3.0", and the whole no-data value
+// -9999.0), reads as the same grid written with integers: whole values kept, no-data as 255.
+TEST_F(ReadByTheProgram, WholeNumbersWrittenAsReals) {
+  const std::string head = "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 1940\ncellsize 20\n";
+  write_file(zone + "/ints.asc",
+             head + "NODATA_value -9999\n3 4 5 -9999\n0 254 7 8\n-9999 1 2 3\n");
+  write_file(zone + "/reals.asc",
+             head + "NODATA_value -9999.0\n 3.0 4 5 -9999.0\n 0.00 254. 7 8\n -9999 1 2 3.000\n");
+  const auto ints = run("ints", 2, "ri", 2);
+  ASSERT_EQ(ints.status, 0) << ints.out;
+  const auto reals = run("reals", 2, "rr", 2);
+  EXPECT_EQ(reals.status, 0) << reals.out;
+  EXPECT_EQ(read_file(zone + "/rr_tessum.asc"), read_file(zone + "/ri_tessum.asc"));
+  EXPECT_NE(read_file(zone + "/rr_info.txt").find("item 1 code 0 pixels 1 "), std::string::npos);
+  EXPECT_EQ(read_file(zone + "/rr_info.txt").find("code 241"), std::string::npos);
 }
 
 }  // namespace

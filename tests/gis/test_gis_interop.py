@@ -355,6 +355,37 @@ class ToolWrittenInputs(Scratch):
         # Read like the 8-bit band with no-data 255, not with -9999 wrapped to 241.
         self.compare_ascii("gdal", self.with_nodata)
 
+    def real_band_with_nodata_minus_9999(self):
+        """zone/src.tif: the area with no-data as a 32-bit real band, no-data -9999."""
+        real = self.with_nodata.astype(np.float32)
+        real[real == 255] = -9999
+        write_geotiff(self.at("src.tif"), real, self.XLL, self.YLL, self.CELL,
+                      dtype=gdal.GDT_Float32, nodata=-9999)
+
+    def test_gdal_ascii_grid_of_a_real_band_with_whole_values(self):
+        self.real_band_with_nodata_minus_9999()
+        gdal_translate("-of", "AAIGrid", self.at("src.tif"), self.at("gdal.asc"))
+        with open(self.at("gdal.asc")) as f:
+            text = f.read()
+        self.assertRegex(text, r"(?m)^ ?\d+\.0 ")  # GDAL marks a real band: "3.0" first
+        # Read like the 8-bit band with no-data 255.
+        self.compare_ascii("gdal", self.with_nodata)
+
+    def test_the_advised_gdalwarp_command_keeps_no_data_as_255(self):
+        # The command the refusal of real values advises, on a real band with no-data -9999:
+        # the no-data cells come out as 255 and the whole values are kept.
+        self.real_band_with_nodata_minus_9999()
+        done = subprocess.run(["gdalwarp", "-q", "-of", "AAIGrid", "-ot", "Byte", "-dstnodata",
+                               "255", self.at("src.tif"), self.at("warp.asc")],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False)
+        self.assertEqual(done.returncode, 0, done.stdout.decode())
+        ds = gdal.Open(self.at("warp.asc"))
+        band = ds.GetRasterBand(1)
+        self.assertEqual(band.GetNoDataValue(), 255)
+        np.testing.assert_array_equal(band.ReadAsArray(), self.with_nodata)
+        ds = None
+        self.compare_ascii("warp", self.with_nodata)
+
     def test_gdal_bmp_from_an_8_bit_band(self):
         write_geotiff(self.at("src.tif"), self.values, self.XLL, self.YLL, self.CELL)
         gdal_translate("-of", "BMP", self.at("src.tif"), self.at("gdal.bmp"))
@@ -425,7 +456,8 @@ class ToolFilesRefused(Scratch):
         values = sample_values(4, 6, seed=4).astype(np.float32) + 0.5
         write_geotiff(self.at("src.tif"), values, 0.0, 0.0, 20.0, dtype=gdal.GDT_Float32)
         gdal_translate("-of", "AAIGrid", self.at("src.tif"), self.at("gdal.asc"))
-        self.refused("gdal", 2, "a value is not an integer", "-ot Byte")
+        self.refused("gdal", 2, "a value is not an integer",
+                     "gdalwarp -of AAIGrid -ot Byte -dstnodata 255")
 
     def test_gdal_bmp_of_three_bands(self):
         ds = gdal.GetDriverByName("MEM").Create("", 6, 4, 3, gdal.GDT_Byte)

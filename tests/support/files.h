@@ -1,8 +1,10 @@
 // Test support: a scratch folder, whole-file reads and writes, little-endian patching.
 #pragma once
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -48,5 +50,28 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
 inline void put_le(std::string& s, std::size_t at, std::uint32_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
 }
+
+// While it lives, no file this process writes may grow past `bytes`: a full disk. A write
+// past the limit fails with EFBIG (SIGXFSZ, which would end the process, is ignored).
+class FullDisk {
+ public:
+  explicit FullDisk(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = saved_;
+    lim.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  FullDisk(const FullDisk&) = delete;
+  FullDisk& operator=(const FullDisk&) = delete;
+  ~FullDisk() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*old_)(int) = SIG_DFL;
+};
 
 }  // namespace testing_support

@@ -1,0 +1,358 @@
+// `tessera_gis prepare`: opens and checks the layers and the boundary, finds the union of
+// their no-data, writes every file into the run's folder, and tells the user what was done.
+#include "gis/prepare.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "gis/ascii_writer.h"
+#include "gis/common.h"
+#include "gis/prepare_boundary.h"
+#include "gis/prepare_cells.h"
+#include "gis/prepare_grid.h"
+#include "gis/prepare_options.h"
+#include "gis/prepare_read.h"
+#include "gis/prepare_run.h"
+
+namespace gis {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr GIntBig kBlockCache = GIntBig{64} << 20;
+
+struct Layer {
+  LayerArg arg;
+  std::string name;  // of its .asc file, without extension
+  GDALDatasetUniquePtr source;
+  GDALDatasetUniquePtr resampled;  // onto the first layer's grid, with --align
+  LayerScan scan;
+  std::int64_t zeros = 0;  // data cells of the run where it holds 0
+
+  GDALRasterBand& band() const { return *(resampled ? resampled : source)->GetRasterBand(1); }
+  std::string type() const {
+    return GDALGetDataTypeName(source->GetRasterBand(1)->GetRasterDataType());
+  }
+};
+
+std::string lower(std::string s) {
+  for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return s;
+}
+
+// The file name of a layer in the run: its file name without extension, with the bytes that
+// tessera_summary cannot take in a name (blanks, control bytes, backslashes) made "_".
+std::string layer_name(const std::string& path, std::size_t k) {
+  std::string name = fs::path(path).stem().string();
+  for (char& c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' || b == 0x7f || c == '\\' || c == ':') c = '_';
+  }
+  return name.empty() ? "layer" + std::to_string(k + 1) : name;
+}
+
+// Every file gets its own name in the folder, compared without regard to case (the folder
+// may be copied to a system that ignores it): layers between themselves, against the mask,
+// and against the files the run will write.
+void check_names(const std::vector<Layer>& layers, const PrepareOptions& o) {
+  const std::vector<std::string> outputs = run_output_files(o.result, o.output.answer);
+  for (std::size_t k = 0; k < layers.size(); ++k) {
+    const std::string name = lower(layers[k].name);
+    for (std::size_t e = 0; e < k; ++e) {
+      if (lower(layers[e].name) == name) {
+        throw UsageError("layers " + layers[e].arg.path + " and " + layers[k].arg.path +
+                         " would both be written as " + layers[k].name +
+                         ".asc: give one of them another file name");
+      }
+    }
+    if (!o.boundary.empty() && name == kMaskName) {
+      throw UsageError("layer " + layers[k].arg.path + " would be written as " + kMaskName +
+                       ".asc, the boundary's file: give it another file name");
+    }
+    for (const std::string& out : outputs) {
+      if (lower(out) == name + ".asc" || lower(out) == name + ".prj") {
+        throw UsageError("layer " + layers[k].arg.path + " would be written as " + layers[k].name +
+                         ".asc, which the run writes as its result " + out +
+                         ": choose another --result");
+      }
+    }
+  }
+}
+
+// Refuses to write over a file that the command reads (a layer prepared in its own folder).
+void check_inputs_kept(const std::vector<std::string>& outputs, const std::vector<Layer>& layers,
+                       const std::string& boundary) {
+  std::vector<std::string> inputs;
+  const auto add_files = [&inputs](GDALDataset& ds) {
+    const CPLStringList files(ds.GetFileList());
+    for (int i = 0; i < files.size(); ++i) inputs.emplace_back(files[i]);
+  };
+  for (const Layer& l : layers) add_files(*l.source);
+  if (!boundary.empty()) {
+    inputs.push_back(boundary);
+    const GDALDatasetUniquePtr ds(
+        GDALDataset::Open(boundary.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (ds) add_files(*ds);
+  }
+  for (const std::string& in : inputs) {
+    for (const std::string& out : outputs) {
+      std::error_code ec;
+      if (fs::equivalent(out, in, ec) && !ec) {
+        throw UsageError(out + " would replace the input file " + in +
+                         ": choose another --out folder");
+      }
+    }
+  }
+}
+
+std::string wkt_for_prj(const Grid& grid) {
+  const char* const options[] = {"FORMAT=WKT1_ESRI", nullptr};
+  char* wkt = nullptr;
+  if (grid.srs->exportToWkt(&wkt, options) != OGRERR_NONE || wkt == nullptr) {
+    CPLFree(wkt);
+    return "";
+  }
+  std::string text = wkt;
+  CPLFree(wkt);
+  return text;
+}
+
+void print_table(const std::vector<Layer>& layers) {
+  std::vector<std::vector<std::string>> rows = {
+      {"#", "layer", "type", "no-data cells", "values", "weight", "file"}};
+  for (std::size_t k = 0; k < layers.size(); ++k) {
+    const Layer& l = layers[k];
+    const std::string values =
+        l.scan.data_cells == 0 ? "-" : exact_decimal(l.scan.min) + ".." + exact_decimal(l.scan.max);
+    rows.push_back({std::to_string(k + 1), l.name, l.type(), std::to_string(l.scan.nodata_cells),
+                    values, exact_decimal(l.arg.weight),
+                    l.arg.path + (l.resampled ? " (resampled)" : "")});
+  }
+  std::vector<std::size_t> width(rows[0].size(), 0);
+  for (const auto& r : rows) {
+    for (std::size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], r[c].size());
+  }
+  for (const auto& r : rows) {
+    std::string line = " ";
+    for (std::size_t c = 0; c < r.size(); ++c) {
+      // Counts right-aligned, text left-aligned; the last column unpadded.
+      const bool right = c == 0 || c == 3;
+      const std::string pad(width[c] - r[c].size(), ' ');
+      line += " " + (right ? pad + r[c] : (c + 1 < r.size() ? r[c] + pad : r[c]));
+    }
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+// The layers, named and opened, on the first layer's grid (the run's grid).
+std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
+                               std::vector<std::string>& warnings) {
+  std::vector<Layer> layers(o.layers.size());
+  for (std::size_t k = 0; k < layers.size(); ++k) {
+    layers[k].arg = o.layers[k];
+    layers[k].name = layer_name(o.layers[k].path, k);
+  }
+  check_names(layers, o);
+  for (Layer& l : layers) l.source = open_raster(l.arg.path);
+  const std::string& grid_path = layers[0].arg.path;
+  grid = grid_of(*layers[0].source);
+  if (std::string w = check_run_grid(grid, grid_path); !w.empty()) warnings.push_back(w);
+  for (std::size_t k = 1; k < layers.size(); ++k) {
+    layers[k].resampled =
+        bring_onto(*layers[k].source, layers[k].arg.path, grid, grid_path, o.align);
+  }
+  return layers;
+}
+
+// The state of every cell: the boundary first, then each layer's no-data; refuses values
+// that are not whole numbers 0..254 and a run without a single data cell.
+std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid,
+                                       std::vector<Layer>& layers,
+                                       std::vector<std::string>& warnings) {
+  std::vector<unsigned char> state;
+  try {
+    state.reserve(grid.cells());
+  } catch (const std::bad_alloc&) {
+    throw DataError(layers[0].arg.path + ": its grid of " + std::to_string(grid.cols) + " x " +
+                    std::to_string(grid.rows) + " cells is larger than the memory available");
+  }
+  if (o.boundary.empty()) {
+    state.assign(grid.cells(), kData);
+  } else {
+    boundary_cells(o.boundary, grid, layers[0].arg.path, o.align, state, warnings);
+    if (std::count(state.begin(), state.end(), kData) == 0) {
+      throw DataError(o.boundary +
+                      ": no cell centre of the layers' grid lies inside the "
+                      "boundary: check that it covers the layers (" +
+                      srs_label(grid.srs) + ")");
+    }
+  }
+  for (Layer& l : layers) {
+    BandReader reader(l.band(), l.arg.path);
+    l.scan = scan_layer(reader, grid.rows, grid.cols, state);
+    if (l.scan.bad_cells > 0) {
+      // 255 and -9999 are the usual no-data values of a band that does not declare one.
+      const double undeclared = l.scan.max == 255.0 ? 255.0 : l.scan.min == -9999.0 ? -9999.0 : 0;
+      std::string hint;
+      if (undeclared != 0) {
+        const std::string v = exact_decimal(undeclared);
+        hint = "; if " + v + " marks no data, declare it: gdal_edit.py -a_nodata " + v + " " +
+               l.arg.path;
+      }
+      throw DataError(l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
+                      std::to_string(l.scan.data_cells) +
+                      " data cells are not whole numbers from 0 to 254 (its values range from " +
+                      exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
+                      "): reclassify it into whole classes 0..254 first, for example with "
+                      "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
+                      hint);
+    }
+  }
+  if (std::count(state.begin(), state.end(), kData) == 0) {
+    throw DataError(o.boundary.empty()
+                        ? "no cell holds data in every layer: the layers' data do not overlap"
+                        : o.boundary +
+                              ": the boundary leaves no cell that holds data in every "
+                              "layer: check that it covers the layers' data");
+  }
+  return state;
+}
+
+// The files the command writes into the run's folder.
+std::vector<std::string> output_files(const PrepareOptions& o, const std::string& dir,
+                                      const std::vector<Layer>& layers) {
+  std::vector<std::string> outputs;
+  for (const Layer& l : layers) {
+    outputs.push_back(dir + l.name + ".asc");
+    outputs.push_back(dir + l.name + ".prj");
+  }
+  if (!o.boundary.empty()) {
+    outputs.push_back(dir + kMaskName + ".asc");
+    outputs.push_back(dir + kMaskName + ".prj");
+  }
+  outputs.push_back(dir + kRunFile);
+  return outputs;
+}
+
+// Writes every file of the run's folder. Each is written under a temporary name and all are
+// renamed into place at the end, so that a failure leaves no file half-written.
+void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
+                  const std::string& prj, std::vector<Layer>& layers,
+                  const std::vector<unsigned char>& state) {
+  const std::string dir = where.path + "/";
+  std::deque<StagedFile> files;  // a deque keeps the writers' references valid
+  const auto write_prj = [&](const std::string& name) {
+    if (prj.empty()) return;
+    files.emplace_back(dir + name + ".prj");
+    files.back().write(prj);
+  };
+  AsciiGridHeader header{grid.cols, grid.rows, grid.xll(), grid.yll(), grid.cell_size(), 255};
+  std::vector<RunImage> images;
+  for (std::size_t k = 0; k < layers.size(); ++k) {
+    // No-data reaches the run as 0 in the first image (shown as background) and 255 in the
+    // others (no level); the header's NODATA_value tells a GIS the same.
+    const unsigned char fill = k == 0 ? 0 : 255;
+    header.nodata = fill;
+    AsciiGridWriter out(files.emplace_back(dir + layers[k].name + ".asc"), header);
+    BandReader reader(layers[k].band(), layers[k].arg.path);
+    layers[k].zeros = write_layer(reader, grid.rows, grid.cols, state, fill, out);
+    write_prj(layers[k].name);
+    images.push_back({layers[k].name, layers[k].arg.weight});
+  }
+  if (!o.boundary.empty()) {
+    header.nodata = 255;
+    AsciiGridWriter out(files.emplace_back(dir + kMaskName + ".asc"), header);
+    write_mask(grid.rows, grid.cols, state, out);
+    write_prj(kMaskName);
+  }
+  files.emplace_back(dir + kRunFile).write(run_answers(o, where, images, !o.boundary.empty()));
+  for (StagedFile& f : files) f.commit();
+}
+
+// Tells what was done: the table of the layers, the cells set to no-data, the warnings and
+// the command that makes the map.
+void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
+            const std::vector<Layer>& layers, const std::vector<unsigned char>& state,
+            std::vector<std::string>& warnings) {
+  std::printf("Prepared %zu layer%s of %d x %d cells, cell size %s, %s, in %s:\n", layers.size(),
+              layers.size() == 1 ? "" : "s", grid.cols, grid.rows,
+              exact_decimal(grid.cell_size()).c_str(), srs_label(grid.srs).c_str(),
+              where.path.c_str());
+  print_table(layers);
+  const auto data = std::count(state.begin(), state.end(), kData);
+  const auto outside = std::count(state.begin(), state.end(), kOutside);
+  const auto nodata = static_cast<std::ptrdiff_t>(state.size()) - data - outside;
+  std::string cells = std::to_string(nodata) + " with no data in some layer";
+  if (!o.boundary.empty()) {
+    cells += ", " + std::to_string(outside) + " outside the boundary (" + kMaskName + ".asc)";
+  }
+  std::printf("Cells set to no-data: %s.\n", cells.c_str());
+  std::printf("Cells with data in every layer: %td.\n", data);
+
+  if (layers[0].zeros > 0) {
+    std::string free_of_zero;
+    for (std::size_t k = 1; k < layers.size(); ++k) {
+      if (layers[k].zeros == 0) {
+        free_of_zero += (free_of_zero.empty() ? "" : ", ") + layers[k].arg.path;
+      }
+    }
+    warnings.push_back(
+        layers[0].arg.path + ": the first layer holds 0 in " + std::to_string(layers[0].zeros) +
+        " data cells, which tessera_summary shows as background (255): " +
+        (free_of_zero.empty() ? std::string("no other layer is free of 0 there")
+                              : "put first a layer free of 0 there: " + free_of_zero));
+  }
+  for (const std::string& w : warnings) {
+    std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
+  }
+  std::printf("Next: tessera_summary < %s/%s\n", where.path.c_str(), kRunFile);
+  if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
+}
+
+}  // namespace
+
+int prepare_command(int argc, char** argv) {
+  const PrepareOptions o = parse_prepare_options(argc, argv);
+  if (o.help) {
+    std::fputs(kPrepareHelp, stdout);
+    return 0;
+  }
+  const RunFolder where = run_folder(o.out_dir);
+  init_gdal();
+  // Every block is read once a pass, so a large block cache would only hold memory.
+  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  std::vector<std::string> warnings;
+  Grid grid;
+  std::vector<Layer> layers = open_layers(o, grid, warnings);
+  const std::vector<unsigned char> state = cell_states(o, grid, layers, warnings);
+
+  std::error_code ec;
+  const bool created = fs::create_directories(where.path, ec);
+  if (ec || !fs::is_directory(where.path)) {
+    throw DataError(where.path + ": cannot be created as a folder" +
+                    (ec ? " (" + ec.message() + ")" : std::string()));
+  }
+  const std::string prj = grid.srs ? wkt_for_prj(grid) : "";
+  if (prj.empty()) {
+    warnings.push_back(layers[0].arg.path +
+                       (grid.srs ? ": its CRS has no ESRI WKT form" : ": has no CRS") +
+                       ": no .prj file is written");
+  }
+  try {
+    check_inputs_kept(output_files(o, where.path + "/", layers), layers, o.boundary);
+    write_folder(o, where, grid, prj, layers, state);
+  } catch (...) {
+    if (created) fs::remove(where.path, ec);  // only when still empty
+    throw;
+  }
+  report(o, where, grid, layers, state, warnings);
+  return 0;
+}
+
+}  // namespace gis

@@ -1,0 +1,172 @@
+// Parsing of the `tessera_gis prepare` command line.
+#include "gis/prepare_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "gis/common.h"
+
+namespace gis {
+
+const char* const kPrepareHelp =
+    "Usage: tessera_gis prepare --out DIR [--boundary FILE] [--align] [--result NAME]\n"
+    "                           [--levels N] [--output asc|bmp|raw] [--lang en|fr|es]\n"
+    "                           LAYER[:WEIGHT] ...\n"
+    "\n"
+    "Writes the input layers of one tessera_summary run into DIR, with the answers of the\n"
+    "whole run in DIR/run.txt, so that 'tessera_summary < DIR/run.txt' makes the map.\n"
+    "\n"
+    "Each LAYER is a raster that GDAL opens (GeoTIFF, ASCII grid, ...); band 1 is read. Its\n"
+    "weight is 1 unless given after a colon (geology.tif:2.5). The layers are summed in the\n"
+    "order given. Their data must be whole numbers from 0 to 254. A cell that is no-data in\n"
+    "any layer, or outside the boundary, is written so that the result shows it without a\n"
+    "level: 255 on no-data, 254 outside the boundary.\n"
+    "\n"
+    "Options:\n"
+    "  --out DIR         folder to write into (created if missing; its path must hold no\n"
+    "                    blanks); DIR/NAME.asc and NAME.prj per layer, NAME being the\n"
+    "                    layer's file name without extension\n"
+    "  --boundary FILE   study area: a polygon layer that OGR opens (GeoJSON, Shapefile,\n"
+    "                    GeoPackage, ...), rasterised on cell centres, or a raster whose\n"
+    "                    non-zero cells are inside; written as DIR/mask.asc\n"
+    "  --align           resample every layer onto the first layer's grid (nearest\n"
+    "                    neighbour) instead of refusing layers whose grids differ\n"
+    "  --result NAME     name of the run's result files (default comp)\n"
+    "  --levels N        number of levels, 1 to 99 (default 10)\n"
+    "  --output FORMAT   result image: asc (ASCII grid, default), bmp or raw\n"
+    "  --lang LANG       language of the run: en (default), fr or es\n"
+    "  --help            this text\n"
+    "\n"
+    "Exit status: 0 done, 1 a layer or the boundary cannot be used (nothing is written),\n"
+    "2 a wrong command line.\n";
+
+namespace {
+
+// The value of an option: the rest of "--name=value" or the next argument.
+std::string option_value(std::string_view arg, std::string_view name, int& i, int argc,
+                         char** argv) {
+  if (arg.size() > name.size()) return std::string(arg.substr(name.size() + 1));
+  if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
+  return argv[++i];
+}
+
+Choice pick(std::string_view option, const std::string& value, const Choice* begin,
+            const Choice* end) {
+  std::string names;
+  for (const Choice* c = begin; c != end; ++c) {
+    if (value == c->name) return *c;
+    names += std::string(names.empty() ? "" : ", ") + c->name;
+  }
+  throw UsageError(std::string(option) + " takes one of " + names + ", not '" + value + "'");
+}
+
+int parse_levels(const std::string& text) {
+  int v = 0;
+  const char* end = text.data() + text.size();
+  const auto [p, ec] = std::from_chars(text.data(), end, v);
+  if (text.empty() || ec != std::errc() || p != end || v < 1 || v > kMaxLevels) {
+    throw UsageError("--levels takes a whole number from 1 to " + std::to_string(kMaxLevels) +
+                     ", not '" + text + "'");
+  }
+  return v;
+}
+
+// A weight as text: a finite decimal number, independent of the locale.
+bool parse_weight(std::string_view text, double& w) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const char* end = text.data() + text.size();
+  const auto [p, ec] = std::from_chars(text.data(), end, w);
+  return !text.empty() && ec == std::errc() && p == end && std::isfinite(w);
+}
+
+// LAYER[:WEIGHT]. A suffix after the last colon that reads as a number is the weight;
+// otherwise the colon belongs to the name (GDAL names such as NETCDF:file.nc:var).
+LayerArg parse_layer(const std::string& arg) {
+  LayerArg layer{arg, 1.0};
+  const std::size_t colon = arg.rfind(':');
+  if (colon == std::string::npos) return layer;
+  const std::string_view suffix = std::string_view(arg).substr(colon + 1);
+  double w = 0.0;
+  if (parse_weight(suffix, w)) {
+    layer.path = arg.substr(0, colon);
+    layer.weight = w;
+    return layer;
+  }
+  // "geology.tif:x" where geology.tif exists: a weight was meant.
+  std::error_code ec;
+  if (!std::filesystem::exists(arg, ec) && std::filesystem::exists(arg.substr(0, colon), ec)) {
+    throw UsageError("the weight of " + arg.substr(0, colon) + " must be a finite number, not '" +
+                     std::string(suffix) + "'");
+  }
+  return layer;
+}
+
+// A result name becomes file names in DIR and one answer of the run: one word, no folder.
+void check_result_name(const std::string& name) {
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' || b == 0x7f || c == '/' || c == '\\') {
+      throw UsageError(
+          "--result takes a file name without blanks, control characters or "
+          "folder separators, not '" +
+          name + "'");
+    }
+  }
+  if (name.empty()) throw UsageError("--result needs a name");
+}
+
+}  // namespace
+
+PrepareOptions parse_prepare_options(int argc, char** argv) {
+  PrepareOptions o;
+  bool options_done = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const auto is = [&](std::string_view name) {
+      return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+                             arg[name.size()] == '=');
+    };
+    if (!options_done && (arg == "--help" || arg == "-h")) {
+      o.help = true;
+      return o;
+    } else if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
+      o.layers.push_back(parse_layer(argv[i]));
+    } else if (arg == "--") {
+      options_done = true;
+    } else if (arg == "--align") {
+      o.align = true;
+    } else if (is("--out")) {
+      o.out_dir = option_value(arg, "--out", i, argc, argv);
+      if (o.out_dir.empty()) throw UsageError("--out needs a folder");
+    } else if (is("--boundary")) {
+      o.boundary = option_value(arg, "--boundary", i, argc, argv);
+      if (o.boundary.empty()) throw UsageError("--boundary needs a file");
+    } else if (is("--result")) {
+      o.result = option_value(arg, "--result", i, argc, argv);
+      check_result_name(o.result);
+    } else if (is("--levels")) {
+      o.levels = parse_levels(option_value(arg, "--levels", i, argc, argv));
+    } else if (is("--output")) {
+      o.output = pick("--output", option_value(arg, "--output", i, argc, argv),
+                      std::begin(kOutputChoices), std::end(kOutputChoices));
+    } else if (is("--lang")) {
+      o.lang = pick("--lang", option_value(arg, "--lang", i, argc, argv),
+                    std::begin(kLanguageChoices), std::end(kLanguageChoices));
+    } else {
+      throw UsageError("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  if (o.out_dir.empty()) throw UsageError("prepare needs --out DIR");
+  if (o.layers.empty()) throw UsageError("prepare needs at least one LAYER");
+  if (o.layers.size() > static_cast<std::size_t>(kMaxLayers)) {
+    throw UsageError("at most " + std::to_string(kMaxLayers) + " layers are summed, not " +
+                     std::to_string(o.layers.size()));
+  }
+  return o;
+}
+
+}  // namespace gis

@@ -1,0 +1,38 @@
+// Reading band 1 of a raster in blocks of rows, with the cells that hold data told apart.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gdal_priv.h"
+
+namespace gis {
+
+// Reads a band in blocks of whole rows: the values as doubles, and for each cell whether it
+// holds data. A cell holds no data when it equals the band's no-data value, is NaN, or is
+// masked by the band's mask (an internal mask, an alpha band).
+class BandReader {
+ public:
+  BandReader(GDALRasterBand& band, std::string path);
+
+  // Rows of a block: about a million cells, whole blocks of the file where they fit.
+  int block_rows() const { return block_rows_; }
+
+  // Reads rows [row, row + count), count <= block_rows(); DataError when GDAL fails.
+  void read(int row, int count);
+  const double* values() const { return values_.data(); }
+  const unsigned char* has_data() const { return has_data_.data(); }
+
+ private:
+  GDALRasterBand& band_;
+  std::string path_;
+  int cols_;
+  int block_rows_;
+  bool has_nodata_ = false;
+  double nodata_ = 0.0;
+  GDALRasterBand* mask_ = nullptr;  // read only when the band has a real mask
+  std::vector<double> values_;
+  std::vector<unsigned char> has_data_;
+};
+
+}  // namespace gis
