@@ -123,6 +123,13 @@ class Case:
     def inputs(self, data):
         return self.area.inputs(data, self.count)
 
+    def clean(self, data):
+        """Removes what the runs wrote (the result, report, histogram and point files)."""
+        folder = os.path.join(data, self.area.name)
+        for name in os.listdir(folder):
+            if name.startswith("res_" + self.name + "_"):
+                os.remove(os.path.join(folder, name))
+
 
 CASES = [
     Case("raw3_L10", "raw_mesh", 3, 10, "raw"),
@@ -185,6 +192,7 @@ def run_case(build, data, runs, case):
         w, m = timed(cmd, text)
         walls.append(w)
         peaks.append(m)
+    case.clean(data)
     print(f"  {case.name}: {statistics.median(walls):.3f} s, {max(peaks) / MIB:.0f} MiB",
           file=sys.stderr)
     return summary(walls, peaks)
@@ -222,6 +230,7 @@ def run_in_turn(build, data, size, runs, cases):
                 base[0].append(w)
                 base[1].append(m)
     for c in cases:
+        c.clean(data)
         print(f"  {c.name}: {statistics.median(runs_of[c.name][0]):.3f} s", file=sys.stderr)
     if use_numpy:
         print(f"  numpy: {statistics.median(base[0]):.3f} s", file=sys.stderr)
