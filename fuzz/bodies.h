@@ -701,16 +701,18 @@ class RunArea {
     write_bytes(zone_ + "/" + name, bytes);
   }
   void put_raw(const std::string& name, const std::string& cells, int rows, int cols) {
-    put(name + ".raw", cells);
-    put(name + ".txt", std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
+    const rasterio::FormatSpec& raw = format_spec(rasterio::Format::Raw);
+    put(name + raw.ext, cells);
+    put(name + raw.sidecar,
+        std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
   }
   void put_bmp(const std::string& name, const std::string& cells, int rows, int cols, int bits) {
     const int taille = bits / 8;
     nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
     for (int i = 0; i < rows; ++i)
       std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
-    SauveBMP((zone_ + "/" + name + ".bmp").c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0,
-             nullptr);
+    const std::string path = zone_ + "/" + name + format_spec(rasterio::Format::Bmp).ext;
+    SauveBMP(path.c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0, nullptr);
   }
 
   std::string dir_;
