@@ -51,7 +51,7 @@ void check_folder(Run& r) {
 void check_images_exist(Run& r) {
   for (int k = 1; k <= r.num_imag; ++k) {
     const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    const rasterio::FormatSpec& f = *rasterio::format_of(c.format);
+    const rasterio::FileFormat& f = *rasterio::format_of(c.format);
     const std::string name = c.nombre + f.ext;
     struct stat st {};
     if (::stat(host_path(name).c_str(), &st) != 0) fail_missing(r, f, name);
@@ -64,12 +64,12 @@ std::vector<std::string> input_files(const Run& r) {
   std::vector<std::string> files;
   for (int k = 1; k <= r.num_imag; ++k) {
     const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    if (const rasterio::FormatSpec* f = rasterio::format_of(c.format)) {
+    if (const rasterio::FileFormat* f = rasterio::format_of(c.format)) {
       files.push_back(c.nombre + f->ext);
       if (f->sidecar != nullptr) files.push_back(c.nombre + f->sidecar);
     }
   }
-  const rasterio::FormatSpec* m = rasterio::format_of(r.mask_format);
+  const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
   if (r.mask_exist == 0 && m != nullptr) {
     files.push_back(r.nom_mask_in);
     const std::size_t ext = std::string(m->ext).size();
@@ -82,7 +82,7 @@ std::vector<std::string> input_files(const Run& r) {
 
 // The result image's files for a format: the image, and the descriptor beside a raw one.
 std::vector<std::string> result_files(const Run& r) {
-  const rasterio::FormatSpec* f = rasterio::format_of(r.format_out);
+  const rasterio::FileFormat* f = rasterio::format_of(r.format_out);
   if (f == nullptr) return {};
   const std::string base = r.nom_res + "_tessum";
   std::vector<std::string> files = {base + f->ext};

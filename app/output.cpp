@@ -79,7 +79,7 @@ void write_rows(Run& r, rasterio::RowWriter& w) {
 // The result image in the chosen format: "_tessum" and the format's extension (with the
 // descriptor beside a raw image); the map origin is asked for a georeferenced format when
 // no earlier stage knew it.
-void write_image(Run& r, const rasterio::FormatSpec& f) {
+void write_image(Run& r, const rasterio::FileFormat& f) {
   const std::string base = r.nom_res + "_tessum";
   r.nom_res = base + f.ext;
   if (f.sidecar != nullptr) write_result_descriptor(r, base + f.sidecar);
@@ -125,7 +125,7 @@ void close_report(Run& r) {
 void write_result(Run& r) {
   check_level_grid(r);
   // The format menu allows no code outside the table: no image for one.
-  if (const rasterio::FormatSpec* f = rasterio::format_of(r.format_out)) write_image(r, *f);
+  if (const rasterio::FileFormat* f = rasterio::format_of(r.format_out)) write_image(r, *f);
   close_report(r);
 }
 

@@ -18,7 +18,7 @@
 namespace app {
 
 using rasterio::FileError;
-using rasterio::FormatSpec;
+using rasterio::FileFormat;
 
 namespace {
 
@@ -96,7 +96,7 @@ std::int64_t memory_bytes() {
 std::int64_t bytes_needed(const Run& r, std::int64_t cells, std::int64_t cols) {
   std::int64_t kept = 0;
   for (int k = 1; k <= std::min(r.num_imag, kMaxImages); ++k) {
-    const FormatSpec* f = rasterio::format_of(r.capas[static_cast<std::size_t>(k)].format);
+    const FileFormat* f = rasterio::format_of(r.capas[static_cast<std::size_t>(k)].format);
     kept += f != nullptr && f->id == rasterio::Format::Ascii ? 1 : 0;
   }
   return cells + cells / 4 + cells * kept + cols * (8 + std::max(r.num_imag, 1));
@@ -172,7 +172,7 @@ rasterio::Descriptor descriptor(Run& r, const std::string& descr) {
 // format of `code`, checks its size, sets the run's size and what the format tells (pixel
 // size, map corner), and checks the size against the first grid read.
 std::unique_ptr<rasterio::RowReader> open_grid(Run& r, int code, std::string& name) {
-  const FormatSpec* f = rasterio::format_of(code);
+  const FileFormat* f = rasterio::format_of(code);
   if (f == nullptr) fail_read(r, name, msg::kWhyFormatCode);
   std::unique_ptr<rasterio::RowReader> rd = f->reader();
   if (f->sidecar != nullptr) {
@@ -263,7 +263,7 @@ void read_all(Run& r, const std::string& name, int code, rasterio::RowReader& rd
 
 }  // namespace
 
-void fail_missing(Run& r, const FormatSpec& f, const std::string& name) {
+void fail_missing(Run& r, const FileFormat& f, const std::string& name) {
   switch (f.id) {
     case rasterio::Format::Raw:
       r.fail(vformat(r.pick(msg::kNoRawImage), name.c_str()));
@@ -368,7 +368,7 @@ ImageRows::ImageRows(Run& r) : r_(r) {
       s.kept = &c.kept;
       continue;
     }
-    const FormatSpec* f = rasterio::format_of(c.format);
+    const FileFormat* f = rasterio::format_of(c.format);
     s.reader = f->reader();
     rasterio::GridInfo size;
     size.nb_col = r.nb_col;

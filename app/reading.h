@@ -21,7 +21,7 @@ void set_cell_limit(std::int64_t cells);
 
 // Stops the run with the message of an image or mask file in format f that does not exist
 // or cannot be opened (`name` with its extension), in the words each format has always used.
-[[noreturn]] void fail_missing(Run& r, const rasterio::FormatSpec& f, const std::string& name);
+[[noreturn]] void fail_missing(Run& r, const rasterio::FileFormat& f, const std::string& name);
 
 // The first pass over input image k (capas[k]): opens it in its format (asking for the size
 // of a raw image whose descriptor is missing, and writing the descriptor), checks its size

@@ -53,7 +53,7 @@ void set_rates(benchmark::State& state, std::int64_t bytes_per_run) {
   state.SetBytesProcessed(state.iterations() * bytes_per_run);
 }
 
-const rasterio::FormatSpec& format(rasterio::Format f) {
+const rasterio::FileFormat& format(rasterio::Format f) {
   return rasterio::kFormats[rasterio::code_of(f)];
 }
 

@@ -67,7 +67,7 @@ struct QuietRun {
 };
 
 // The table's entry of a format.
-inline const rasterio::FormatSpec& format_spec(rasterio::Format f) {
+inline const rasterio::FileFormat& format_entry(rasterio::Format f) {
   return rasterio::kFormats[rasterio::code_of(f)];
 }
 
@@ -405,7 +405,7 @@ inline RefBmp ref_bmp(std::string_view f) {
 // `data` is the file. Also writes back what was read and reads that again.
 inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const rasterio::FormatSpec& format = format_spec(rasterio::Format::Bmp);
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Bmp);
   const std::string path = dir + "/in" + format.ext;
   if (!write_bytes(path, bytes)) return "";  // the scratch disk is not what is tested
   const RefBmp want = ref_bmp(bytes);
@@ -476,7 +476,7 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
   if (size == 0) return "";
   const std::size_t chunk = 1 + data[0] % 64;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const rasterio::FormatSpec& format = format_spec(rasterio::Format::Ascii);
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Ascii);
   const std::string path = dir + "/in" + format.ext;
   if (!write_bytes(path, text)) return "";
 
@@ -541,7 +541,7 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
       return "a written descriptor does not read back";
     }
   }
-  const rasterio::FormatSpec& format = format_spec(rasterio::Format::Raw);
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Raw);
   const std::string base = dir + "/in";
   const std::string descriptor = base + format.sidecar;
   if (!write_bytes(descriptor, text) || !write_bytes(base + format.ext, raw)) return "";
@@ -662,13 +662,13 @@ class RunArea {
     std::set<std::string> names = {base(r.nom_info), base(r.nom_file_histo), base(r.nom_file_point),
                                    base(r.nom_file_utm)};
     std::string res = base(r.nom_res);
-    for (const rasterio::FormatSpec& f : rasterio::kFormats) {
+    for (const rasterio::FileFormat& f : rasterio::kFormats) {
       const std::string ext = std::string("_tessum") + f.ext;
       if (res.size() > ext.size() && res.compare(res.size() - ext.size(), ext.size(), ext) == 0) {
         res.resize(res.size() - ext.size());
       }
     }
-    for (const rasterio::FormatSpec& f : rasterio::kFormats) {
+    for (const rasterio::FileFormat& f : rasterio::kFormats) {
       names.insert(res + "_tessum" + f.ext);
       if (f.sidecar != nullptr) names.insert(res + "_tessum" + f.sidecar);
     }
@@ -680,12 +680,12 @@ class RunArea {
     std::set<std::string> names;
     for (int k = 1; k <= r.num_imag && k <= app::kMaxImages; ++k) {
       const app::imagen& c = r.capas[static_cast<std::size_t>(k)];
-      const rasterio::FormatSpec* f = rasterio::format_of(c.format);
+      const rasterio::FileFormat* f = rasterio::format_of(c.format);
       if (f == nullptr) continue;
       names.insert(base(c.nombre) + f->ext);
       if (f->sidecar != nullptr) names.insert(base(c.nombre) + f->sidecar);
     }
-    const rasterio::FormatSpec* m = rasterio::format_of(r.mask_format);
+    const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
     if (r.mask_exist == 0 && m != nullptr) {
       const std::string name = base(r.nom_mask_in);
       const std::size_t ext = std::string(m->ext).size();
@@ -701,7 +701,7 @@ class RunArea {
     write_bytes(zone_ + "/" + name, bytes);
   }
   void put_raw(const std::string& name, const std::string& cells, int rows, int cols) {
-    const rasterio::FormatSpec& raw = format_spec(rasterio::Format::Raw);
+    const rasterio::FileFormat& raw = format_entry(rasterio::Format::Raw);
     put(name + raw.ext, cells);
     put(name + raw.sidecar,
         std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
@@ -711,7 +711,7 @@ class RunArea {
     nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
     for (int i = 0; i < rows; ++i)
       std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
-    const std::string path = zone_ + "/" + name + format_spec(rasterio::Format::Bmp).ext;
+    const std::string path = zone_ + "/" + name + format_entry(rasterio::Format::Bmp).ext;
     SauveBMP(path.c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0, nullptr);
   }
 

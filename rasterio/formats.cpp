@@ -86,7 +86,7 @@ std::unique_ptr<Base> make() {
 
 }  // namespace
 
-const FormatSpec kFormats[kFormatCount] = {
+const FileFormat kFormats[kFormatCount] = {
     {Format::Raw, ".raw", ".txt", false, true, make<RawReader, RowReader>,
      make<RawWriter, RowWriter>},
     {Format::Bmp, ".bmp", nullptr, false, false, make<BmpReader, RowReader>,
@@ -95,7 +95,7 @@ const FormatSpec kFormats[kFormatCount] = {
      make<AsciiGridWriter, RowWriter>},
 };
 
-const FormatSpec* format_of(int code) {
+const FileFormat* format_of(int code) {
   return code >= 0 && code < kFormatCount ? &kFormats[code] : nullptr;
 }
 

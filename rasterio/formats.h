@@ -14,7 +14,7 @@ enum class Format {
   Ascii = 2,  // ASCII grid with its georeferenced header
 };
 
-struct FormatSpec {
+struct FileFormat {
   Format id;
   const char* ext;      // extension of the image file: ".raw"
   const char* sidecar;  // extension of the descriptor beside it (".txt"), or null
@@ -28,10 +28,10 @@ struct FormatSpec {
 
 // The formats, in the order of their codes (0 raw, 1 BMP, 2 ASCII grid).
 inline constexpr int kFormatCount = 3;
-extern const FormatSpec kFormats[kFormatCount];
+extern const FileFormat kFormats[kFormatCount];
 
 // The format of a code, or null for a code outside 0 to kFormatCount - 1.
-const FormatSpec* format_of(int code);
+const FileFormat* format_of(int code);
 
 // The code of a format (its place in the table).
 inline int code_of(Format f) {
