@@ -1,6 +1,6 @@
-// Accented letters and box-drawing characters as code page 850 bytes. The string forms
-// are spliced into message texts (each its own literal, so no following letter can
-// extend the escape); the char forms are the program-wide accent variables.
+// Accented letters and box-drawing characters as code page 850 bytes. The accents are
+// spliced into message texts (each its own literal, so no following letter can extend the
+// escape); the box-drawing characters draw the banner.
 #pragma once
 
 #define FATONO "\x85"    // à
@@ -18,23 +18,6 @@
 #define INTER "\xA8"     // ¿
 
 namespace app {
-
-// The thirteen accent variables, in the order they are assigned at start.
-struct Accents {
-  char fatono = FATONO[0];
-  char cf1 = CF1[0];
-  char circonf = CIRCONF[0];
-  char egrave = EGRAVE[0];
-  char icirconf = ICIRCONF[0];
-  char atono = ATONO[0];
-  char etono = ETONO[0];
-  char itono = ITONO[0];
-  char otono = OTONO[0];
-  char utono = UTONO[0];
-  char futono = FUTONO[0];
-  char tilde = TILDE[0];
-  char inter = INTER[0];
-};
 
 // The six box-drawing characters of the banner.
 struct BoxChars {

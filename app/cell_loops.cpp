@@ -37,32 +37,86 @@ void ValueCounter::flush() {
   pending_ = 0;
 }
 
-void weigh_and_count(const unsigned char* v, std::size_t n, double weight, double* acc, bool start,
-                     ValueCounter& counts) {
-  if (start) {
-    for (std::size_t j = 0; j < n; ++j) acc[j] = 0.0 + static_cast<double>(v[j]) * weight;
-  } else {
-    for (std::size_t j = 0; j < n; ++j) acc[j] = acc[j] + static_cast<double>(v[j]) * weight;
+namespace {
+
+// Adds up to four images into acc in one sweep; `start` begins from 0.0. The additions of a
+// cell keep the image order whatever the grouping.
+void add_group(const unsigned char* const* v, const double* w, int count, std::size_t n,
+               double* acc, bool start) {
+  const unsigned char* a = v[0];
+  const double wa = w[0];
+  switch (count) {
+    case 1:
+      if (start) {
+        for (std::size_t j = 0; j < n; ++j) acc[j] = 0.0 + a[j] * wa;
+      } else {
+        for (std::size_t j = 0; j < n; ++j) acc[j] = acc[j] + a[j] * wa;
+      }
+      return;
+    case 2: {
+      const unsigned char* b = v[1];
+      const double wb = w[1];
+      if (start) {
+        for (std::size_t j = 0; j < n; ++j) acc[j] = (0.0 + a[j] * wa) + b[j] * wb;
+      } else {
+        for (std::size_t j = 0; j < n; ++j) acc[j] = (acc[j] + a[j] * wa) + b[j] * wb;
+      }
+      return;
+    }
+    case 3: {
+      const unsigned char *b = v[1], *c = v[2];
+      const double wb = w[1], wc = w[2];
+      if (start) {
+        for (std::size_t j = 0; j < n; ++j) acc[j] = ((0.0 + a[j] * wa) + b[j] * wb) + c[j] * wc;
+      } else {
+        for (std::size_t j = 0; j < n; ++j) {
+          acc[j] = ((acc[j] + a[j] * wa) + b[j] * wb) + c[j] * wc;
+        }
+      }
+      return;
+    }
+    default: {
+      const unsigned char *b = v[1], *c = v[2], *d = v[3];
+      const double wb = w[1], wc = w[2], wd = w[3];
+      if (start) {
+        for (std::size_t j = 0; j < n; ++j) {
+          acc[j] = (((0.0 + a[j] * wa) + b[j] * wb) + c[j] * wc) + d[j] * wd;
+        }
+      } else {
+        for (std::size_t j = 0; j < n; ++j) {
+          acc[j] = (((acc[j] + a[j] * wa) + b[j] * wb) + c[j] * wc) + d[j] * wd;
+        }
+      }
+      return;
+    }
   }
-  counts.add(v, n);
 }
 
-void first_image_mask(unsigned char* v, std::size_t n, bool rewrite, unsigned char* mask) {
-  for (std::size_t j = 0; j < n; ++j) mask[j] = v[j] == 0 ? 1 : 255;
-  if (rewrite) {
-    for (std::size_t j = 0; j < n; ++j) v[j] = v[j] == 255 ? 0 : v[j];
+}  // namespace
+
+void weighted_sum(const unsigned char* const* v, const double* w, int count, std::size_t n,
+                  double* acc) {
+  for (int k = 0; k < count; k += 4) {
+    add_group(v + k, w + k, count - k < 4 ? count - k : 4, n, acc, k == 0);
   }
 }
 
-double max_valid_sum(const unsigned char* last, const double* sum, std::size_t n, double from) {
+double max_valid_sum(const unsigned char* valid, const double* sum, std::size_t n, double from) {
   double m = from;
   for (std::size_t j = 0; j < n; ++j) {
-    if (last[j] < 255 && sum[j] > m) m = sum[j];
+    if (valid[j] < 255 && sum[j] > m) m = sum[j];
   }
   return m;
 }
 
-bool valid_sums_finite(const unsigned char* last, const double* sum, std::size_t n) {
+std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* valid,
+                                   std::size_t n) {
+  std::int64_t count = 0;
+  for (std::size_t j = 0; j < n; ++j) count += (v[j] == 255) & (valid[j] < 255);
+  return count;
+}
+
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n) {
   // On the bits, so that the loop runs on whole vectors: a double is infinite or NaN when
   // its exponent bits are all set.
   constexpr std::uint64_t kExponent = 0x7FF0000000000000;
@@ -71,7 +125,7 @@ bool valid_sums_finite(const unsigned char* last, const double* sum, std::size_t
     std::uint64_t bits = 0;
     std::memcpy(&bits, sum + j, sizeof bits);
     bad |= static_cast<std::uint64_t>((bits & kExponent) == kExponent) &
-           static_cast<std::uint64_t>(last[j] < 255);
+           static_cast<std::uint64_t>(valid[j] < 255);
   }
   return bad == 0;
 }

@@ -1,6 +1,6 @@
 // The per-cell loops of the summation, over plain arrays (one grid row at a time), so that
 // they can be tested and timed on their own. Each keeps the exact arithmetic of the run:
-// every product value x weight is rounded to a double before it is added.
+// every product value x weight is rounded to a double before it is added, image after image.
 #pragma once
 
 #include <cstddef>
@@ -28,21 +28,23 @@ class ValueCounter {
   std::size_t pending_ = 0;
 };
 
-// acc[j] = (start ? 0.0 : acc[j]) + v[j] x weight for j < n, and counts every v[j]. Starting
-// from 0.0 (rather than taking the product alone) keeps the sum bit-identical to an
-// accumulator that was zero-filled first: 0.0 + -0.0 is 0.0.
-void weigh_and_count(const unsigned char* v, std::size_t n, double weight, double* acc, bool start,
-                     ValueCounter& counts);
+// The weighted sum of one row over `count` images (at least one), in image order:
+// acc[j] = (...((0.0 + v[0][j] x w[0]) + v[1][j] x w[1]) ...) + v[count-1][j] x w[count-1]
+// for j < n. Starting from 0.0 (rather than taking the first product alone) keeps the sum
+// bit-identical to adding into a zero-filled accumulator: 0.0 + -0.0 is 0.0.
+void weighted_sum(const unsigned char* const* v, const double* w, int count, std::size_t n,
+                  double* acc);
 
-// The mask of the first image: mask[j] = 1 where v[j] is 0, else 255; with `rewrite`, every
-// 255 of v becomes 0 (a raw or BMP first image: its 255 cells take part in the sum).
-void first_image_mask(unsigned char* v, std::size_t n, bool rewrite, unsigned char* mask);
+// The largest of `from` and the sums of the valid cells (valid[j] below 255).
+double max_valid_sum(const unsigned char* valid, const double* sum, std::size_t n, double from);
 
-// The largest of `from` and the sums of the valid cells (last[j] below 255).
-double max_valid_sum(const unsigned char* last, const double* sum, std::size_t n, double from);
+// The cells where v holds 255 (no data) while valid holds less than 255: a cell whose sum
+// takes 255 x the weight of v's image and still receives a level.
+std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* valid,
+                                   std::size_t n);
 
-// Whether the sum of every valid cell (last[j] below 255) is a finite number: weights too
+// Whether the sum of every valid cell (valid[j] below 255) is a finite number: weights too
 // large for the values give infinite sums, or NaN where infinities of both signs meet.
-bool valid_sums_finite(const unsigned char* last, const double* sum, std::size_t n);
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n);
 
 }  // namespace app

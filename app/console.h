@@ -60,6 +60,8 @@ class Console {
   Answer read_word(std::string& word);
 
   void flush() { out_.flush(); }
+  // Whether the output is translated to UTF-8.
+  bool utf8() const { return utf8_; }
 
  private:
   template <class... A>

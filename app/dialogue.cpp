@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "app/hostpath.h"
+#include "app/reading.h"
 #include "app/stages.h"
-#include "rasterio/reader.h"
+#include "rasterio/formats.h"
 
 namespace app {
 
@@ -34,9 +35,6 @@ bool same_file(const std::string& a, const std::string& b) {
   return fs::equivalent(host_path(a), host_path(b), ec) && !ec;
 }
 
-// The file name extension of each format code.
-const char* const kExt[] = {".raw", ".bmp", ".asc"};
-
 // Stops the run when the folder answer names no folder, rather than a dozen answers later
 // when the first output file cannot be created there.
 void check_folder(Run& r) {
@@ -53,27 +51,42 @@ void check_folder(Run& r) {
 void check_images_exist(Run& r) {
   for (int k = 1; k <= r.num_imag; ++k) {
     const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    const std::string name = c.nombre + kExt[c.format];
+    const rasterio::FileFormat& f = *rasterio::format_of(c.format);
+    const std::string name = c.nombre + f.ext;
     struct stat st {};
-    if (::stat(host_path(name).c_str(), &st) != 0) rasterio::fail_missing(r, c.format, name);
+    if (::stat(host_path(name).c_str(), &st) != 0) fail_missing(r, f, name);
   }
 }
 
 // Every input file the run reads: the images with their format's extension (and the
-// descriptor of a raw image) and the mask, already read, with its descriptor.
+// descriptor beside a raw image) and the mask, already read, with its descriptor.
 std::vector<std::string> input_files(const Run& r) {
   std::vector<std::string> files;
   for (int k = 1; k <= r.num_imag; ++k) {
     const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    if (c.format >= 0 && c.format <= 2) files.push_back(c.nombre + kExt[c.format]);
-    if (c.format == 0) files.push_back(c.nombre + ".txt");
-  }
-  if (r.mask_exist == 0) {
-    files.push_back(r.nom_mask_in);
-    if (r.mask_format == 0 && r.nom_mask_in.size() >= 4) {
-      files.push_back(r.nom_mask_in.substr(0, r.nom_mask_in.size() - 4) + ".txt");
+    if (const rasterio::FileFormat* f = rasterio::format_of(c.format)) {
+      files.push_back(c.nombre + f->ext);
+      if (f->sidecar != nullptr) files.push_back(c.nombre + f->sidecar);
     }
   }
+  const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
+  if (r.mask_exist == 0 && m != nullptr) {
+    files.push_back(r.nom_mask_in);
+    const std::size_t ext = std::string(m->ext).size();
+    if (m->sidecar != nullptr && r.nom_mask_in.size() >= ext) {
+      files.push_back(r.nom_mask_in.substr(0, r.nom_mask_in.size() - ext) + m->sidecar);
+    }
+  }
+  return files;
+}
+
+// The result image's files for a format: the image, and the descriptor beside a raw one.
+std::vector<std::string> result_files(const Run& r) {
+  const rasterio::FileFormat* f = rasterio::format_of(r.format_out);
+  if (f == nullptr) return {};
+  const std::string base = r.nom_res + "_tessum";
+  std::vector<std::string> files = {base + f->ext};
+  if (f->sidecar != nullptr) files.push_back(base + f->sidecar);
   return files;
 }
 
@@ -100,8 +113,6 @@ void write_summary(Run& r) {
 }  // namespace
 
 void dialogue(Run& r) {
-  r.num_slice = 0;
-
   // Disk and folder.
   r.say(msg::kDiskQuestion);
   const int rep = r.ask_menu(msg::kDiskOptions, 2);
@@ -130,7 +141,7 @@ void dialogue(Run& r) {
   }
   for (int k = 1; k <= r.num_imag; ++k) {
     r.say(msg::kImageType, r.capas[k].nombre.c_str());
-    r.format = r.ask_menu(msg::kFormatOptions, 2);
+    r.format = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
     r.capas[k].format = r.format;
   }
   check_images_exist(r);
@@ -146,8 +157,8 @@ void dialogue(Run& r) {
   if (r.mask_exist == 0) {
     r.nom_mask_in += r.ask_word(msg::kMaskName);
     r.say(msg::kMaskFormat);
-    r.mask_format = r.ask_menu(msg::kFormatOptions, 2);
-    rasterio::mask_lecture(r);
+    r.mask_format = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
+    mask_lecture(r);
   }
 
   // Result name: every output name is built now and the histogram file created.
@@ -161,17 +172,15 @@ void dialogue(Run& r) {
   create_or_stop(r, r.fpt3, r.nom_file_histo);
 
   r.say(msg::kOutputFormat);
-  r.format_out = r.ask_menu(msg::kFormatOptions, 2);
-  if (r.format_out == 0) {
-    refuse_input_as_output(r, {r.nom_res + "_tessum.raw", r.nom_res + "_tessum.txt"});
-  } else {
-    refuse_input_as_output(r, {r.nom_res + (r.format_out == 1 ? "_tessum.bmp" : "_tessum.asc")});
-  }
+  r.format_out = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
+  refuse_input_as_output(r, result_files(r));
   r.num_segm = r.ask_count(msg::kNumLevels, 1, kMaxLevels);
 
-  // The pixel size is asked only when the image asked last is a BMP image (which carries
-  // none) and no mask has given one.
-  if (r.format == 1 && r.dpix_size == 0.0) r.dpix_size = r.ask_real(msg::kPixelSize);
+  // The pixel size is asked only when the image asked last is in a format that carries none
+  // (BMP) and no mask has given one.
+  if (!rasterio::format_of(r.format)->carries_pixel_size && r.dpix_size == 0.0) {
+    r.dpix_size = r.ask_real(msg::kPixelSize);
+  }
 
   create_or_stop(r, r.finfo, r.nom_info);
   write_summary(r);

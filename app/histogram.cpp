@@ -38,11 +38,6 @@ Counts count_values(const Run& r, std::int64_t i0, std::int64_t i1, std::int64_t
   return h;
 }
 
-// Keeps the counts in the run's histogram (its entries are the levels and 0).
-void keep(Run& r, const Counts& h) {
-  std::copy_n(h.begin(), r.histo.size(), r.histo.begin());
-}
-
 // One table: "%d\t%d\n " for each level 1 to num_segm.
 void write_table(Run& r, const Counts& h) {
   const int last = std::min(r.num_segm, 255);
@@ -105,7 +100,6 @@ void moving_window_histogram(Run& r) {
   check_level_grid(r);
   const Counts h = count_values(r, r.jdeb, std::int64_t{r.nb_lig} - r.jdeb, r.jdeb,
                                 std::int64_t{r.nb_col} - r.jdeb);
-  keep(r, h);
   write_table(r, h);
   r.fpt3.write("\n");
   r.check_written(r.fpt3, r.nom_file_histo);
@@ -119,7 +113,6 @@ void cell_mesh_histogram(Run& r) {
   // Mesh-line cells count under 0, which is not written; the last data row and column
   // are left out.
   const Counts h = count_values(r, 0, r.ifin, 0, r.jfin);
-  keep(r, h);
   write_table(r, h);
   r.fpt3.write("\n");
   r.check_written(r.fpt3, r.nom_file_histo);
@@ -180,7 +173,6 @@ void point_files(Run& r) {
   ij.finish();
   utm.finish();
 
-  keep(r, h);
   write_table(r, h);
   r.check_written(r.fpt3, r.nom_file_histo);
 

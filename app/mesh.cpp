@@ -1,7 +1,6 @@
 // Processing type and cell mesh: tells a square cell mesh from a moving window by the band
 // of background values in tab_out, lets the user confirm the type, and draws the mesh.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -134,10 +133,7 @@ void mesh_parameters(Run& r) {
 // Square cells of 2 rango + 1 pixels from the top-left corner; everything beyond the row
 // and column that follow the last data row and column becomes background.
 void draw_square_mesh(Run& r) {
-  const std::int64_t side = 2 * std::int64_t{r.rango} + 1;
-  r.win_size = static_cast<int>(std::min<std::int64_t>(side, INT_MAX));
-  const auto augm = static_cast<double>(side);
-  r.hemi_win_size = augm * 0.5;
+  const auto augm = static_cast<double>(2 * std::int64_t{r.rango} + 1);
   r.say(msg::kMeshDrawing);
   draw_lines(r, augm);
   clear_rows(r, std::int64_t{r.ifin} + 2, r.nb_lig);

@@ -5,14 +5,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
+#include <vector>
 
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"
-#include "image/bmp.h"
+#include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
 
 namespace app {
@@ -34,30 +34,15 @@ int truncated_pixel_size(double p) {
   return static_cast<int>(p);
 }
 
-// Sets the cells of tab_out whose cell in `by` holds `marker` to `value`. A grid that was
-// never built (no mask) marks nothing.
-void mark(Run& r, const nrutil::ByteGrid& by, unsigned char marker, unsigned char value) {
-  if (by.empty()) return;
-  const int rows = std::min(by.nb_lig(), r.nb_lig);
-  const int cols = std::min(by.nb_col(), r.nb_col);
-  for (int i = 0; i < rows; ++i) {
-    const unsigned char* m = by[i];
-    unsigned char* out = r.tab_out[i];
-    // A select rather than a conditional store, so that the loop runs on whole vectors.
-    for (int j = 0; j < cols; ++j) out[j] = m[j] == marker ? value : out[j];
-  }
-}
-
-// Stops the run for a result file that could not be written through a gridfile writer.
+// Stops the run for a result file that could not be written.
 [[noreturn]] void fail_grid_file(Run& r, rasterio::FileError e, int err, const std::string& name) {
   if (e == rasterio::FileError::CannotOpen) r.fail_create(name, err);
   r.fail_file(msg::kCannotWrite, name, reason(r, err));
 }
 
-// Raw bytes with the six-line descriptor beside them.
-void write_raw_result(Run& r) {
-  const std::string nom_dres = r.nom_res + "_tessum.txt";
-  r.nom_res += "_tessum.raw";
+// The descriptor beside a raw result: rows, columns, 1, 0, 255 and the pixel size in whole
+// metres.
+void write_result_descriptor(Run& r, const std::string& name) {
   rasterio::Descriptor d;
   d.nb_lig = r.nb_lig;
   d.nb_col = r.nb_col;
@@ -66,50 +51,61 @@ void write_raw_result(Run& r) {
   d.max_al = 255;
   d.pix_size = truncated_pixel_size(r.dpix_size);
   errno = 0;
-  rasterio::FileError e = rasterio::write_descriptor(host_path(nom_dres), d);
-  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, nom_dres);
-  errno = 0;
-  e = rasterio::write_raw(host_path(r.nom_res), r.tab_out);
-  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, r.nom_res);
+  const rasterio::FileError e = rasterio::write_descriptor(host_path(name), d);
+  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, name);
 }
 
-// 8-bit BMP with the grey palette.
-void write_bmp_result(Run& r) {
-  r.nom_res += "_tessum.bmp";
-  const std::string path = host_path(r.nom_res);
-  errno = 0;
-  if (SauveBMP(path.c_str(), r.tab_out.rows(), r.nb_col, r.nb_lig, 0, nullptr) != 0) {
-    const int err = errno;
-    std::error_code ec;
-    // A regular file that exists now was created and the writing failed; anything else in
-    // its place means it could not be created.
-    if (!std::filesystem::is_regular_file(path, ec)) r.fail_create(r.nom_res, err);
-    r.fail_file(msg::kCannotWrite, r.nom_res, reason(r, err));
+// The level grid written block by block, each block masked first: cells where the first
+// image held 0 are background; cells outside the study area of the mask end as 254 even
+// when they are background too.
+void write_rows(Run& r, rasterio::RowWriter& w) {
+  constexpr int kBlock = 256;
+  std::vector<const unsigned char*> rows(kBlock);
+  const bool masked = r.mask_exist == 0 && !r.tab_mask_in.empty();
+  for (int first = 0; first < r.nb_lig; first += kBlock) {
+    const int count = std::min(kBlock, r.nb_lig - first);
+    for (int i = first; i < first + count; ++i) {
+      unsigned char* out = r.tab_out[i];
+      if (!r.tab_mask.empty()) r.tab_mask.apply_row(i, out, kBackground);
+      if (masked) r.tab_mask_in.apply_row(i, out, kOutsideStudyArea);
+      rows[static_cast<std::size_t>(i - first)] = out;
+    }
+    errno = 0;
+    const rasterio::FileError e = w.write_rows(rows.data(), count);
+    if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, r.nom_res);
   }
 }
 
-// ASCII grid; the map origin is asked when no earlier stage knew it.
-void write_ascii_result(Run& r) {
-  r.nom_res += "_tessum.asc";
-  TextFile fr;
-  if (!fr.create(host_path(r.nom_res))) r.fail_create(r.nom_res, errno);
-  fr.write(rasterio::format_ascii_head(r.nb_col, r.nb_lig));
-  if (r.UTM_coord == 0) {
+// The result image in the chosen format: "_tessum" and the format's extension (with the
+// descriptor beside a raw image); the map origin is asked for a georeferenced format when
+// no earlier stage knew it.
+void write_image(Run& r, const rasterio::FileFormat& f) {
+  const std::string base = r.nom_res + "_tessum";
+  r.nom_res = base + f.ext;
+  if (f.sidecar != nullptr) write_result_descriptor(r, base + f.sidecar);
+  std::unique_ptr<rasterio::RowWriter> w = f.writer();
+  errno = 0;
+  if (w->create(host_path(r.nom_res)) != rasterio::FileError::None) r.fail_create(r.nom_res, errno);
+  if (f.georeferenced && r.UTM_coord == 0) {
     r.say(msg::kAsciiUtm);
     r.X_min = r.ask_real(msg::kAsciiXmin);
     r.Y_min = r.ask_real(msg::kAsciiYmin);
     r.UTM_coord = 1;
   }
-  fr.write(rasterio::format_ascii_corner(r.X_min, r.Y_min, r.dpix_size));
-  r.con.write("\n");
+  rasterio::GridInfo g;
+  g.nb_col = r.nb_col;
+  g.nb_lig = r.nb_lig;
+  g.X_min = r.X_min;
+  g.Y_min = r.Y_min;
+  g.dpix_size = r.dpix_size;
   errno = 0;
-  const rasterio::FileError e = rasterio::write_ascii_values(fr.stream(), r.tab_out);
-  const int err = errno;
-  if (e != rasterio::FileError::None || !fr.good()) {
-    r.fail_file(msg::kCannotWrite, r.nom_res, reason(r, err));
-  }
+  rasterio::FileError e = w->begin(g);
+  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, r.nom_res);
+  if (f.id == rasterio::Format::Ascii) r.con.write("\n");
+  write_rows(r, *w);
   errno = 0;
-  if (!fr.close()) r.fail_file(msg::kCannotWrite, r.nom_res, reason(r, errno));
+  e = w->finish();
+  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, r.nom_res);
 }
 
 void close_report(Run& r) {
@@ -128,24 +124,8 @@ void close_report(Run& r) {
 
 void write_result(Run& r) {
   check_level_grid(r);
-  // Cells where the first image held 0 are background; cells outside the study area of
-  // the mask end as 254 even when they are background too.
-  mark(r, r.tab_mask, 1, kBackground);
-  if (r.mask_exist == 0) mark(r, r.tab_mask_in, kBackground, kOutsideStudyArea);
-
-  switch (r.format_out) {
-    case 0:
-      write_raw_result(r);
-      break;
-    case 1:
-      write_bmp_result(r);
-      break;
-    case 2:
-      write_ascii_result(r);
-      break;
-    default:
-      break;  // the format menu allows no other value: no image
-  }
+  // The format menu allows no code outside the table: no image for one.
+  if (const rasterio::FileFormat* f = rasterio::format_of(r.format_out)) write_image(r, *f);
   close_report(r);
 }
 

@@ -82,6 +82,17 @@ void Run::fail_file(const Text3& what, const std::string& name, const char* reas
   fail(vformat(pick(what), name.c_str(), reason));
 }
 
+void Run::note_text(const std::string& text) {
+  if (con.utf8()) {
+    std::string translated;
+    cp850_to_utf8(text, translated);
+    err << translated;
+  } else {
+    err << text;
+  }
+  err.flush();
+}
+
 void Run::fail_create(const std::string& name, int err) {
   const char* why = nrutil::is_non_regular(host_path(name)) ? pick(msg::kWhyNotRegular)
                     : err != 0                              ? std::strerror(err)

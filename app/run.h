@@ -4,26 +4,37 @@
 
 #include <array>
 #include <cstdint>
+#include <iostream>
+#include <ostream>
 #include <string>
 
-#include "app/accents.h"
 #include "app/console.h"
+#include "app/levels.h"
 #include "app/messages.h"
 #include "app/textfile.h"
+#include "nrutil/bitgrid.h"
 #include "nrutil/grid.h"
+#include "rasterio/rows.h"
 
 namespace app {
 
-// One input image of the run.
+// One input image of the run: what the dialogue asks, and what the reading stage learns.
 struct imagen {
-  std::string nombre;      // directory prefix + generic name, no extension
-  std::string descriptif;  // kept for the record layout; never set or read
-  int format = 0;          // 0 raw with descriptor, 1 BMP, 2 ASCII grid
+  std::string nombre;  // directory prefix + generic name, no extension
+  int format = 0;      // code of the format table: 0 raw with descriptor, 1 BMP, 2 ASCII grid
   double weight = 0.0;
+
+  std::string file;                 // the image file as the run names it, with its extension
+  rasterio::FileIdentity identity;  // the file as the first pass read it
+  nrutil::ByteGrid kept;            // an ASCII grid's values, parsed once by the first pass
+  // Cells of each value (255 counted as 254): the image's item statistics.
+  std::array<std::int64_t, 256> items{};
+  // Cells where this image holds 255 while the last image holds a value (images before the
+  // last only): their sums take 255 x this image's weight.
+  std::int64_t nodata_in_valid = 0;
 };
 
 inline constexpr int kMaxImages = 99;
-inline constexpr int kMaxLevels = 99;
 
 // Thrown to end the run once its reason has been told; carries the exit status.
 struct RunStop {
@@ -31,12 +42,14 @@ struct RunStop {
 };
 
 struct Run {
-  explicit Run(Console& console) : con(console) {}
+  // The notes that do not belong to the dialogue (the console) go to `notes`: standard error
+  // for a whole run.
+  explicit Run(Console& console, std::ostream& notes = std::cerr) : con(console), err(notes) {}
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
   Console& con;
-  Accents acc;
+  std::ostream& err;
 
   // Start-up and language.
   int idiom = 0;  // 0 English, 1 French, 2 Spanish
@@ -54,43 +67,27 @@ struct Run {
   std::string nom_res, nom_info, nom_file_point, nom_file_utm, nom_file_histo;
   int format_out = 0;
   int num_segm = 0;
-  int num_slice = 0;
 
-  // Raster state of the grid read last.
-  std::string nom_lect, nomdescr1;
+  // The grid read last (all grids of a run have one size) and what its format told.
   int nb_lig = 0, nb_col = 0;
-  int pix_size = 0;
   double dpix_size = 0.0;
-  int min_al = 0, max_al = 0;
-  double X_min = 0.0, Y_min = 0.0, nodata = 0.0;
+  double X_min = 0.0, Y_min = 0.0;
   // The grid every later grid must match: the mask when one was read, else image 1.
   std::string ref_name;
   int ref_lig = 0, ref_col = 0;
 
-  // Grids. The image read last is `tab`; its weighted values go straight into the running
-  // sum `dtab_res` and its values are counted as they are (255 as 254) while it is read, so
-  // the copy `tab_in` and the weighted grid `dtab_in` of the original design are never
-  // built: two fewer full-size grids, and one pass over each image instead of four. The
-  // levels are written over the last image, whose grid then moves from tab to tab_out.
-  nrutil::ByteGrid tab, tab_mask, tab_mask_in, tab_out;
-  nrutil::RealGrid dtab_res;
+  // Grids. The images are read row block by row block, several times, through small
+  // buffers; the level grid tab_out is the only grid of a byte a cell. tab_mask marks the
+  // cells where the first image holds 0, tab_mask_in the cells where the mask holds 255.
+  nrutil::ByteGrid tab_out;
+  nrutil::BitGrid tab_mask, tab_mask_in;
 
-  // Levels.
-  double max_hist = 0.0, step_hist = 0.0;
+  // The level bounds the run used.
+  Levels levels;
 
   // Processing type and mesh.
   int im_gene = 0, rango = 0, jdeb = 0, ifin = 0, jfin = 0;
   int cmd = 1;  // last drawing answer: 0 means a mesh was drawn
-  int win_size = 0;
-  double hemi_win_size = 0.0;
-  std::array<std::int64_t, 250> histo{};
-
-  // Item statistics of the image read last.
-  std::int64_t surf_image = 0;
-  int num_item = 0;
-  std::array<int, 260> number_item{};
-  std::array<std::int64_t, 260> hist_explor{}, num_pixel_item{};
-  std::array<double, 260> percent_item{};
 
   // Output streams: run report, histogram, point files.
   TextFile finfo, fpt3, fpt1, fpt2;
@@ -104,6 +101,20 @@ struct Run {
   template <class... A>
   void say(const Text3& t, A... args) {
     con.print(pick(t), args...);
+  }
+  // Writes `t` in the run's language on `err`, translated like the console; a note that
+  // cannot be written is lost without stopping the run.
+  template <class... A>
+  void note(const Text3& t, A... args) {
+    if constexpr (sizeof...(A) == 0) {
+      note_text(pick(t));
+    } else {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+      note_text(vformat(pick(t), args...));
+#pragma GCC diagnostic pop
+    }
   }
   // Writes `t` in the run's language into the report.
   template <class... A>
@@ -156,6 +167,7 @@ struct Run {
   // True for an answer; false to ask again; stops the run at the end of input or at an
   // answer longer than the console reads.
   bool answer(Answer a);
+  void note_text(const std::string& text);
   // Reads one name; stops the run when it holds a byte below 0x20 or 0x7F.
   std::string read_name();
 };

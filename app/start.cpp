@@ -40,7 +40,7 @@ void print_banner(Run& r) {
 // The language menu, asked again while the answer is not 0, 1 or 2.
 int ask_language(Run& r) {
   for (;;) {
-    for (const char* line : msg::kLanguageMenu) r.con.write(line);
+    for (const Text3* line : msg::kLanguageMenu) r.con.write(line->en);
     int v = 0;
     const Answer a = r.con.read_int(v);
     if (a == Answer::EndOfInput || a == Answer::TooLong) {
@@ -63,7 +63,7 @@ void start(Run& r) {
   r.flag = 0;
   print_banner(r);
   r.idiom = ask_language(r);
-  for (const Text3& line : msg::kIntro) r.say(line);
+  for (const Text3* line : msg::kIntro) r.say(*line);
 }
 
 }  // namespace app

@@ -1,103 +1,123 @@
-// Weighted summation of the images and the cutting of the range into equal levels.
+// Weighted summation of the images and the cutting of the range into equal levels, in three
+// passes over the images, none of which holds a grid of sums:
+// 1. each image in turn, in image order: its descriptor question if any, its checks and its
+//    item statistics (lecture);
+// 2. all images together, row block by row block: the sums and the largest valid sum;
+// 3. the sums again, with the same operations in the same order (so the same doubles), and
+//    the level of every cell written into the level grid.
 #include <algorithm>
-#include <cmath>
-#include <limits>
-#include <utility>
+#include <vector>
 
 #include "app/cell_loops.h"
+#include "app/levels.h"
+#include "app/reading.h"
 #include "app/stages.h"
-#include "rasterio/reader.h"
+#include "rasterio/formats.h"
 
 namespace app {
 
-void Levels::build(double step_hist, int segments) {
-  num_segm = segments;
-  inv_step = step_hist > 0.0 ? 1.0 / step_hist : 0.0;
-  esc_min[0] = -step_hist;
-  esc_max[0] = 0.0;
-  for (int k = 1; k <= segments; ++k) {
-    esc_min[k] = esc_min[k - 1] + step_hist;
-    esc_max[k] = esc_max[k - 1] + step_hist;
+namespace {
+
+// The sums of the rows of one block, image after image, with the row of the valid cells.
+class RowSums {
+ public:
+  explicit RowSums(Run& r)
+      : r_(r),
+        sum_(static_cast<std::size_t>(r.nb_col)),
+        rows_(static_cast<std::size_t>(r.num_imag)),
+        weights_(static_cast<std::size_t>(r.num_imag)) {
+    for (int k = 1; k <= r.num_imag; ++k) {
+      weights_[static_cast<std::size_t>(k - 1)] = r.capas[static_cast<std::size_t>(k)].weight;
+    }
+    // A cell is valid when the last image holds less than 255 there. A single raw or BMP
+    // image has its 255 cells read as 0 for this test: every cell is valid (their sums
+    // keep 255 x the weight).
+    const int first = r.capas[1].format;
+    all_valid_ = r.num_imag == 1 && !rasterio::format_of(first)->georeferenced;
+    if (all_valid_) zeros_.assign(static_cast<std::size_t>(r.nb_col), 0);
   }
 
-  // The bucket table. Rounding is monotone, so the sums of bucket q form one interval, and
-  // since sum * bucket_scale is exact to a relative 2^-53, that interval lies well inside
-  // [(q - 1) / scale, (q + 2) / scale]. When no bound lies there, every sum of the bucket
-  // (and the bucket's middle) compares alike with every bound: they share one level.
-  std::fill(bucket_level, bucket_level + kBuckets, static_cast<unsigned char>(0));
-  bucket_scale = 0.0;
-  const double top = segments >= 1 && segments <= kMaxLevels ? esc_max[segments] : 0.0;
-  const double scale = kBuckets / top;
-  if (!(top >= std::numeric_limits<double>::min()) || !std::isfinite(top) ||
-      !std::isfinite(scale)) {
-    return;  // no table: every sum goes through level_of
+  // The sums of row i of the block `rows` has loaded.
+  void compute(const ImageRows& rows, int i) {
+    for (int k = 1; k <= r_.num_imag; ++k) rows_[static_cast<std::size_t>(k - 1)] = rows.row(k, i);
+    weighted_sum(rows_.data(), weights_.data(), r_.num_imag, sum_.size(), sum_.data());
   }
-  bucket_scale = scale;
-  // Both bound sequences rise with k; walk each with a pointer to its first bound >= the
-  // bucket's low edge.
-  int next_min = 1;
-  int next_max = 1;
-  for (int q = 0; q < kBuckets; ++q) {
-    const double lo = (q - 1) / scale;
-    const double hi = (q + 2) / scale;
-    while (next_min <= segments && esc_min[next_min] < lo) ++next_min;
-    while (next_max <= segments && esc_max[next_max] < lo) ++next_max;
-    const bool bound_near = (next_min <= segments && esc_min[next_min] <= hi) ||
-                            (next_max <= segments && esc_max[next_max] <= hi);
-    if (!bound_near) bucket_level[q] = level_of((q + 0.5) / scale);
+  const double* sum() const { return sum_.data(); }
+  // The row whose cells below 255 are the valid cells of the row computed last.
+  const unsigned char* valid() const {
+    return all_valid_ ? zeros_.data() : rows_[static_cast<std::size_t>(r_.num_imag - 1)];
+  }
+  // Row of image k of the row computed last.
+  const unsigned char* image(int k) const { return rows_[static_cast<std::size_t>(k - 1)]; }
+
+ private:
+  Run& r_;
+  std::vector<double> sum_;
+  std::vector<const unsigned char*> rows_;
+  std::vector<double> weights_;
+  bool all_valid_ = false;
+  std::vector<unsigned char> zeros_;
+};
+
+// Runs `each_row(i, sums)` over every row, the images read together block by block.
+template <class EachRow>
+void over_rows(Run& r, EachRow each_row) {
+  ImageRows rows(r);
+  RowSums sums(r);
+  for (int first = 0; first < r.nb_lig; first += rows.block_rows()) {
+    const int count = std::min(rows.block_rows(), r.nb_lig - first);
+    rows.load(first, count);
+    for (int i = first; i < first + count; ++i) {
+      sums.compute(rows, i);
+      each_row(i, sums);
+    }
   }
 }
 
-void Levels::assign(const unsigned char* last, const double* sum, std::size_t n,
-                    unsigned char* out) const {
-  for (std::size_t j = 0; j < n; ++j) {
-    const double d = sum[j];
-    const double x = d * bucket_scale;
-    unsigned char level = 0;
-    if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
-    if (level == 0) level = level_of(d);
-    out[j] = last[j] < 255 ? level : 255;
+// Tells on standard error, image by image, where no data of an image before the last enters
+// a sum that receives a level.
+void note_nodata_in_sums(Run& r) {
+  for (int k = 1; k < r.num_imag; ++k) {
+    const imagen& c = r.capas[static_cast<std::size_t>(k)];
+    if (c.nodata_in_valid > 0) {
+      r.note(msg::kNodataInSum, c.file.c_str(), static_cast<long long>(c.nodata_in_valid));
+    }
   }
 }
+
+}  // namespace
 
 void summation(Run& r) {
   r.UTM_coord = 0;
-  // The reader adds each image, value x weight, into dtab_res (image 1 starts it).
-  for (int k = 1; k <= r.num_imag; ++k) {
-    r.nom_lect = r.capas[k].nombre;
-    rasterio::lecture(r, k, r.capas[k].format, r.capas[k].weight);
-    if (k == 1) {
-      // Cells where the first image holds 0 are shown as background in the result. The 255
-      // cells of a raw or BMP first image become 0 in tab (they take part in the sum as
-      // valid cells); an ASCII first image keeps them, and gets the same mask.
-      r.tab_mask = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
-      if (!r.tab_mask) r.fail_file(msg::kCannotRead, r.nom_lect, r.pick(msg::kWhyOutOfMemory));
-      const bool rewrite = r.UTM_coord != 1;
-      for (int i = 0; i < r.nb_lig; ++i) {
-        first_image_mask(r.tab[i], static_cast<std::size_t>(r.nb_col), rewrite, r.tab_mask[i]);
-      }
-    }
-  }
+  for (int k = 1; k <= r.num_imag; ++k) lecture(r, k);
   const auto cols = static_cast<std::size_t>(r.nb_col);
 
-  // The largest sum over the valid cells (byte of the last image below 255), from 0 up.
-  // Sums beyond the range of doubles would give no sound levels: the run stops before any
-  // result is written.
-  r.max_hist = 0.0;
+  // The largest sum over the valid cells, from 0 up; and, for each image before the last,
+  // the cells where it holds no data (255) in a valid cell. Sums beyond the range of doubles
+  // would give no sound levels: the run stops before any result is written.
+  double max_hist = 0.0;
   bool finite = true;
-  for (int i = 0; i < r.nb_lig; ++i) {
-    r.max_hist = max_valid_sum(r.tab[i], r.dtab_res[i], cols, r.max_hist);
-    finite = valid_sums_finite(r.tab[i], r.dtab_res[i], cols) && finite;
-  }
+  for (int k = 1; k <= r.num_imag; ++k) r.capas[static_cast<std::size_t>(k)].nodata_in_valid = 0;
+  over_rows(r, [&](int, const RowSums& s) {
+    max_hist = max_valid_sum(s.valid(), s.sum(), cols, max_hist);
+    finite = valid_sums_finite(s.valid(), s.sum(), cols) && finite;
+    for (int k = 1; k < r.num_imag; ++k) {
+      r.capas[static_cast<std::size_t>(k)].nodata_in_valid +=
+          count_nodata_in_valid(s.image(k), s.valid(), cols);
+    }
+  });
   if (!finite) r.fail(r.pick(msg::kSumNotFinite));
-  r.step_hist = r.max_hist / r.num_segm;
-  Levels lv;
-  lv.build(r.step_hist, r.num_segm);
+  note_nodata_in_sums(r);
+  r.levels.build(max_hist, r.num_segm);
 
-  // The levels are written over the last image, cell by cell after its byte is read: tab
-  // is used by no later stage, and its grid becomes tab_out without a fresh allocation.
-  for (int i = 0; i < r.nb_lig; ++i) lv.assign(r.tab[i], r.dtab_res[i], cols, r.tab[i]);
-  r.tab_out = std::move(r.tab);
+  // The level grid: the one grid of the run's size.
+  r.tab_out = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);
+  if (!r.tab_out) {
+    r.fail_file(msg::kCannotRead, r.capas[static_cast<std::size_t>(r.num_imag)].file,
+                r.pick(msg::kWhyOutOfMemory));
+  }
+  over_rows(
+      r, [&](int i, const RowSums& s) { r.levels.assign(s.valid(), s.sum(), cols, r.tab_out[i]); });
 }
 
 }  // namespace app

@@ -1,24 +1,27 @@
-// Micro-benchmarks of the hot parts of a run, on one grid of 4000 x 4000 cells: the file
-// formats (reading and writing, files in the page cache), the summation loops and the level
-// assignment. Rates are cells (items) and bytes per second: the file's bytes for the
-// formats, the memory a loop reads and writes for the others.
+// Micro-benchmarks of the hot parts of a run, on one grid of 4000 x 4000 cells (64 MiB grids
+// for the memory costs): the file
+// formats read and written row block by row block through the format table (files in the
+// page cache), the per-row loops of the passes, and the cost of fresh against reused memory.
+// Rates are cells (items) and bytes per second: the file's bytes for the formats, the memory
+// a loop reads and writes for the others.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/cell_loops.h"
-#include "app/stages.h"
-#include "image/bmp.h"
+#include "app/levels.h"
+#include "nrutil/bitgrid.h"
 #include "nrutil/grid.h"
-#include "rasterio/gridfile.h"
+#include "rasterio/formats.h"
 
 namespace {
 
 constexpr int kSide = 4000;
 constexpr std::int64_t kCells = std::int64_t{kSide} * kSide;
+constexpr int kBlock = 256;  // rows of a block, about what a run's passes use
 
 std::string bench_dir() {
   const char* d = std::getenv("TESSERA_BENCH_DIR");
@@ -39,9 +42,10 @@ nrutil::ByteGrid sample_grid(unsigned seed = 1) {
   return g;
 }
 
-const nrutil::ByteGrid& image() {
-  static const nrutil::ByteGrid g = sample_grid();
-  return g;
+const nrutil::ByteGrid& image(int k = 0) {
+  static const nrutil::ByteGrid g[5] = {sample_grid(1), sample_grid(2), sample_grid(3),
+                                        sample_grid(4), sample_grid(5)};
+  return g[k];
 }
 
 void set_rates(benchmark::State& state, std::int64_t bytes_per_run) {
@@ -49,180 +53,189 @@ void set_rates(benchmark::State& state, std::int64_t bytes_per_run) {
   state.SetBytesProcessed(state.iterations() * bytes_per_run);
 }
 
-// ---- file formats ----
+const rasterio::FileFormat& format(rasterio::Format f) {
+  return rasterio::kFormats[rasterio::code_of(f)];
+}
 
-void WriteRaw(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.raw";
+std::string file_of(rasterio::Format f) {
+  return bench_dir() + "/micro" + format(f).ext;
+}
+
+// Writes the sample grid in format f, block by block; the file's size, or -1.
+std::int64_t write_grid(rasterio::Format f) {
+  std::unique_ptr<rasterio::RowWriter> w = format(f).writer();
+  rasterio::GridInfo g{kSide, kSide, 500000.0, 4000000.0, 25.0};
+  if (w->create(file_of(f)) != rasterio::FileError::None ||
+      w->begin(g) != rasterio::FileError::None) {
+    return -1;
+  }
+  for (int first = 0; first < kSide; first += kBlock) {
+    if (w->write_rows(image().rows() + first, kBlock < kSide - first ? kBlock : kSide - first) !=
+        rasterio::FileError::None) {
+      return -1;
+    }
+  }
+  if (w->finish() != rasterio::FileError::None) return -1;
+  FILE* file = std::fopen(file_of(f).c_str(), "rb");
+  std::fseek(file, 0, SEEK_END);
+  const std::int64_t size = std::ftell(file);
+  std::fclose(file);
+  return size;
+}
+
+void Write(benchmark::State& state, rasterio::Format f) {
   image();
+  std::int64_t size = 0;
   for (auto _ : state) {
-    if (rasterio::write_raw(path, image()) != rasterio::FileError::None)
-      state.SkipWithError("write");
+    size = write_grid(f);
+    if (size < 0) state.SkipWithError("write");
   }
-  set_rates(state, kCells);
+  set_rates(state, size);
 }
 
-void ReadRaw(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.raw";
-  rasterio::write_raw(path, image());
-  auto g = nrutil::ByteGrid::make(kSide, kSide);
+// Reads the file block by block into one reused buffer, as a pass does.
+void Read(benchmark::State& state, rasterio::Format f) {
+  const std::int64_t size = write_grid(f);
+  auto buffer = nrutil::ByteGrid::make(kSide, kBlock);
   for (auto _ : state) {
-    if (rasterio::read_raw(path, g) != rasterio::FileError::None) state.SkipWithError("read");
-    benchmark::DoNotOptimize(g[kSide - 1][kSide - 1]);
-  }
-  set_rates(state, kCells);
-}
-
-void WriteBmp(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.bmp";
-  auto& g = const_cast<nrutil::ByteGrid&>(image());
-  for (auto _ : state) {
-    if (SauveBMP(path.c_str(), g.rows(), kSide, kSide, 0, nullptr) != 0)
-      state.SkipWithError("write");
-  }
-  set_rates(state, kCells);
-}
-
-void ReadBmp(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.bmp";
-  auto& src = const_cast<nrutil::ByteGrid&>(image());
-  SauveBMP(path.c_str(), src.rows(), kSide, kSide, 0, nullptr);
-  auto g = nrutil::ByteGrid::make(kSide, kSide);
-  for (auto _ : state) {
-    bmp::FileReader f;
-    if (f.open(path.c_str()) != bmp::LoadError::None ||
-        f.read_rows(g.rows()) != bmp::LoadError::None) {
-      state.SkipWithError("read");
+    std::unique_ptr<rasterio::RowReader> rd = format(f).reader();
+    if (rd->open(file_of(f), rasterio::GridInfo{kSide, kSide}) != rasterio::FileError::None) {
+      state.SkipWithError("open");
     }
-    benchmark::DoNotOptimize(g[0][0]);
+    for (int first = 0; first < kSide; first += kBlock) {
+      const int n = kBlock < kSide - first ? kBlock : kSide - first;
+      if (rd->read_rows(buffer.rows(), n) != rasterio::FileError::None) state.SkipWithError("read");
+    }
+    benchmark::DoNotOptimize(buffer[0][0]);
   }
-  set_rates(state, kCells);
+  set_rates(state, size);
 }
 
-void WriteAscii(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.asc";
+void ReadRaw(benchmark::State& s) {
+  Read(s, rasterio::Format::Raw);
+}
+void ReadBmp(benchmark::State& s) {
+  Read(s, rasterio::Format::Bmp);
+}
+void ReadAscii(benchmark::State& s) {
+  Read(s, rasterio::Format::Ascii);
+}
+void WriteRaw(benchmark::State& s) {
+  Write(s, rasterio::Format::Raw);
+}
+void WriteBmp(benchmark::State& s) {
+  Write(s, rasterio::Format::Bmp);
+}
+void WriteAscii(benchmark::State& s) {
+  Write(s, rasterio::Format::Ascii);
+}
+
+// ---- the first pass ----
+
+void CountValues(benchmark::State& state) {
   image();
-  std::int64_t bytes = 0;
-  for (auto _ : state) {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    const bool ok =
-        f != nullptr && rasterio::write_ascii_values(f, image()) == rasterio::FileError::None;
-    if (f != nullptr) {
-      bytes = std::ftell(f);
-      std::fclose(f);
-    }
-    if (!ok) state.SkipWithError("write");
-  }
-  set_rates(state, bytes);
-}
-
-void ReadAscii(benchmark::State& state) {
-  const std::string path = bench_dir() + "/micro.asc";
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  std::fputs(rasterio::format_ascii_head(kSide, kSide).c_str(), f);
-  std::fputs(rasterio::format_ascii_corner(500000.0, 4000000.0, 25.0).c_str(), f);
-  rasterio::write_ascii_values(f, image());
-  const std::int64_t bytes = std::ftell(f);
-  std::fclose(f);
-  auto g = nrutil::ByteGrid::make(kSide, kSide);
-  for (auto _ : state) {
-    rasterio::AsciiGridReader rd;
-    rasterio::AsciiHeader h;
-    if (rd.open(path) != rasterio::FileError::None ||
-        rd.read_header(h) != rasterio::FileError::None ||
-        rd.read_values(g) != rasterio::FileError::None) {
-      state.SkipWithError("read");
-    }
-    benchmark::DoNotOptimize(g[0][0]);
-  }
-  set_rates(state, bytes);
-}
-
-// ---- summation ----
-
-// Image 1 starts the running sum (writes it); every later image adds to it (reads and
-// writes it). Both count the values of the image.
-void weigh_and_count(benchmark::State& state, bool start) {
-  auto sum = nrutil::RealGrid::make(kSide, kSide);
-  app::ValueCounter warm;  // the grids are made and touched before the timing
-  for (int i = 0; i < kSide; ++i) app::weigh_and_count(image()[i], kSide, 1.5, sum[i], true, warm);
   for (auto _ : state) {
     app::ValueCounter counter;
-    for (int i = 0; i < kSide; ++i)
-      app::weigh_and_count(image()[i], kSide, 1.5, sum[i], start, counter);
+    for (int i = 0; i < kSide; ++i) counter.add(image()[i], kSide);
     benchmark::DoNotOptimize(counter.count(7));
   }
-  set_rates(state, kCells * (start ? 9 : 17));
-}
-void WeighFirstImage(benchmark::State& state) {
-  weigh_and_count(state, true);
-}
-void WeighNextImage(benchmark::State& state) {
-  weigh_and_count(state, false);
+  set_rates(state, kCells);
 }
 
-void FirstImageMask(benchmark::State& state) {
-  auto t = sample_grid();
-  auto mask = nrutil::ByteGrid::make(kSide, kSide);
-  for (int i = 0; i < kSide; ++i) app::first_image_mask(t[i], kSide, true, mask[i]);
+void MarkZeroCells(benchmark::State& state) {
+  auto bits = nrutil::BitGrid::make(kSide, kSide);
   for (auto _ : state) {
-    for (int i = 0; i < kSide; ++i) app::first_image_mask(t[i], kSide, true, mask[i]);
-    benchmark::DoNotOptimize(mask[0][0]);
+    for (int i = 0; i < kSide; ++i) bits.mark_row(i, image()[i], 0);
+    benchmark::DoNotOptimize(bits.test(0, 0));
   }
-  set_rates(state, kCells * 2);
+  set_rates(state, kCells + kCells / 8);
 }
 
-// A running sum of three weighted images, as the summation leaves it.
-const nrutil::RealGrid& sums() {
-  static const nrutil::RealGrid s = [] {
-    auto g = nrutil::RealGrid::make(kSide, kSide);
-    const double w[3] = {1.5, 2.0, 0.75};
-    for (int k = 0; k < 3; ++k) {
-      auto img = sample_grid(k + 1);
-      app::ValueCounter c;
-      for (int i = 0; i < kSide; ++i) app::weigh_and_count(img[i], kSide, w[k], g[i], k == 0, c);
+// ---- the later passes ----
+
+// The sums of K images, row by row, into one row of doubles.
+void WeightedSum(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const double w[5] = {1.5, 2.0, 0.75, 1.25, 3.0};
+  std::vector<double> sum(kSide);
+  std::vector<const unsigned char*> rows(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) image(k);
+  for (auto _ : state) {
+    for (int i = 0; i < kSide; ++i) {
+      for (int k = 0; k < count; ++k) rows[static_cast<std::size_t>(k)] = image(k)[i];
+      app::weighted_sum(rows.data(), w, count, kSide, sum.data());
     }
-    return g;
+    benchmark::DoNotOptimize(sum[0]);
+  }
+  set_rates(state, kCells * count);
+}
+
+// One row of the sums of three images.
+const std::vector<double>& row_sums(int i) {
+  static std::vector<std::vector<double>> sums = [] {
+    std::vector<std::vector<double>> s(kSide, std::vector<double>(kSide));
+    const double w[3] = {1.5, 2.0, 0.75};
+    for (int r = 0; r < kSide; ++r) {
+      const unsigned char* rows[3] = {image(0)[r], image(1)[r], image(2)[r]};
+      app::weighted_sum(rows, w, 3, kSide, s[static_cast<std::size_t>(r)].data());
+    }
+    return s;
   }();
-  return s;
+  return sums[static_cast<std::size_t>(i)];
 }
 
 void MaxValidSum(benchmark::State& state) {
-  const auto& s = sums();
-  image();
+  row_sums(0);
   for (auto _ : state) {
     double m = 0.0;
-    for (int i = 0; i < kSide; ++i) m = app::max_valid_sum(image()[i], s[i], kSide, m);
+    for (int i = 0; i < kSide; ++i)
+      m = app::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
     benchmark::DoNotOptimize(m);
   }
   set_rates(state, kCells * 9);
 }
 
 void AssignLevels(benchmark::State& state) {
-  const auto& s = sums();
   double m = 0.0;
-  for (int i = 0; i < kSide; ++i) m = app::max_valid_sum(image()[i], s[i], kSide, m);
+  for (int i = 0; i < kSide; ++i) m = app::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
   app::Levels lv;
-  const int levels = static_cast<int>(state.range(0));
-  lv.build(m / levels, levels);
+  lv.build(m, static_cast<int>(state.range(0)));
   auto out = nrutil::ByteGrid::make(kSide, kSide);
-  for (int i = 0; i < kSide; ++i) lv.assign(image()[i], s[i], kSide, out[i]);
+  for (int i = 0; i < kSide; ++i) lv.assign(image(2)[i], row_sums(i).data(), kSide, out[i]);
   for (auto _ : state) {
-    for (int i = 0; i < kSide; ++i) lv.assign(image()[i], s[i], kSide, out[i]);
+    for (int i = 0; i < kSide; ++i) lv.assign(image(2)[i], row_sums(i).data(), kSide, out[i]);
     benchmark::DoNotOptimize(out[0][0]);
   }
   set_rates(state, kCells * 10);
 }
 
-// Making and first touching the running-sum grid: what a fresh grid costs before any work.
-void FreshRealGrid(benchmark::State& state) {
+// ---- memory ----
+
+// 64 MiB grids, beyond the processor's caches.
+constexpr int kBigSide = 8192;
+constexpr std::int64_t kBigCells = std::int64_t{kBigSide} * kBigSide;
+
+// Making a grid of a byte a cell and writing every cell once: fresh pages from the system.
+void FreshByteGrid(benchmark::State& state) {
   for (auto _ : state) {
-    auto g = nrutil::RealGrid::make(kSide, kSide);
-    for (int i = 0; i < kSide; ++i) g[i][0] = 1.0;
-    for (int i = 0; i < kSide; ++i)
-      for (int j = 0; j < kSide; j += 512) g[i][j] = 1.0;
+    auto g = nrutil::ByteGrid::make(kBigSide, kBigSide);
+    for (int i = 0; i < kBigSide; ++i) std::fill(g[i], g[i] + kBigSide, 1);
     benchmark::DoNotOptimize(g[0][0]);
   }
-  set_rates(state, kCells * 8);
+  state.SetItemsProcessed(state.iterations() * kBigCells);
+  state.SetBytesProcessed(state.iterations() * kBigCells);
+}
+
+// Writing every cell of a grid already touched: the same work on memory the process holds.
+void ReusedByteGrid(benchmark::State& state) {
+  auto g = nrutil::ByteGrid::make(kBigSide, kBigSide);
+  for (int i = 0; i < kBigSide; ++i) std::fill(g[i], g[i] + kBigSide, 1);
+  for (auto _ : state) {
+    for (int i = 0; i < kBigSide; ++i) std::fill(g[i], g[i] + kBigSide, 2);
+    benchmark::DoNotOptimize(g[0][0]);
+  }
+  state.SetItemsProcessed(state.iterations() * kBigCells);
+  state.SetBytesProcessed(state.iterations() * kBigCells);
 }
 
 BENCHMARK(ReadRaw)->Unit(benchmark::kMillisecond);
@@ -231,12 +244,13 @@ BENCHMARK(ReadBmp)->Unit(benchmark::kMillisecond);
 BENCHMARK(WriteBmp)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadAscii)->Unit(benchmark::kMillisecond);
 BENCHMARK(WriteAscii)->Unit(benchmark::kMillisecond);
-BENCHMARK(WeighFirstImage)->Unit(benchmark::kMillisecond);
-BENCHMARK(WeighNextImage)->Unit(benchmark::kMillisecond);
-BENCHMARK(FirstImageMask)->Unit(benchmark::kMillisecond);
+BENCHMARK(CountValues)->Unit(benchmark::kMillisecond);
+BENCHMARK(MarkZeroCells)->Unit(benchmark::kMillisecond);
+BENCHMARK(WeightedSum)->Arg(1)->Arg(3)->Arg(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(MaxValidSum)->Unit(benchmark::kMillisecond);
 BENCHMARK(AssignLevels)->Arg(10)->Arg(99)->Unit(benchmark::kMillisecond);
-BENCHMARK(FreshRealGrid)->Unit(benchmark::kMillisecond);
+BENCHMARK(FreshByteGrid)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReusedByteGrid)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -26,17 +27,18 @@
 #include <string_view>
 #include <vector>
 
+#include "app/reading.h"
 #include "app/run.h"
 #include "app/tessera_summary.h"
 #include "image/bmp.h"
 #include "nrutil/grid.h"
+#include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
-#include "rasterio/reader.h"
 
 namespace fuzz_bodies {
 
 // Cells a fuzzed file may announce before the reader refuses it (set with
-// rasterio::set_cell_limit): small enough that no input makes a body allocate much.
+// app::set_cell_limit): small enough that no input makes a body allocate much.
 inline constexpr std::int64_t kCellLimit = std::int64_t{1} << 14;
 
 inline bool write_bytes(const std::string& path, std::string_view bytes) {
@@ -53,20 +55,32 @@ inline std::string read_bytes(const std::string& path) {
   return s.str();
 }
 
-// A run whose answers are `answers` and whose console text is kept.
+// A run whose answers are `answers` and whose console text and notes are kept.
 struct QuietRun {
-  explicit QuietRun(const std::string& answers = "") : in(answers), con(in, out, false), run(con) {}
+  explicit QuietRun(const std::string& answers = "")
+      : in(answers), con(in, out, false), run(con, notes) {}
   std::istringstream in;
   std::ostringstream out;
+  std::ostringstream notes;
   app::Console con;
   app::Run run;
 };
 
-// Reads image 1 of a run in `format`; the stop status, or 0 when the image was taken.
-inline int read_image(QuietRun& q, const std::string& base, int format, double weight) {
-  q.run.nom_lect = base;
+// The table's entry of a format.
+inline const rasterio::FileFormat& format_entry(rasterio::Format f) {
+  return rasterio::kFormats[rasterio::code_of(f)];
+}
+
+// Reads image 1 of a run in `format` (the first pass); the stop status, or 0 when the image
+// was taken.
+inline int read_image(QuietRun& q, const std::string& base, int format) {
+  app::imagen& c = q.run.capas[1];
+  c.nombre = base;
+  c.format = format;
+  c.weight = 1.0;
+  q.run.num_imag = 1;
   try {
-    rasterio::lecture(q.run, 1, format, weight);
+    app::lecture(q.run, 1);
   } catch (const app::RunStop& stop) {
     return stop.status;
   }
@@ -74,11 +88,10 @@ inline int read_image(QuietRun& q, const std::string& base, int format, double w
 }
 
 // After read_image: "" when the outcome is the expected one. A refusal must say why and
-// name the file; a taken image must hold `cells` (row by row) in tab and value x weight in
-// dtab_res.
-inline std::string check_read(const QuietRun& q, int status, bool should_take,
-                              const std::string& file, int rows, int cols, const std::string& cells,
-                              double weight) {
+// name the file; a taken image must have counted the values of `cells` (row by row) as its
+// items, and give those cells again to the later passes.
+inline std::string check_read(QuietRun& q, int status, bool should_take, const std::string& file,
+                              int rows, int cols, const std::string& cells) {
   const std::string text = q.out.str();
   if (!should_take) {
     if (status != 1) return "a bad file was taken (status " + std::to_string(status) + ")";
@@ -90,18 +103,27 @@ inline std::string check_read(const QuietRun& q, int status, bool should_take,
     return "";
   }
   if (status != 0) return "a sound file was refused: " + text;
-  const app::Run& r = q.run;
+  app::Run& r = q.run;
   if (r.nb_lig != rows || r.nb_col != cols) return "wrong size";
-  if (r.tab.nb_lig() != rows || r.tab.nb_col() != cols || r.dtab_res.nb_lig() != rows ||
-      r.dtab_res.nb_col() != cols) {
-    return "grids of the wrong size";
-  }
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      const auto v = static_cast<unsigned char>(cells[static_cast<std::size_t>(i) * cols + j]);
-      if (r.tab[i][j] != v) return "wrong cell value in tab";
-      if (r.dtab_res[i][j] != static_cast<double>(v) * weight) return "wrong cell in dtab_res";
+  std::array<std::int64_t, 256> items{};
+  for (const char c : cells)
+    ++items[static_cast<unsigned char>(c) == 255 ? 254 : static_cast<unsigned char>(c)];
+  if (r.capas[1].items != items) return "wrong item counts";
+  try {
+    app::ImageRows again(r);
+    for (int first = 0; first < rows; first += again.block_rows()) {
+      const int count = std::min(again.block_rows(), rows - first);
+      again.load(first, count);
+      for (int i = first; i < first + count; ++i) {
+        const std::string_view want(cells.data() + static_cast<std::size_t>(i) * cols,
+                                    static_cast<std::size_t>(cols));
+        if (std::memcmp(again.row(1, i), want.data(), want.size()) != 0) {
+          return "wrong cell values in a later pass";
+        }
+      }
     }
+  } catch (const app::RunStop&) {
+    return "a later pass refused the file: " + q.out.str();
   }
   return "";
 }
@@ -383,7 +405,8 @@ inline RefBmp ref_bmp(std::string_view f) {
 // `data` is the file. Also writes back what was read and reads that again.
 inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::string path = dir + "/in.bmp";
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Bmp);
+  const std::string path = dir + "/in" + format.ext;
   if (!write_bytes(path, bytes)) return "";  // the scratch disk is not what is tested
   const RefBmp want = ref_bmp(bytes);
 
@@ -435,12 +458,12 @@ inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std
   if (!fault.empty()) return fault;
 
   // The same file as the input image of a run.
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
-  const int status = read_image(q, dir + "/in", 1, 0.5);
+  const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
   const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
                     std::int64_t{want.cols} * want.rows <= kCellLimit;
-  return check_read(q, status, take, dir + "/in.bmp", want.rows, want.cols, want.cells, 0.5);
+  return check_read(q, status, take, path, want.rows, want.cols, want.cells);
 }
 
 // ---- ASCII grid ----
@@ -453,7 +476,8 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
   if (size == 0) return "";
   const std::size_t chunk = 1 + data[0] % 64;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::string path = dir + "/in.asc";
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Ascii);
+  const std::string path = dir + "/in" + format.ext;
   if (!write_bytes(path, text)) return "";
 
   rasterio::AsciiHeader want_h;
@@ -465,14 +489,15 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
 
   for (const std::size_t piece : {chunk, std::size_t{4099}}) {
     rasterio::AsciiGridReader rd(piece);
-    if (rd.open(path) != FileError::None) return "cannot open a regular file";
-    rasterio::AsciiHeader h;
-    FileError e = rd.read_header(h);
-    if (e == FileError::None && !same_header(h, want_h)) return "header differs from reference";
+    FileError e = rd.open(path);
+    if (e == FileError::CannotOpen) return "cannot open a regular file";
+    if (e == FileError::None && !same_header(rd.header(), want_h)) {
+      return "header differs from reference";
+    }
     if (e == FileError::None && small) {
-      nrutil::ByteGrid g = nrutil::ByteGrid::make(h.nb_col, h.nb_lig);
+      nrutil::ByteGrid g = nrutil::ByteGrid::make(want_h.nb_col, want_h.nb_lig);
       if (!g) return "";
-      e = rd.read_values(g);
+      e = rd.read_rows(g.rows(), g.nb_lig());
       if (e == FileError::None && grid_text(g) != want_cells) return "values differ";
     }
     if (e != want) {
@@ -481,11 +506,11 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
     }
   }
 
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
-  const int status = read_image(q, dir + "/in", 2, 2.0);
+  const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
   const bool take = small && want == FileError::None;
-  return check_read(q, status, take, path, want_h.nb_lig, want_h.nb_col, want_cells, 2.0);
+  return check_read(q, status, take, path, want_h.nb_lig, want_h.nb_col, want_cells);
 }
 
 // ---- Raw image with descriptor ----
@@ -516,15 +541,17 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
       return "a written descriptor does not read back";
     }
   }
+  const rasterio::FileFormat& format = format_entry(rasterio::Format::Raw);
   const std::string base = dir + "/in";
-  if (!write_bytes(base + ".txt", text) || !write_bytes(base + ".raw", raw)) return "";
-  const FileError from_file = rasterio::read_descriptor(base + ".txt", file_d);
+  const std::string descriptor = base + format.sidecar;
+  if (!write_bytes(descriptor, text) || !write_bytes(base + format.ext, raw)) return "";
+  const FileError from_file = rasterio::read_descriptor(descriptor, file_d);
   if (from_file != want) return "read_descriptor disagrees with parse_descriptor";
   if (from_file == FileError::None && !same(file_d, want_d)) return "file descriptor differs";
 
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q;
-  const int status = read_image(q, base, 0, 3.0);
+  const int status = read_image(q, base, rasterio::code_of(format.id));
   const bool take = want == FileError::None && want_d.nb_lig > 0 && want_d.nb_col > 0 &&
                     std::int64_t{want_d.nb_lig} * want_d.nb_col <= kCellLimit;
   std::string cells;
@@ -533,9 +560,8 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
     std::copy_n(raw.begin(), std::min(raw.size(), cells.size()), cells.begin());
   }
   // A refused descriptor is named; so is one whose sizes cannot be.
-  std::string fault =
-      check_read(q, status, take, base + ".txt", want_d.nb_lig, want_d.nb_col, cells, 3.0);
-  if (fault.empty() && take && q.run.pix_size != want_d.pix_size) fault = "wrong pixel size";
+  std::string fault = check_read(q, status, take, descriptor, want_d.nb_lig, want_d.nb_col, cells);
+  if (fault.empty() && take && q.run.dpix_size != want_d.pix_size) fault = "wrong pixel size";
   return fault;
 }
 
@@ -630,34 +656,43 @@ class RunArea {
     const std::size_t at = name.find_last_of("\\/");
     return at == std::string::npos ? name : name.substr(at + 1);
   }
+  // The files a run may write: its report, histogram, point files and the result image in
+  // any format (with the descriptor beside a raw one).
   static std::set<std::string> output_names(const app::Run& r) {
     std::set<std::string> names = {base(r.nom_info), base(r.nom_file_histo), base(r.nom_file_point),
                                    base(r.nom_file_utm)};
     std::string res = base(r.nom_res);
-    for (const char* ext : {"_tessum.raw", "_tessum.bmp", "_tessum.asc"}) {
-      if (res.size() > 11 && res.compare(res.size() - 11, 11, ext) == 0)
-        res.resize(res.size() - 11);
+    for (const rasterio::FileFormat& f : rasterio::kFormats) {
+      const std::string ext = std::string("_tessum") + f.ext;
+      if (res.size() > ext.size() && res.compare(res.size() - ext.size(), ext.size(), ext) == 0) {
+        res.resize(res.size() - ext.size());
+      }
     }
-    for (const char* ext : {"_tessum.raw", "_tessum.txt", "_tessum.bmp", "_tessum.asc"}) {
-      names.insert(res + ext);
+    for (const rasterio::FileFormat& f : rasterio::kFormats) {
+      names.insert(res + "_tessum" + f.ext);
+      if (f.sidecar != nullptr) names.insert(res + "_tessum" + f.sidecar);
     }
     return names;
   }
-  // The files the run reads: each image in its format (a raw image with its descriptor) and
-  // the mask, whose name carries its extension once read.
+  // The files the run reads: each image in its format (with the descriptor beside a raw
+  // image) and the mask, whose name carries its extension once read.
   static std::set<std::string> input_names(const app::Run& r) {
-    static const char* const kExt[] = {".raw", ".bmp", ".asc"};
     std::set<std::string> names;
     for (int k = 1; k <= r.num_imag && k <= app::kMaxImages; ++k) {
       const app::imagen& c = r.capas[static_cast<std::size_t>(k)];
-      if (c.format < 0 || c.format > 2) continue;
-      names.insert(base(c.nombre) + kExt[c.format]);
-      if (c.format == 0) names.insert(base(c.nombre) + ".txt");
+      const rasterio::FileFormat* f = rasterio::format_of(c.format);
+      if (f == nullptr) continue;
+      names.insert(base(c.nombre) + f->ext);
+      if (f->sidecar != nullptr) names.insert(base(c.nombre) + f->sidecar);
     }
-    if (r.mask_exist == 0) {
-      const std::string m = base(r.nom_mask_in);
-      names.insert(m);
-      if (r.mask_format == 0 && m.size() > 4) names.insert(m.substr(0, m.size() - 4) + ".txt");
+    const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
+    if (r.mask_exist == 0 && m != nullptr) {
+      const std::string name = base(r.nom_mask_in);
+      const std::size_t ext = std::string(m->ext).size();
+      names.insert(name);
+      if (m->sidecar != nullptr && name.size() > ext) {
+        names.insert(name.substr(0, name.size() - ext) + m->sidecar);
+      }
     }
     return names;
   }
@@ -666,16 +701,18 @@ class RunArea {
     write_bytes(zone_ + "/" + name, bytes);
   }
   void put_raw(const std::string& name, const std::string& cells, int rows, int cols) {
-    put(name + ".raw", cells);
-    put(name + ".txt", std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
+    const rasterio::FileFormat& raw = format_entry(rasterio::Format::Raw);
+    put(name + raw.ext, cells);
+    put(name + raw.sidecar,
+        std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
   }
   void put_bmp(const std::string& name, const std::string& cells, int rows, int cols, int bits) {
     const int taille = bits / 8;
     nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
     for (int i = 0; i < rows; ++i)
       std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
-    SauveBMP((zone_ + "/" + name + ".bmp").c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0,
-             nullptr);
+    const std::string path = zone_ + "/" + name + format_entry(rasterio::Format::Bmp).ext;
+    SauveBMP(path.c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0, nullptr);
   }
 
   std::string dir_;
@@ -687,7 +724,7 @@ class RunArea {
 // `data` is the answer stream after the folder. The run must end with status 0 having
 // written its result, or with status 1 after saying why; the inputs stay as they were.
 inline std::string run_one(const std::uint8_t* data, std::size_t size, const RunArea& area) {
-  rasterio::set_cell_limit(kCellLimit);
+  app::set_cell_limit(kCellLimit);
   QuietRun q(area.answers(data, size));
   int status = -1;
   status = app::opening(q.run);

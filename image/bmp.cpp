@@ -190,6 +190,7 @@ LoadError FileReader::open(const char* Name) {
   if (h.BiWidth <= 0 || h.BiHeight <= 0) return LoadError::BadSize;
   nb_col_ = h.BiWidth;
   nb_lig_ = h.BiHeight;
+  offset_ = h.BfOffBits;
 
   for (Color32& c : palette_) c = Color32{};
   if (type_ != 2) {
@@ -238,6 +239,84 @@ LoadError FileReader::read_rows(unsigned char* const* rows) {
   fd_ = -1;
   if (got < 0 || static_cast<std::size_t>(got) != total) return LoadError::ShortRows;
   return LoadError::None;
+}
+
+LoadError FileReader::read_block(int first, int count, unsigned char* const* rows) {
+  if (fd_ < 0) return LoadError::CannotOpen;
+  if (first < 0 || count < 0 || first + count > nb_lig_) return LoadError::ShortRows;
+  // The block's last row stands first in the file; the fill bytes after each row go to a
+  // scratch piece.
+  const std::size_t fill = stride_ - row_bytes_;
+  unsigned char pad[4];
+  std::vector<nrutil::Piece> pieces;
+  pieces.reserve(static_cast<std::size_t>(count) * 2);
+  for (int i = count - 1; i >= 0; --i) {
+    pieces.push_back({rows[i], row_bytes_});
+    if (fill != 0) pieces.push_back({pad, fill});
+  }
+  const long long at = offset_ + static_cast<long long>(stride_) * (nb_lig_ - first - count);
+  const long long want = static_cast<long long>(stride_) * count;
+  const long long got = nrutil::read_pieces_at(fd_, at, pieces.data(), pieces.size());
+  return got == want ? LoadError::None : LoadError::ShortRows;
+}
+
+FileWriter::~FileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FileWriter::create(const char* Nom) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = Nom == nullptr ? -1 : nrutil::open_output(Nom);
+  return fd_ >= 0;
+}
+
+bool FileWriter::begin(int NbCol, int NbLig) {
+  if (fd_ < 0 || NbCol <= 0 || NbLig <= 0) return false;
+  const std::int64_t stride = row_stride(NbCol);
+  const std::int64_t image_size = stride * NbLig;
+  if (kOffset8 + image_size > std::int64_t{UINT32_MAX}) return false;
+  nb_col_ = NbCol;
+  nb_lig_ = NbLig;
+  stride_ = static_cast<std::size_t>(stride);
+  BMP_Header h{};
+  h.BfType = kSignature;
+  h.BiSizeImage = static_cast<std::uint32_t>(image_size);
+  h.BfSize = kOffset8 + h.BiSizeImage;
+  h.BfOffBits = kOffset8;
+  h.BiSize = kInfoHeaderSize;
+  h.BiWidth = NbCol;
+  h.BiHeight = NbLig;
+  h.BiPlanes = 1;
+  h.BiBitCount = 8;
+  h.BiXPelsPerMeter = kPelsPerMeter;
+  h.BiYPelsPerMeter = kPelsPerMeter;
+  unsigned char head[kOffset8];
+  encode_header(h, head);
+  encode_palette(nullptr, head + kHeaderSize);
+  const nrutil::Piece one{head, kOffset8};
+  return nrutil::write_pieces_at(fd_, 0, &one, 1);
+}
+
+bool FileWriter::write_block(int first, int count, const unsigned char* const* rows) {
+  if (fd_ < 0 || first < 0 || count < 0 || first + count > nb_lig_) return false;
+  const std::size_t n = static_cast<std::size_t>(nb_col_);
+  const std::size_t fill = stride_ - n;
+  static const unsigned char kZeros[4] = {0, 0, 0, 0};
+  std::vector<nrutil::Piece> pieces;
+  pieces.reserve(static_cast<std::size_t>(count) * 2);
+  for (int i = count - 1; i >= 0; --i) {
+    pieces.push_back({const_cast<unsigned char*>(rows[i]), n});
+    if (fill != 0) pieces.push_back({const_cast<unsigned char*>(kZeros), fill});
+  }
+  const long long at = kOffset8 + static_cast<long long>(stride_) * (nb_lig_ - first - count);
+  return nrutil::write_pieces_at(fd_, at, pieces.data(), pieces.size());
+}
+
+bool FileWriter::close() {
+  if (fd_ < 0) return false;
+  const int fd = fd_;
+  fd_ = -1;
+  return ::close(fd) == 0;
 }
 
 unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,

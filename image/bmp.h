@@ -83,15 +83,49 @@ class FileReader {
   const Color32* palette() const { return palette_; }
   // Fills rows[0] (the top row) to rows[nb_lig - 1], row_bytes each; closes the file.
   LoadError read_rows(unsigned char* const* rows);
+  // Fills rows[0] to rows[count - 1] with the grid rows first to first + count - 1 (row 0 at
+  // the top): one stretch of the file, read in one go, the file storing the bottom row first.
+  // Leaves the file open for the next block.
+  LoadError read_block(int first, int count, unsigned char* const* rows);
+  // The open file (-1 when none), for the caller to look at it.
+  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
+  std::uint32_t offset_ = 0;  // where the pixel rows start
   int nb_col_ = 0;
   int nb_lig_ = 0;
   int type_ = 0;
   std::size_t row_bytes_ = 0;
   std::size_t stride_ = 0;
   Color32 palette_[kPaletteEntries] = {};
+};
+
+// Writes an 8-bit grey BMP file block of rows by block, top row first, each row at its place
+// in the file (which stores the bottom row first). Every write and the close are checked.
+class FileWriter {
+ public:
+  FileWriter() = default;
+  ~FileWriter();
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Creates (replaces) the file, refusing a name that is not a regular file
+  // (nrutil::open_output); false when it cannot be created (errno tells why).
+  bool create(const char* Nom);
+  // Writes the header and the grey palette of a grid of this size; false when the sizes do
+  // not fit the header or the writing fails.
+  bool begin(int NbCol, int NbLig);
+  // Writes grid rows first to first + count - 1 from rows[0] to rows[count - 1].
+  bool write_block(int first, int count, const unsigned char* const* rows);
+  // Closes the file; false when the close fails.
+  bool close();
+
+ private:
+  int fd_ = -1;
+  int nb_col_ = 0;
+  int nb_lig_ = 0;
+  std::size_t stride_ = 0;
 };
 
 // ChargeBMP with the reason of a refusal in *why (when why is not null).

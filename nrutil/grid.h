@@ -1,7 +1,7 @@
-// Owning handle of a row-array grid: releases it exactly once, by the means that made it.
-// Grids made here keep their cells in one zero-filled block (rows one after the other) with
-// a row array pointing into it: one allocation however many rows, fresh pages straight from
-// the system for large grids, and the memory handed back at once on release.
+// Owning handle of a row-array grid: releases it exactly once. The cells are one zero-filled
+// block (rows one after the other) with a row array pointing into it: one allocation however
+// many rows, fresh pages straight from the system for large grids, and the memory handed
+// back at once on release.
 #pragma once
 
 #include <cstddef>
@@ -34,34 +34,15 @@ class Grid {
   // kMaxCells, or memory runs out.
   static Grid make(int nb_col, int nb_lig);
 
-  // Takes a grid whose rows and row array were made with new[] (the BMP reader's grids).
-  static Grid adopt_new_rows(T** rows, int nb_col, int nb_lig) {
-    Grid g;
-    g.rows_ = rows;
-    g.nb_col_ = nb_col;
-    g.nb_lig_ = nb_lig;
-    g.from_new_ = true;
-    return g;
-  }
-
   void reset() {
     if (rows_ != nullptr) {
-      if (from_new_) {
-        for (int i = 0; i < nb_lig_; ++i) delete[] rows_[i];
-      } else {
-        free_block(rows_[0], block_bytes(nb_col_, nb_lig_));
-      }
+      free_block(rows_[0], block_bytes(nb_col_, nb_lig_));
       delete[] rows_;
     }
     rows_ = nullptr;
     nb_col_ = nb_lig_ = 0;
-    from_new_ = false;
   }
 
-  // True when the grid has exactly this size (a grid of that size can be reused).
-  bool has_size(int nb_col, int nb_lig) const {
-    return rows_ != nullptr && nb_col_ == nb_col && nb_lig_ == nb_lig;
-  }
   bool empty() const { return rows_ == nullptr; }
   explicit operator bool() const { return rows_ != nullptr; }
   int nb_col() const { return nb_col_; }
@@ -80,13 +61,11 @@ class Grid {
     std::swap(rows_, o.rows_);
     std::swap(nb_col_, o.nb_col_);
     std::swap(nb_lig_, o.nb_lig_);
-    std::swap(from_new_, o.from_new_);
   }
 
   T** rows_ = nullptr;
   int nb_col_ = 0;
   int nb_lig_ = 0;
-  bool from_new_ = false;
 };
 
 template <class T>
@@ -108,6 +87,5 @@ Grid<T> Grid<T>::make(int nb_col, int nb_lig) {
 }
 
 using ByteGrid = Grid<unsigned char>;
-using RealGrid = Grid<double>;
 
 }  // namespace nrutil

@@ -64,6 +64,12 @@ long long transfer(const Piece* pieces, std::size_t count, Call call) {
   return moved;
 }
 
+std::size_t total_of(const Piece* pieces, std::size_t count) {
+  std::size_t total = 0;
+  for (std::size_t k = 0; k < count; ++k) total += pieces[k].n;
+  return total;
+}
+
 }  // namespace
 
 long long read_pieces(int fd, const Piece* pieces, std::size_t count) {
@@ -71,11 +77,26 @@ long long read_pieces(int fd, const Piece* pieces, std::size_t count) {
 }
 
 bool write_pieces(int fd, const Piece* pieces, std::size_t count) {
-  std::size_t total = 0;
-  for (std::size_t k = 0; k < count; ++k) total += pieces[k].n;
   const long long moved =
       transfer(pieces, count, [fd](const iovec* v, int n) { return writev(fd, v, n); });
-  return moved >= 0 && static_cast<std::size_t>(moved) == total;
+  return moved >= 0 && static_cast<std::size_t>(moved) == total_of(pieces, count);
+}
+
+long long read_pieces_at(int fd, long long offset, const Piece* pieces, std::size_t count) {
+  return transfer(pieces, count, [fd, &offset](const iovec* v, int n) {
+    const ssize_t got = preadv(fd, v, n, static_cast<off_t>(offset));
+    if (got > 0) offset += got;
+    return got;
+  });
+}
+
+bool write_pieces_at(int fd, long long offset, const Piece* pieces, std::size_t count) {
+  const long long moved = transfer(pieces, count, [fd, &offset](const iovec* v, int n) {
+    const ssize_t put = pwritev(fd, v, n, static_cast<off_t>(offset));
+    if (put > 0) offset += put;
+    return put;
+  });
+  return moved >= 0 && static_cast<std::size_t>(moved) == total_of(pieces, count);
 }
 
 }  // namespace nrutil

@@ -22,4 +22,8 @@ long long read_pieces(int fd, const Piece* pieces, std::size_t count);
 // Writes the pieces in order to fd at its position. False when a write fails.
 bool write_pieces(int fd, const Piece* pieces, std::size_t count);
 
+// The same at a given offset of the file, leaving the file's position alone.
+long long read_pieces_at(int fd, long long offset, const Piece* pieces, std::size_t count);
+bool write_pieces_at(int fd, long long offset, const Piece* pieces, std::size_t count);
+
 }  // namespace nrutil

@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "child.h"
+#include "support/child.h"
+#include "support/images.h"
 
 namespace {
 
-using testing_support::bmp8_bytes;
+using testing_support::bmp_bytes;
 using testing_support::ChildRun;
+using testing_support::mesh_cells;
 using testing_support::read_file;
 using testing_support::run_binary;
 using testing_support::ScratchDir;
@@ -113,15 +115,6 @@ std::vector<Script> scripts() {
   };
 }
 
-// A 12 x 12 square-cell-mesh image (cells of 3 x 3 pixels).
-std::string mesh_cells() {
-  std::string s;
-  for (int i = 0; i < 12; ++i) {
-    for (int j = 0; j < 12; ++j) s.push_back(static_cast<char>(1 + (i / 3 * 7 + j / 3 * 3) % 9));
-  }
-  return s;
-}
-
 // The inputs of the scripts, in DIR/zone.
 void make_inputs(const std::string& zone) {
   std::filesystem::create_directories(zone);
@@ -129,7 +122,7 @@ void make_inputs(const std::string& zone) {
   write_file(zone + "/geol.raw", mesh);
   write_file(zone + "/geol.txt", "12\n12\n1\n0\n255\n30\n");
   write_file(zone + "/nodesc.raw", mesh);
-  write_file(zone + "/soil.bmp", bmp8_bytes(12, 12, mesh));
+  write_file(zone + "/soil.bmp", bmp_bytes(12, 12, mesh));
   std::string mask, asc =
                         "ncols 12\nnrows 12\nxllcorner 500\nyllcorner 700\ncellsize 20\n"
                         "NODATA_value -9999\n";
@@ -140,7 +133,7 @@ void make_inputs(const std::string& zone) {
       asc += std::to_string(band ? 255 : 1 + (i * j) % 6) + (j == 11 ? "\n" : " ");
     }
   }
-  write_file(zone + "/mask.bmp", bmp8_bytes(12, 12, mask));
+  write_file(zone + "/mask.bmp", bmp_bytes(12, 12, mask));
   write_file(zone + "/win.asc", asc);
 }
 

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
 #include "image/bmp.h"
+#include "support/files.h"
+#include "support/images.h"
 
 namespace {
 
@@ -19,14 +20,12 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
 Bytes read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string s = testing_support::read_file(p);
+  return Bytes(s.begin(), s.end());
 }
 
 void write_file(const fs::path& p, const Bytes& b) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-  ASSERT_TRUE(out.good());
+  testing_support::write_file(p, std::string(b.begin(), b.end()));
 }
 
 std::uint32_t le32(const Bytes& b, std::size_t at) {
@@ -292,24 +291,9 @@ TEST_F(BmpTest, SidesBeyondSixteenBitsAreRead) {
 
 // A valid 8-bit 3x2 file (or 24-bit when asked) to damage.
 Bytes valid_file(bool true_colour) {
-  const std::size_t off = true_colour ? 54 : 1078;
-  const std::size_t stride = true_colour ? 12 : 4;
-  Bytes b(off + 2 * stride, 0);
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(b, 2, static_cast<std::uint32_t>(b.size()));
-  put32(b, 10, static_cast<std::uint32_t>(off));
-  put32(b, 14, 40);
-  put32(b, 18, 3);
-  put32(b, 22, 2);
-  put16(b, 26, 1);
-  put16(b, 28, true_colour ? 24 : 8);
-  put32(b, 34, static_cast<std::uint32_t>(2 * stride));
-  if (!true_colour) {
-    for (int i = 0; i < 256; ++i)
-      b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = static_cast<unsigned char>(i);
-  }
-  return b;
+  const std::string f = testing_support::bmp_bytes(3, 2, std::string(true_colour ? 18 : 6, '\0'),
+                                                   {.bits = true_colour ? 24 : 8});
+  return Bytes(f.begin(), f.end());
 }
 
 TEST_F(BmpTest, RefusesEveryUnacceptedFile) {
@@ -378,26 +362,13 @@ TEST_F(BmpTest, RefusesEveryUnacceptedFile) {
 
 // An 8-bit 3x2 file that stores `entries` palette entries (colour i: B i, G 2i, R 3i) and
 // declares `clr_used` of them, pixels at `offset`; rows bottom-up, values 1 2 250 / 4 5 6.
+// A 3x2 file whose palette has `entries` entries (blue i, green 2i, red 3i), BiClrUsed
+// `clr_used`, and its rows at `offset`: {1, 2, 250} above {4, 5, 6}.
 Bytes short_palette_file(std::uint32_t entries, std::uint32_t clr_used, std::uint32_t offset) {
-  Bytes b(54, 0);
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(b, 10, offset);
-  put32(b, 14, 40);
-  put32(b, 18, 3);
-  put32(b, 22, 2);
-  put16(b, 26, 1);
-  put16(b, 28, 8);
-  put32(b, 34, 8);
-  put32(b, 46, clr_used);
-  for (std::uint32_t i = 0; i < entries; ++i) {
-    b.insert(b.end(), {static_cast<unsigned char>(i), static_cast<unsigned char>(2 * i),
-                       static_cast<unsigned char>(3 * i), 0});
-  }
-  b.resize(offset, 0);
-  b.insert(b.end(), {4, 5, 6, 0, 1, 2, 250, 0});
-  put32(b, 2, static_cast<std::uint32_t>(b.size()));
-  return b;
+  const std::string f = testing_support::bmp_bytes(
+      3, 2, "\x01\x02\xFA\x04\x05\x06",
+      {.entries = entries, .clr_used = clr_used, .offset = offset, .green = 2, .red = 3});
+  return Bytes(f.begin(), f.end());
 }
 
 TEST_F(BmpTest, ShortPaletteDeclaredByClrUsedIsRead) {
@@ -570,6 +541,41 @@ TEST_F(BmpTest, TwoStepReaderFillsTheCallersRows) {
       EXPECT_EQ(rows[i][7], nb_col == 8 ? g.rows[i][7] : 0xEE) << "past the row: untouched";
     }
     EXPECT_EQ(rd.read_rows(ptrs.data()), bmp::LoadError::CannotOpen);  // the file is closed
+  }
+}
+
+TEST_F(BmpTest, BlocksOfRowsWriteTheSameFileAndReadBackFromTheEnd) {
+  // Widths with 0 to 3 fill bytes a row, blocks of 1, 2 and 5 rows: the block writer gives
+  // the bytes of SauveBMP, and the block reader (bottom row first in the file) the rows.
+  for (const int nb_col : {8, 7, 6, 5}) {
+    for (const int block : {1, 2, 5}) {
+      SCOPED_TRACE(std::to_string(nb_col) + " columns, blocks of " + std::to_string(block));
+      const int nb_lig = 5;
+      TestGrid g(nb_col, nb_lig, nb_col);
+      ASSERT_EQ(SauveBMP(path("whole.bmp").c_str(), g.buff(), nb_col, nb_lig, 0, nullptr), 0);
+      bmp::FileWriter w;
+      ASSERT_TRUE(w.create(path("blocks.bmp").c_str()));
+      ASSERT_TRUE(w.begin(nb_col, nb_lig));
+      for (int first = 0; first < nb_lig; first += block) {
+        const int count = std::min(block, nb_lig - first);
+        ASSERT_TRUE(w.write_block(first, count, g.buff() + first));
+      }
+      ASSERT_TRUE(w.close());
+      EXPECT_EQ(read_file(path("blocks.bmp")), read_file(path("whole.bmp")));
+
+      bmp::FileReader rd;
+      ASSERT_EQ(rd.open(path("blocks.bmp").c_str()), bmp::LoadError::None);
+      for (int first = 0; first < nb_lig; first += block) {
+        const int count = std::min(block, nb_lig - first);
+        std::vector<Bytes> rows(static_cast<std::size_t>(count), Bytes(nb_col));
+        std::vector<unsigned char*> ptrs;
+        for (auto& r : rows) ptrs.push_back(r.data());
+        ASSERT_EQ(rd.read_block(first, count, ptrs.data()), bmp::LoadError::None);
+        for (int i = 0; i < count; ++i) EXPECT_EQ(rows[i], g.rows[first + i]) << first + i;
+      }
+      unsigned char* one[1] = {nullptr};
+      EXPECT_EQ(rd.read_block(nb_lig, 1, one), bmp::LoadError::ShortRows);  // past the grid
+    }
   }
 }
 

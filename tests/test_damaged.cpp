@@ -12,17 +12,16 @@
 #include <vector>
 
 #include "app/run.h"
-#include "child.h"
 #include "image/bmp.h"
 #include "rasterio/gridfile.h"
+#include "support/child.h"
+#include "support/images.h"
 
 namespace {
 
 // Every count of cells is 64-bit: a grid of more than 2^31 cells is counted right (such
 // grids are too large to make in a test, so the types are what is checked).
-static_assert(sizeof(app::Run::surf_image) == 8);
-static_assert(sizeof(app::Run::hist_explor[0]) == 8 && sizeof(app::Run::num_pixel_item[0]) == 8);
-static_assert(sizeof(app::Run::histo[0]) == 8);
+static_assert(sizeof(app::imagen{}.items[0]) == 8 && sizeof(app::imagen{}.nodata_in_valid) == 8);
 static_assert(sizeof(std::declval<nrutil::ByteGrid>().cells()) == 8);
 
 using testing_support::changed_files;
@@ -33,46 +32,19 @@ using testing_support::write_file;
 
 // ---- File builders, byte by byte ----
 
-void put16(std::string& s, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 2; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
-}
-void put32(std::string& s, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
-}
-
 // A sound 8-bit grey BMP of 5 columns and 3 rows (stride 8), or a 24-bit one.
 std::string good_bmp(int bits = 8) {
-  const int cols = 5, rows = 3, taille = bits / 8;
-  const int stride = (cols * taille + 3) / 4 * 4;
-  const int offset = bits == 8 ? 1078 : 54;
-  std::string s(static_cast<std::size_t>(offset + stride * rows), '\0');
-  put16(s, 0, 0x4D42);
-  put32(s, 2, static_cast<std::uint32_t>(s.size()));
-  put32(s, 10, static_cast<std::uint32_t>(offset));
-  put32(s, 14, 40);
-  put32(s, 18, cols);
-  put32(s, 22, rows);
-  put16(s, 26, 1);
-  put16(s, 28, static_cast<std::uint32_t>(bits));
-  put32(s, 34, static_cast<std::uint32_t>(stride * rows));
-  if (bits == 8) {
-    for (int i = 0; i < 256; ++i)
-      s[54 + 4 * i] = s[55 + 4 * i] = s[56 + 4 * i] = static_cast<char>(i);
+  std::string cells;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 5 * bits / 8; ++j) cells.push_back(static_cast<char>(1 + j % 4));
   }
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols * taille; ++j)
-      s[offset + i * stride + j] = static_cast<char>(1 + j % 4);
-  }
-  return s;
+  return testing_support::bmp_bytes(5, 3, cells, {.bits = bits});
 }
 
 // The sound BMP with one 16- or 32-bit header field changed.
 std::string bmp_with(std::size_t at, std::uint32_t v, int width = 4, int bits = 8) {
   std::string s = good_bmp(bits);
-  if (width == 2)
-    put16(s, at, v);
-  else
-    put32(s, at, v);
+  testing_support::put_le(s, at, v, width);
   return s;
 }
 
@@ -158,7 +130,7 @@ std::vector<Damaged> bmp_cases() {
        {{"img.bmp",
          [] {
            std::string s = bmp_with(18, 0x7FFFFFFF);
-           put32(s, 22, 0x7FFFFFFF);
+           testing_support::put_le(s, 22, 0x7FFFFFFF, 4);
            return s;
          }()}},
        {},
@@ -392,12 +364,12 @@ TEST(NamedPipe, TheLibraryReadersRefuseItWithoutWaiting) {
   int cols = 0, rows = 0, type = 0;
   Color32* palette = nullptr;
   EXPECT_EQ(ChargeBMP(pipe.c_str(), cols, rows, type, palette), nullptr);
-  rasterio::AsciiGridReader asc;
-  EXPECT_EQ(asc.open(pipe), rasterio::FileError::CannotOpen);
+  rasterio::AsciiGridReader ascii;
+  EXPECT_EQ(ascii.open(pipe), rasterio::FileError::CannotOpen);
   rasterio::Descriptor d;
   EXPECT_EQ(rasterio::read_descriptor(pipe, d), rasterio::FileError::CannotOpen);
-  nrutil::ByteGrid g = nrutil::ByteGrid::make(2, 2);
-  EXPECT_EQ(rasterio::read_raw(pipe, g), rasterio::FileError::CannotOpen);
+  rasterio::RawReader raw;
+  EXPECT_EQ(raw.open(pipe, rasterio::GridInfo{2, 2}), rasterio::FileError::CannotOpen);
   alarm(0);
 }
 

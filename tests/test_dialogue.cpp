@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/stages.h"
-#include "harness.h"
+#include "support/session.h"
 
 namespace {
 
@@ -13,16 +13,13 @@ using testing_support::Session;
 
 // Runs the start and the dialogue only; returns the stop status, or 0.
 int dialogue_only(Session& s) {
-  try {
+  const int status = testing_support::stop_status([&] {
     app::start(s.run);
     app::dialogue(s.run);
-  } catch (const app::RunStop& stop) {
-    s.run.finfo.close();
-    return stop.status;
-  }
+  });
   s.run.finfo.close();
   s.run.fpt3.close();
-  return 0;
+  return status;
 }
 
 std::size_t count_of(const std::string& text, const std::string& what) {
@@ -127,7 +124,7 @@ TEST_F(Dialogue, EnglishRunWritesTheSummaryAndAsksInOrder) {
                 d +
                 "\\zone1 "
                 "\n\n\tNumber of images to mix : 2 \n\n\tTreatment");
-  EXPECT_TRUE(testing_support::exists(zone("res_histo.xls")));
+  EXPECT_TRUE(std::filesystem::exists(zone("res_histo.xls")));
   EXPECT_EQ(testing_support::read_file(zone("res_histo.xls")), "");
 }
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "support/session.h"
 
 namespace fs = std::filesystem;
 using testing_support::read_file;

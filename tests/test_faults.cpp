@@ -14,32 +14,25 @@
 #include <string>
 #include <vector>
 
-#include "child.h"
+#include "support/child.h"
+#include "support/images.h"
 
 namespace {
 
 using testing_support::changed_files;
 using testing_support::ChildOptions;
 using testing_support::ChildRun;
+using testing_support::mesh_cells;
 using testing_support::run_binary;
 using testing_support::ScratchDir;
 using testing_support::snapshot;
 using testing_support::write_file;
 
-// A 12 x 12 square-cell-mesh image: cells of 3 x 3 pixels, levels 1 to 9 over the area.
-std::string mesh_image() {
-  std::string s;
-  for (int i = 0; i < 12; ++i) {
-    for (int j = 0; j < 12; ++j) s.push_back(static_cast<char>(1 + (i / 3 * 7 + j / 3 * 3) % 9));
-  }
-  return s;
-}
-
 // A folder holding zone/geol.raw + geol.txt.
 struct Area {
   Area() {
     std::filesystem::create_directories(zone);
-    write_file(zone + "/geol.raw", mesh_image());
+    write_file(zone + "/geol.raw", mesh_cells());
     write_file(zone + "/geol.txt", "12\n12\n1\n0\n255\n30\n");
   }
   // Answers from the disk on; `rest` follows the folder name.
@@ -162,7 +155,7 @@ class FullDiskRun : public ::testing::TestWithParam<FullDiskCase> {};
 TEST_P(FullDiskRun, StopsWithStatus1NamingTheFile) {
   const FullDiskCase& c = GetParam();
   Area a;
-  write_file(a.zone + "/nodesc.raw", mesh_image());
+  write_file(a.zone + "/nodesc.raw", mesh_cells());
   const auto before = snapshot(a.dir.path());
   ChildOptions o;
   o.file_limit = c.limit;
@@ -286,7 +279,7 @@ class OutputOverInput : public ::testing::TestWithParam<Clash> {};
 TEST_P(OutputOverInput, StopsBeforeTheInputIsReplaced) {
   const Clash& c = GetParam();
   Area a;
-  const std::string mesh = mesh_image();
+  const std::string mesh = mesh_cells();
   for (const char* base : {"res_info", "res_tessum", "res_points_ij"}) {
     write_file(a.zone + "/" + base + ".raw", mesh);
     write_file(a.zone + "/" + base + ".txt", "12\n12\n1\n0\n255\n30\n");

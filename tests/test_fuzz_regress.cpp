@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/bodies.h"
-#include "harness.h"
+#include "support/session.h"
 
 namespace {
 
@@ -73,21 +73,17 @@ TEST(FuzzRegression, WholeRun) {
 // The bodies themselves must catch a fault: a reader that took a bad file, or read a sound
 // one wrong, is told apart from a sound outcome.
 TEST(FuzzRegression, TheChecksOfTheBodiesCanFail) {
+  ScratchDir dir;
+  testing_support::write_file(dir.file("x.raw"), "ab");
+  testing_support::write_file(dir.file("x.txt"), "1 2 1 0 255 1");
+  const std::string name = dir.file("x.txt");
   fuzz_bodies::QuietRun q;
-  q.run.nb_lig = 1;
-  q.run.nb_col = 2;
-  EXPECT_NE(fuzz_bodies::check_read(q, 0, false, "x.asc", 1, 2, "ab", 1.0), "");
-  EXPECT_NE(fuzz_bodies::check_read(q, 1, true, "x.asc", 1, 2, "ab", 1.0), "");
-  q.run.tab = nrutil::ByteGrid::make(2, 1);
-  q.run.dtab_res = nrutil::RealGrid::make(2, 1);
-  q.run.tab[0][0] = 'a';
-  q.run.tab[0][1] = 'c';
-  q.run.dtab_res[0][0] = 'a';
-  q.run.dtab_res[0][1] = 'c';
-  EXPECT_NE(fuzz_bodies::check_read(q, 0, true, "x.asc", 1, 2, "ab", 1.0), "");
-  q.run.tab[0][1] = 'b';
-  q.run.dtab_res[0][1] = 'b';
-  EXPECT_EQ(fuzz_bodies::check_read(q, 0, true, "x.asc", 1, 2, "ab", 1.0), "");
+  ASSERT_EQ(fuzz_bodies::read_image(q, dir.file("x"), 0), 0);
+  EXPECT_NE(fuzz_bodies::check_read(q, 0, false, name, 1, 2, "ab"), "");  // taken, not refused
+  EXPECT_NE(fuzz_bodies::check_read(q, 1, true, name, 1, 2, "ab"), "");   // refused, not taken
+  EXPECT_NE(fuzz_bodies::check_read(q, 0, true, name, 1, 2, "ac"), "");   // other values
+  EXPECT_NE(fuzz_bodies::check_read(q, 0, true, name, 2, 1, "ab"), "");   // another size
+  EXPECT_EQ(fuzz_bodies::check_read(q, 0, true, name, 1, 2, "ab"), "");
 }
 
 // The reference readings agree with the documented examples.

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <vector>
 
-#include "harness.h"
 #include "rasterio/gridfile.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using rasterio::FileError;
@@ -37,15 +37,42 @@ class GridFile : public ::testing::Test {
   fs::path dir_;
 };
 
-std::string slurp(const std::string& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+using testing_support::read_file;
+
+// A grid of rows x cols cells held in one block, with its row pointers.
+struct Rows {
+  Rows(int cols, int rows) : cols(cols), bytes(static_cast<std::size_t>(cols) * rows, 0xAB) {
+    for (int i = 0; i < rows; ++i)
+      ptrs.push_back(bytes.data() + static_cast<std::size_t>(i) * cols);
+  }
+  std::vector<int> cells() const { return std::vector<int>(bytes.begin(), bytes.end()); }
+  int cols;
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char*> ptrs;
+};
+
+// Reads a raw file of cols x rows cells in blocks of `block` rows.
+std::pair<FileError, std::vector<int>> read_raw(const std::string& p, int cols, int rows,
+                                                int block) {
+  rasterio::RawReader rd;
+  Rows g(cols, rows);
+  FileError e = rd.open(p, rasterio::GridInfo{cols, rows});
+  for (int first = 0; first < rows && e == FileError::None; first += block) {
+    e = rd.read_rows(g.ptrs.data() + first, std::min(block, rows - first));
+  }
+  return {e, g.cells()};
 }
 
-std::vector<int> cells(const nrutil::ByteGrid& g) {
-  std::vector<int> v;
-  for (int r = 0; r < g.nb_lig(); ++r) v.insert(v.end(), g[r], g[r] + g.nb_col());
-  return v;
+// Writes rows with a row writer in blocks of `block` rows.
+FileError write_rows(rasterio::RowWriter& w, const std::string& p, const rasterio::GridInfo& info,
+                     const Rows& g, int block) {
+  if (FileError e = w.create(p); e != FileError::None) return e;
+  if (FileError e = w.begin(info); e != FileError::None) return e;
+  for (int first = 0; first < info.nb_lig; first += block) {
+    const int count = std::min(block, info.nb_lig - first);
+    if (FileError e = w.write_rows(g.ptrs.data() + first, count); e != FileError::None) return e;
+  }
+  return w.finish();
 }
 
 struct AsciiRead {
@@ -54,16 +81,17 @@ struct AsciiRead {
   std::vector<int> cells;
 };
 
-// Reads a whole ASCII grid file; nodata starts at 42 to show when it is left unchanged.
+// Reads a whole ASCII grid file, a row at a time.
 AsciiRead read_ascii(const std::string& p, std::size_t chunk = 0) {
   AsciiRead out{FileError::None, {}, {}};
-  out.h.nodata = 42.0;
   rasterio::AsciiGridReader rd(chunk);
   if ((out.err = rd.open(p)) != FileError::None) return out;
-  if ((out.err = rd.read_header(out.h)) != FileError::None) return out;
-  auto g = nrutil::ByteGrid::make(out.h.nb_col, out.h.nb_lig);
-  out.err = rd.read_values(g);
-  out.cells = cells(g);
+  out.h = rd.header();
+  Rows g(out.h.nb_col, out.h.nb_lig);
+  for (int i = 0; i < out.h.nb_lig && out.err == FileError::None; ++i) {
+    out.err = rd.read_rows(g.ptrs.data() + i, 1);
+  }
+  out.cells = g.cells();
   return out;
 }
 
@@ -119,7 +147,7 @@ TEST(Descriptor, RejectsShortAndNonNumericText) {
 TEST_F(GridFile, DescriptorFileGoldenTextAndReadBack) {
   const rasterio::Descriptor d{3, 4, 1, 0, 255, 30};
   ASSERT_EQ(rasterio::write_descriptor(path("a.txt"), d), FileError::None);
-  EXPECT_EQ(slurp(path("a.txt")), "3\n4\n1\n0\n255\n30\n");
+  EXPECT_EQ(read_file(path("a.txt")), "3\n4\n1\n0\n255\n30\n");
   rasterio::Descriptor back;
   ASSERT_EQ(rasterio::read_descriptor(path("a.txt"), back), FileError::None);
   EXPECT_EQ(rasterio::format_descriptor(back), "3\n4\n1\n0\n255\n30\n");
@@ -147,25 +175,23 @@ TEST_F(GridFile, DescriptorFileGoldenTextAndReadBack) {
               FileError::WriteError);
     EXPECT_EQ(rasterio::write_descriptor(path("new.txt"), d), FileError::WriteError);
   }
-  EXPECT_EQ(slurp(path("a.txt")), "3\n4\n1\n0\n255\n30\n");
+  EXPECT_EQ(read_file(path("a.txt")), "3\n4\n1\n0\n255\n30\n");
   EXPECT_EQ(files(), before);
 }
 
 // ---- Raw image ----
 
-TEST_F(GridFile, RawReadTakesRowsInOrderAndClearsWhatTheFileLacks) {
+TEST_F(GridFile, RawRowsComeInOrderAndWhatTheFileLacksReadsAsZero) {
   std::string bytes;
   for (int i = 0; i < 20; ++i) bytes += static_cast<char>(200 + i);
-  const struct {
-    std::size_t file_len;
-  } cases[] = {{20}, {12}, {5}, {0}};  // longer, exact, short mid-row, empty
-  for (const auto& c : cases) {
-    auto g = nrutil::ByteGrid::make(4, 3);
-    for (int r = 0; r < 3; ++r) std::fill(g[r], g[r] + 4, 0xAB);
-    ASSERT_EQ(rasterio::read_raw(put("a.raw", bytes.substr(0, c.file_len)), g), FileError::None);
-    const std::vector<int> got = cells(g);
-    for (std::size_t i = 0; i < 12; ++i) {
-      EXPECT_EQ(got[i], i < c.file_len ? 200 + static_cast<int>(i) : 0) << c.file_len << " " << i;
+  for (const std::size_t file_len : {20, 12, 5, 0}) {  // longer, exact, short mid-row, empty
+    for (const int block : {1, 2, 3}) {
+      const auto [e, got] = read_raw(put("a.raw", bytes.substr(0, file_len)), 4, 3, block);
+      ASSERT_EQ(e, FileError::None);
+      for (std::size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(got[i], i < file_len ? 200 + static_cast<int>(i) : 0)
+            << file_len << " bytes, blocks of " << block << ", cell " << i;
+      }
     }
   }
 }
@@ -174,31 +200,31 @@ TEST_F(GridFile, RawRowsWiderThanTheStreamBuffer) {
   const int cols = 1500000;
   std::string bytes(2 * cols - 10, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
-  auto g = nrutil::ByteGrid::make(cols, 2);
-  std::fill(g[1], g[1] + cols, 0xCD);
-  ASSERT_EQ(rasterio::read_raw(put("w.raw", bytes), g), FileError::None);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(g[0]), cols), bytes.substr(0, cols));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(g[1]), cols),
-            bytes.substr(cols) + std::string(10, '\0'));
-  ASSERT_EQ(rasterio::write_raw(path("w2.raw"), g), FileError::None);
-  EXPECT_EQ(slurp(path("w2.raw")), bytes + std::string(10, '\0'));
+  const auto [e, got] = read_raw(put("w.raw", bytes), cols, 2, 2);
+  ASSERT_EQ(e, FileError::None);
+  EXPECT_EQ(std::string(got.begin(), got.end()), bytes + std::string(10, '\0'));
 }
 
 TEST_F(GridFile, RawWriteGoldenBytesAndFailures) {
-  auto g = nrutil::ByteGrid::make(4, 3);
-  for (int i = 0; i < 12; ++i) g[i / 4][i % 4] = static_cast<unsigned char>(i == 5 ? 255 : i);
-  ASSERT_EQ(rasterio::write_raw(path("o.raw"), g), FileError::None);
-  EXPECT_EQ(slurp(path("o.raw")), std::string("\0\1\2\3\4\xff\6\7\10\11\12\13", 12));
-  EXPECT_EQ(rasterio::write_raw("/dev/full", g), FileError::CannotOpen);  // a device
+  Rows g(4, 3);
+  for (int i = 0; i < 12; ++i) g.bytes[i] = static_cast<unsigned char>(i == 5 ? 255 : i);
+  const rasterio::GridInfo size{4, 3};
+  for (const int block : {1, 2, 3}) {
+    rasterio::RawWriter w;
+    ASSERT_EQ(write_rows(w, path("o.raw"), size, g, block), FileError::None);
+    EXPECT_EQ(read_file(path("o.raw")), std::string("\0\1\2\3\4\xff\6\7\10\11\12\13", 12));
+  }
+  rasterio::RawWriter w;
+  EXPECT_EQ(write_rows(w, "/dev/full", size, g, 3), FileError::CannotOpen);  // a device
   {
     testing_support::FullDisk full(5);
-    EXPECT_EQ(rasterio::write_raw(path("o.raw"), g), FileError::WriteError);
+    EXPECT_EQ(write_rows(w, path("o.raw"), size, g, 3), FileError::WriteError);
   }
-  EXPECT_EQ(rasterio::write_raw(dir_.string(), g), FileError::CannotOpen);
-  EXPECT_EQ(rasterio::read_raw(path("missing.raw"), g), FileError::CannotOpen);
-  EXPECT_EQ(rasterio::read_raw(dir_.string(), g), FileError::CannotOpen);
-  nrutil::ByteGrid empty;
-  EXPECT_EQ(rasterio::read_raw(path("o.raw"), empty), FileError::BadSize);
+  EXPECT_EQ(write_rows(w, dir_.string(), size, g, 3), FileError::CannotOpen);
+  EXPECT_EQ(read_raw(path("missing.raw"), 4, 3, 3).first, FileError::CannotOpen);
+  EXPECT_EQ(read_raw(dir_.string(), 4, 3, 3).first, FileError::CannotOpen);
+  rasterio::RawReader rd;
+  EXPECT_EQ(rd.open(path("o.raw"), rasterio::GridInfo{0, 3}), FileError::BadSize);
 }
 
 // ---- ASCII grid reading ----
@@ -210,7 +236,7 @@ TEST_F(GridFile, AsciiHeaderIsReadByOrderWhateverTheKeywords) {
   const std::string crlf =
       "NCOLS\t2\r\nNROWS\t1\r\nXLLCENTER\t1e3\r\nYLLCENTER\t+0.5\r\nCELLSIZE\t0x10\r\n"
       "NODATA_VALUE\t-9999.9999\r\n7\t8\t\r\n";
-  // No no-data line: the sixth word is the first value and nodata stays as it was (42).
+  // No no-data line: the sixth word is the first value.
   const std::string five =
       "ncols 3\nnrows 2\nxllcorner 1\nyllcorner 2\ncellsize 5\n7 8 9\n10 11 12\n";
   const std::string five_wrap =
@@ -229,11 +255,11 @@ TEST_F(GridFile, AsciiHeaderIsReadByOrderWhateverTheKeywords) {
        true,
        {9, 10}},
       {"a 2 b 1 c 0 d 0 e 1 0-1 -5 1 2", {2, 1, 0, 0, 1, -5}, true, {1, 2}},  // a word, no value
-      {five, {3, 2, 1, 2, 5, 42}, false, {7, 8, 9, 10, 11, 12}},
-      {five_wrap, {2, 1, 1, 2, 5, 42}, false, {255, 44}},
+      {five, {3, 2, 1, 2, 5, 0}, false, {7, 8, 9, 10, 11, 12}},
+      {five_wrap, {2, 1, 1, 2, 5, 0}, false, {255, 44}},
       // GDAL's five-line header of a real-valued band: "3.0" is the first value.
       {"ncols 2\nnrows 1\nxllcorner 1\nyllcorner 2\ncellsize 5\n 3.0 4\n",
-       {2, 1, 1, 2, 5, 42},
+       {2, 1, 1, 2, 5, 0},
        false,
        {3, 4}},
   };
@@ -291,11 +317,7 @@ TEST_F(GridFile, AsciiHeaderFaults) {
   };
   for (const auto& c : cases) {
     rasterio::AsciiGridReader rd(3);
-    ASSERT_EQ(rd.open(put("f.asc", c.text)), FileError::None);
-    rasterio::AsciiHeader h;
-    h.nb_col = 77;
-    EXPECT_EQ(rd.read_header(h), c.want) << c.text;
-    EXPECT_EQ(h.nb_col == 77, c.want != FileError::None) << "changed only on success";
+    EXPECT_EQ(rd.open(put("f.asc", c.text)), c.want) << c.text;
   }
 }
 
@@ -402,23 +424,21 @@ TEST_F(GridFile, AsciiValuesAgreeWithSscanfOnRandomText) {
 
 TEST_F(GridFile, AsciiReaderStateAndMisuse) {
   rasterio::AsciiGridReader rd;
-  rasterio::AsciiHeader h;
-  EXPECT_EQ(rd.read_header(h), FileError::CannotOpen);
+  unsigned char row[2];
+  unsigned char* rows[1] = {row};
+  EXPECT_EQ(rd.read_rows(rows, 1), FileError::CannotOpen);
   EXPECT_EQ(rd.open(path("missing.asc")), FileError::CannotOpen);
   EXPECT_EQ(rd.open(dir_.string()), FileError::CannotOpen);
   // A five-line grid, then a six-line one with the same reader: no first value carried over.
   ASSERT_EQ(rd.open(put("a.asc", "a 2\nb 1\nc 0\nd 0\ne 1\n7 8")), FileError::None);
-  ASSERT_EQ(rd.read_header(h), FileError::None);
-  auto g = nrutil::ByteGrid::make(2, 1);
-  ASSERT_EQ(rd.read_values(g), FileError::None);
-  EXPECT_EQ(cells(g), (std::vector<int>{7, 8}));
+  EXPECT_FALSE(rd.header().has_nodata);
+  ASSERT_EQ(rd.read_rows(rows, 1), FileError::None);
+  EXPECT_EQ(std::vector<int>(row, row + 2), (std::vector<int>{7, 8}));
   ASSERT_EQ(rd.open(put("b.asc", "a 2\nb 1\nc 0\nd 0\ne 1\nf 0\n3 4")), FileError::None);
-  ASSERT_EQ(rd.read_header(h), FileError::None);
-  EXPECT_TRUE(h.has_nodata);
-  auto wrong = nrutil::ByteGrid::make(1, 2);
-  EXPECT_EQ(rd.read_values(wrong), FileError::BadSize);
-  ASSERT_EQ(rd.read_values(g), FileError::None);
-  EXPECT_EQ(cells(g), (std::vector<int>{3, 4}));
+  EXPECT_TRUE(rd.header().has_nodata);
+  ASSERT_EQ(rd.read_rows(rows, 1), FileError::None);
+  EXPECT_EQ(std::vector<int>(row, row + 2), (std::vector<int>{3, 4}));
+  EXPECT_EQ(rd.read_rows(rows, 1), FileError::FewerValues);
 }
 
 // ---- ASCII grid writing ----
@@ -428,45 +448,47 @@ TEST_F(GridFile, AsciiWriterGoldenText) {
   EXPECT_EQ(rasterio::format_ascii_corner(452310.5, -4123456.25, 30),
             "xllcorner 452310.500000\nyllcorner -4123456.250000\ncellsize 30.000000\n"
             "nodata_value -9999.9999\n");
-  auto g = nrutil::ByteGrid::make(3, 2);
-  for (int i = 0; i < 6; ++i) g[i / 3][i % 3] = static_cast<unsigned char>(i + 1);
-  auto all = nrutil::ByteGrid::make(256, 1);
+  Rows g(3, 2);
+  for (int i = 0; i < 6; ++i) g.bytes[i] = static_cast<unsigned char>(i + 1);
+  Rows all(256, 1);
   std::string all_text;
   for (int v = 0; v < 256; ++v) {
-    all[0][v] = static_cast<unsigned char>(v);
+    all.bytes[v] = static_cast<unsigned char>(v);
     all_text += std::to_string(v) + "\t";
   }
+  const std::string head23 =
+      "ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
+      "cellsize 0.500000\nnodata_value -9999.9999\n";
   const struct {
-    const nrutil::ByteGrid& grid;
+    const Rows& grid;
+    rasterio::GridInfo info;
     std::string want;
-  } cases[] = {{g, "1\t2\t3\t4\t5\t6\t"}, {all, all_text}};
+  } cases[] = {{g, {3, 2, 1.0, 2.0, 0.5}, head23 + "1\t2\t3\t4\t5\t6\t"},
+               {all,
+                {256, 1, 0, 0, 0},
+                "ncols 256\nnrows 1\nxllcorner 0.000000\nyllcorner "
+                "0.000000\ncellsize 0.000000\nnodata_value -9999.9999\n" +
+                    all_text}};
   for (const auto& c : cases) {
-    std::FILE* f = std::fopen(path("o.asc").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(rasterio::write_ascii_values(f, c.grid), FileError::None);
-    EXPECT_EQ(std::fclose(f), 0);
-    EXPECT_EQ(slurp(path("o.asc")), c.want);
+    rasterio::AsciiGridWriter w;
+    ASSERT_EQ(write_rows(w, path("o.asc"), c.info, c.grid, 1), FileError::None);
+    EXPECT_EQ(read_file(path("o.asc")), c.want);
   }
-  std::FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  EXPECT_EQ(rasterio::write_ascii_values(full, g), FileError::WriteError);
-  std::fclose(full);
+  rasterio::AsciiGridWriter w;
+  EXPECT_EQ(write_rows(w, "/dev/full", cases[0].info, g, 1), FileError::CannotOpen);  // a device
+  testing_support::FullDisk full(100);  // the header fits, the values do not
+  EXPECT_EQ(write_rows(w, path("full.asc"), cases[1].info, all, 1), FileError::WriteError);
 }
 
 TEST_F(GridFile, AsciiWrittenGridReadsBackLargerThanEveryBuffer) {
   // About 5.5 MB of text: more than the writer's buffer and the reader's default piece.
   const int cols = 1500, rows = 1000;
-  auto g = nrutil::ByteGrid::make(cols, rows);
+  Rows g(cols, rows);
   std::mt19937 rng(7);
-  for (int r = 0; r < rows; ++r)
-    for (int c = 0; c < cols; ++c) g[r][c] = static_cast<unsigned char>(rng());
-  std::FILE* f = std::fopen(path("big.asc").c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  const std::string head =
-      rasterio::format_ascii_head(cols, rows) + rasterio::format_ascii_corner(512.25, -7.5, 2.75);
-  ASSERT_EQ(std::fwrite(head.data(), 1, head.size(), f), head.size());
-  ASSERT_EQ(rasterio::write_ascii_values(f, g), FileError::None);
-  ASSERT_EQ(std::fclose(f), 0);
+  for (auto& b : g.bytes) b = static_cast<unsigned char>(rng());
+  rasterio::AsciiGridWriter w;
+  ASSERT_EQ(write_rows(w, path("big.asc"), {cols, rows, 512.25, -7.5, 2.75}, g, 7),
+            FileError::None);
   ASSERT_GT(fs::file_size(path("big.asc")), std::uintmax_t{4} << 20);
   const AsciiRead r = read_ascii(path("big.asc"));
   ASSERT_EQ(r.err, FileError::None);
@@ -477,5 +499,5 @@ TEST_F(GridFile, AsciiWrittenGridReadsBackLargerThanEveryBuffer) {
   EXPECT_EQ(r.h.dpix_size, 2.75);
   EXPECT_EQ(r.h.nodata, -9999.9999);
   EXPECT_TRUE(r.h.has_nodata);
-  EXPECT_EQ(r.cells, cells(g));
+  EXPECT_EQ(r.cells, g.cells());
 }

@@ -6,20 +6,11 @@
 #include <ostream>
 #include <string>
 
-#include "stage_harness.h"
+#include "support/session.h"
 
 namespace {
 
-using stage_test::StageRun;
-
-// A grid of the run's size from one string of cell values, row by row.
-nrutil::ByteGrid grid_of(int nb_lig, int nb_col, const std::string& cells) {
-  nrutil::ByteGrid g = nrutil::ByteGrid::make(nb_col, nb_lig);
-  for (int i = 0; i < nb_lig; ++i) {
-    for (int j = 0; j < nb_col; ++j) g[i][j] = static_cast<unsigned char>(cells[i * nb_col + j]);
-  }
-  return g;
-}
+using testing_support::StageRun;
 
 struct MaskCase {
   const char* name;
@@ -38,8 +29,15 @@ TEST_P(FinalMasking, OutsideStudyAreaWinsOverBackground) {
   const MaskCase& c = GetParam();
   StageRun s;
   s.levels({"1234"});
-  if (c.with_mask) s.r.tab_mask = grid_of(1, 4, "\x01\xFF\x01\xFF");
-  if (c.with_mask_in) s.r.tab_mask_in = grid_of(1, 4, "\xFF\xFF\x01\x01");
+  // tab_mask marks where the first image holds 0, tab_mask_in where the mask holds 255.
+  if (c.with_mask) {
+    s.r.tab_mask = nrutil::BitGrid::make(4, 1);
+    s.r.tab_mask.mark_row(0, reinterpret_cast<const unsigned char*>("\0\xFF\0\xFF"), 0);
+  }
+  if (c.with_mask_in) {
+    s.r.tab_mask_in = nrutil::BitGrid::make(4, 1);
+    s.r.tab_mask_in.mark_row(0, reinterpret_cast<const unsigned char*>("\xFF\xFF\x01\x01"), 255);
+  }
   s.r.mask_exist = c.mask_exist;
   s.r.format_out = 0;
   app::write_result(s.r);
@@ -74,7 +72,7 @@ TEST_P(RawResult, DescriptorAndRowsTopFirst) {
   EXPECT_EQ(s.bytes("_tessum.txt"), std::string("3\n4\n1\n0\n255\n") + GetParam().last_line);
   EXPECT_EQ(s.bytes("_tessum.raw"),
             std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xFF\x00\x01", 12));
-  EXPECT_EQ(s.r.nom_res, s.dir.string() + "\\res_tessum.raw");
+  EXPECT_EQ(s.r.nom_res, s.dir.path() + "\\res_tessum.raw");
 }
 
 // The pixel size is truncated toward zero; sizes beyond int are held at its limits.
@@ -153,7 +151,7 @@ TEST_P(ClosingLines, NameWeightsLevelsPixelAndMesh) {
   s.r.capas[3].weight = 2.25;
   app::write_result(s.r);
   std::string expected = c.lines;
-  expected.replace(expected.find('@'), 1, s.dir.string() + "\\res" + c.suffix);
+  expected.replace(expected.find('@'), 1, s.dir.path() + "\\res" + c.suffix);
   EXPECT_EQ(s.report(), expected);
 }
 
@@ -187,9 +185,9 @@ TEST(NoResultFormat, WritesNoImage) {
   s.r.format_out = -1;
   app::write_result(s.r);
   for (const char* suffix : {"_tessum.raw", "_tessum.txt", "_tessum.bmp", "_tessum.asc"}) {
-    EXPECT_FALSE(stage_test::fs::exists(s.file(suffix))) << suffix;
+    EXPECT_FALSE(std::filesystem::exists(s.file(suffix))) << suffix;
   }
-  EXPECT_EQ(s.r.nom_res, s.dir.string() + "\\res");
+  EXPECT_EQ(s.r.nom_res, s.dir.path() + "\\res");
 }
 
 struct FailCase {
@@ -212,10 +210,10 @@ TEST_P(ResultFailure, StopsWithStatusOneNamingTheFile) {
   if (c.device) {
     ASSERT_EQ(symlink("/dev/full", s.file(c.suffix).c_str()), 0);
   } else {
-    s.r.nom_res = s.dir.string() + "\\absent\\res";
+    s.r.nom_res = s.dir.path() + "\\absent\\res";
   }
   const std::string name = s.r.nom_res + c.suffix;
-  EXPECT_EQ(stage_test::stop_status([&] { app::write_result(s.r); }), 1);
+  EXPECT_EQ(testing_support::stop_status([&] { app::write_result(s.r); }), 1);
   // A device is refused before it is opened, like a name in a missing folder.
   const std::string what = "Cannot create the file ";
   const std::string why = c.device ? "not a regular file" : "No such file or directory";

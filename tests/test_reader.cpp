@@ -2,10 +2,11 @@
 // on bad files.
 #include <gtest/gtest.h>
 
-#include "child.h"
-#include "harness.h"
+#include "app/reading.h"
 #include "image/bmp.h"
-#include "rasterio/reader.h"
+#include "support/child.h"
+#include "support/images.h"
+#include "support/session.h"
 
 namespace {
 
@@ -23,15 +24,13 @@ class Reader : public ::testing::Test {
     s->run.finfo.create(dir.file("report.txt"));
     return s;
   }
-  // Reads image k; returns the stop status or 0.
-  static int read(Session& s, const std::string& base, int k, int format, double weight) {
-    s.run.nom_lect = base;
-    try {
-      rasterio::lecture(s.run, k, format, weight);
-    } catch (const app::RunStop& stop) {
-      return stop.status;
-    }
-    return 0;
+  // Reads image k (the first pass); returns the stop status or 0.
+  static int read(Session& s, const std::string& base, int k, int format) {
+    app::imagen& c = s.run.capas[static_cast<std::size_t>(k)];
+    c.nombre = base;
+    c.format = format;
+    s.run.num_imag = k;
+    return testing_support::stop_status([&] { app::lecture(s.run, k); });
   }
   std::string report(Session& s) {
     s.run.finfo.close();
@@ -39,12 +38,6 @@ class Reader : public ::testing::Test {
   }
   ScratchDir dir;
 };
-
-std::string grid_bytes(const nrutil::ByteGrid& g) {
-  std::string s;
-  for (int i = 0; i < g.nb_lig(); ++i) s.append(reinterpret_cast<const char*>(g[i]), g.nb_col());
-  return s;
-}
 
 // 10 x 10: 25 cells of 3, 25 of 7, 50 of 255.
 std::string items_image() {
@@ -71,14 +64,12 @@ TEST_F(Reader, ItemStatisticsLeaveOutTheHighestValueInEachLanguage) {
   };
   for (int lang = 0; lang < 3; ++lang) {
     auto s = session(lang);
-    ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 1.0), 0);
+    ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
     EXPECT_EQ(s->text(), expected[lang].console) << lang;
     EXPECT_EQ(report(*s), expected[lang].report) << lang;
-    // The 50 cells of 255 are counted as 254 (the unlisted highest item); tab keeps 255.
-    EXPECT_EQ(s->run.num_item, 3);
-    EXPECT_EQ(s->run.number_item[3], 254);
-    EXPECT_EQ(s->run.num_pixel_item[3], 50);
-    EXPECT_EQ(s->run.tab[9][9], 255);
+    // The 50 cells of 255 are counted as 254 (the unlisted highest item); the cells keep 255.
+    EXPECT_EQ(s->run.capas[1].items[254], 50);
+    EXPECT_EQ(testing_support::image_cells(s->run, 1), items_image());
   }
 }
 
@@ -88,15 +79,13 @@ TEST_F(Reader, ItemCountsForBackgroundOnlyAndFor254With255) {
   write_file(dir.file("mix.raw"), std::string("\x00\xFE\xFF\xFF", 4));
   write_file(dir.file("mix.txt"), "2 2 1 0 255 1");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("bg"), 1, 0, 1.0), 0);
+  ASSERT_EQ(read(*s, dir.file("bg"), 1, 0), 0);
   EXPECT_NE(s->text().find("\n\tcontains 0 items \n\n"), std::string::npos);
   EXPECT_EQ(s->text().find("item 1"), std::string::npos);
-  ASSERT_EQ(read(*s, dir.file("mix"), 2, 0, 1.0), 0);
+  ASSERT_EQ(read(*s, dir.file("mix"), 2, 0), 0);
   EXPECT_NE(s->text().find("The image number 2 named"), std::string::npos);
   EXPECT_NE(s->text().find("\n\tcontains 1 items \n\n\t\titem 1 code 0 pixels 1 percent 25.00 \n"),
             std::string::npos);
-  EXPECT_EQ(s->run.num_item, 2);
-  EXPECT_EQ(s->run.num_pixel_item[2], 3);
 }
 
 TEST_F(Reader, RawDescriptorOnOneLineThirdValueIgnoredAndFileLengths) {
@@ -105,74 +94,45 @@ TEST_F(Reader, RawDescriptorOnOneLineThirdValueIgnoredAndFileLengths) {
   write_file(dir.file("short.raw"), "abcd");
   write_file(dir.file("short.txt"), "2\n3\n1\n0\n255\n12\n");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("long"), 1, 0, 1.0), 0);
-  EXPECT_EQ(grid_bytes(s->run.tab), "abcdef");
+  ASSERT_EQ(read(*s, dir.file("long"), 1, 0), 0);
+  EXPECT_EQ(testing_support::image_cells(s->run, 1), "abcdef");
   EXPECT_EQ(s->run.dpix_size, 12.0);
   EXPECT_EQ(s->run.UTM_coord, 0);
-  EXPECT_EQ(s->run.nom_lect, dir.file("long.raw"));
-  EXPECT_EQ(s->run.nomdescr1, dir.file("long.txt"));
-  ASSERT_EQ(read(*s, dir.file("short"), 2, 0, 1.0), 0);
-  EXPECT_EQ(grid_bytes(s->run.tab), std::string("abcd\0\0", 6));
+  EXPECT_EQ(s->run.capas[1].file, dir.file("long.raw"));
+  ASSERT_EQ(read(*s, dir.file("short"), 2, 0), 0);
+  EXPECT_EQ(testing_support::image_cells(s->run, 2), std::string("abcd\0\0", 6));
 }
 
 TEST_F(Reader, MissingDescriptorIsAskedForWrittenAndThenFound) {
   write_file(dir.file("g.raw"), "\x01\x02\x03\x04\x05\x06");
   auto s = session(0, "2 3 25\n");
-  ASSERT_EQ(read(*s, dir.file("g"), 1, 0, 1.0), 0);
+  ASSERT_EQ(read(*s, dir.file("g"), 1, 0), 0);
   const std::string prompts =
       "\n\tNo File  " + dir.file("g.txt") +
       " \n\n\t\tNumber of lines? \n\t\tNumber of columns? \n\t\tPixel size? ";
   EXPECT_EQ(s->text().rfind(prompts, 0), 0u) << s->text();
   EXPECT_EQ(read_file(dir.file("g.txt")), "2\n3\n1\n0\n255\n25\n");
-  EXPECT_EQ(s->run.min_al, 0);
-  EXPECT_EQ(s->run.max_al, 255);
   auto again = session(0, "");
-  ASSERT_EQ(read(*again, dir.file("g"), 1, 0, 1.0), 0);
+  ASSERT_EQ(read(*again, dir.file("g"), 1, 0), 0);
   EXPECT_EQ(again->text().find("No File"), std::string::npos);
 }
 
-TEST_F(Reader, WeightsAccumulatorAndTheFirstImageOnly) {
-  write_file(dir.file("a.raw"), "\xFF\x0A");
-  write_file(dir.file("a.txt"), "1 2 1 0 255 1");
-  auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 0.5), 0);
-  // Image 1 starts the running sum with value x weight; 255 is not special here.
-  EXPECT_EQ(s->run.dtab_res[0][0], 127.5);
-  EXPECT_EQ(s->run.dtab_res[0][1], 5.0);
-  s->run.dtab_res[0][0] = 9.0;
-  ASSERT_EQ(read(*s, dir.file("a"), 2, 0, 2.0), 0);
-  EXPECT_EQ(s->run.dtab_res[0][0], 9.0 + 510.0);  // image 2 adds to what the sum holds
-  EXPECT_EQ(s->run.dtab_res[0][1], 25.0);
-  // A new image 1 starts a new sum, whatever the old one held.
-  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, -1.0), 0);
-  EXPECT_EQ(s->run.dtab_res[0][0], -255.0);
-  // An image 2 read without a sum of its size starts one rather than index outside it.
-  auto alone = session(0);
-  ASSERT_EQ(read(*alone, dir.file("a"), 2, 0, 2.0), 0);
-  EXPECT_EQ(alone->run.dtab_res[0][0], 510.0);
-  EXPECT_EQ(alone->run.dtab_res[0][1], 20.0);
-}
-
-TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersKeepNodata) {
+TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersAreRead) {
   write_file(dir.file("g.asc"),
              "NCOLS 2\nnrows 2\nxllcorner 100.5\nyllcorner -20\ncellsize 30\nNODATA -1\n"
              "256 300\n-1\t-9999\n");
   write_file(dir.file("h.asc"), "ncols 2\nnrows 1\nxll 1\nyll 2\ncell 5\n7 8\n");
   auto s = session(0);
-  s->run.nodata = -77.0;
-  ASSERT_EQ(read(*s, dir.file("g"), 1, 2, 1.0), 0);
-  EXPECT_EQ(grid_bytes(s->run.tab), std::string("\x00\x2C\xFF\xF1", 4));
+  ASSERT_EQ(read(*s, dir.file("g"), 1, 2), 0);
+  EXPECT_EQ(testing_support::image_cells(s->run, 1), std::string("\x00\x2C\xFF\xF1", 4));
   EXPECT_EQ(s->run.X_min, 100.5);
   EXPECT_EQ(s->run.Y_min, -20.0);
   EXPECT_EQ(s->run.dpix_size, 30.0);
-  EXPECT_EQ(s->run.nodata, -1.0);
   EXPECT_EQ(s->run.UTM_coord, 1);
-  s->run.nodata = -77.0;
-  s->run.ref_name.clear();
-  ASSERT_EQ(read(*s, dir.file("h"), 1, 2, 1.0), 0);
-  EXPECT_EQ(grid_bytes(s->run.tab), "\x07\x08");
-  EXPECT_EQ(s->run.nodata, -77.0);
-  EXPECT_EQ(s->run.dpix_size, 5.0);
+  auto five = session(0);
+  ASSERT_EQ(read(*five, dir.file("h"), 1, 2), 0);
+  EXPECT_EQ(testing_support::image_cells(five->run, 1), "\x07\x08");
+  EXPECT_EQ(five->run.dpix_size, 5.0);
 }
 
 TEST_F(Reader, BmpGreyAndColourPalettesGiveTheSameGrid) {
@@ -186,11 +146,11 @@ TEST_F(Reader, BmpGreyAndColourPalettesGiveTheSameGrid) {
   ASSERT_EQ(SauveBMP(dir.file("grey.bmp").c_str(), g.rows(), 3, 2, 0, nullptr), 0);
   ASSERT_EQ(SauveBMP(dir.file("col.bmp").c_str(), g.rows(), 3, 2, 1, colours), 0);
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("grey"), 1, 1, 1.0), 0);
-  const std::string grey = grid_bytes(s->run.tab);
+  ASSERT_EQ(read(*s, dir.file("grey"), 1, 1), 0);
+  ASSERT_EQ(read(*s, dir.file("col"), 2, 1), 0);
+  const std::string grey = testing_support::image_cells(s->run, 1);
   EXPECT_EQ(grey, std::string("\x00\x01\x02\x0A\x0B\x0C", 6));
-  ASSERT_EQ(read(*s, dir.file("col"), 2, 1, 1.0), 0);
-  EXPECT_EQ(grid_bytes(s->run.tab), grey);
+  EXPECT_EQ(testing_support::image_cells(s->run, 2), grey);
   EXPECT_EQ(s->run.UTM_coord, 0);
 }
 
@@ -199,8 +159,11 @@ TEST_F(Reader, MaskInEachFormatKeepsItsValuesAndItsCorner) {
   auto s = session(0);
   s->run.nom_mask_in = dir.file("m");
   s->run.mask_format = 2;
-  rasterio::mask_lecture(s->run);
-  EXPECT_EQ(grid_bytes(s->run.tab_mask_in), "\x01\xFF\x07");
+  app::mask_lecture(s->run);
+  // Only the 255 cells (511 read modulo 256) mark the study area's outside.
+  EXPECT_FALSE(s->run.tab_mask_in.test(0, 0));
+  EXPECT_TRUE(s->run.tab_mask_in.test(0, 1));
+  EXPECT_FALSE(s->run.tab_mask_in.test(0, 2));
   EXPECT_EQ(s->run.X_min, 5.0);
   EXPECT_EQ(s->run.Y_min, 6.0);
   EXPECT_EQ(s->run.dpix_size, 2.5);
@@ -242,7 +205,7 @@ TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
   };
   for (const auto& c : cases) {
     auto s = session(0);
-    EXPECT_EQ(read(*s, dir.file(c.base), 1, c.format, 1.0), 1) << c.base;
+    EXPECT_EQ(read(*s, dir.file(c.base), 1, c.format), 1) << c.base;
     EXPECT_NE(s->text().find(c.named), std::string::npos) << c.base << ": " << s->text();
     EXPECT_NE(s->text().find("The run stops."), std::string::npos) << c.base;
     EXPECT_NE(report(*s).find(c.named), std::string::npos) << c.base;
@@ -251,7 +214,7 @@ TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
 
 TEST_F(Reader, DescriptorThatCannotBeCreatedStops) {
   auto s = session(1, "2 2 1\n");
-  EXPECT_EQ(read(*s, dir.file("nowhere/g"), 1, 0, 1.0), 1);
+  EXPECT_EQ(read(*s, dir.file("nowhere/g"), 1, 0), 1);
   EXPECT_NE(s->text().find("Impossible de cr\x82"
                            "er le fichier " +
                            dir.file("nowhere/g.txt")),
@@ -264,11 +227,41 @@ TEST_F(Reader, ImagesOfAnotherSizeThanTheFirstStop) {
   write_file(dir.file("b.raw"), "abcdef");
   write_file(dir.file("b.txt"), "3 2 1 0 255 1");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("a"), 1, 0, 1.0), 0);
-  EXPECT_EQ(read(*s, dir.file("b"), 2, 0, 1.0), 1);
+  ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
+  EXPECT_EQ(read(*s, dir.file("b"), 2, 0), 1);
   EXPECT_NE(s->text().find("The file " + dir.file("b.raw") + " has 3 rows and 2 columns, but " +
                            dir.file("a.raw") + " has 2 rows and 3 columns."),
             std::string::npos);
+}
+
+// The passes after the first read raw and BMP images again: a file replaced or changed in
+// between stops the run naming it, rather than summing other values than those counted.
+TEST_F(Reader, AFileThatChangedSinceTheFirstPassStopsTheLaterPasses) {
+  write_file(dir.file("a.raw"), "abcdef");
+  write_file(dir.file("a.txt"), "2 3 1 0 255 1");
+  write_file(dir.file("b.bmp"), testing_support::bmp_bytes(3, 2, "abcdef"));
+  const struct {
+    const char* file;
+    std::string bytes;
+  } changes[] = {{"a.raw", "abcdefg"}, {"b.bmp", testing_support::bmp_bytes(3, 2, "ABCDEF")}};
+  for (const auto& change : changes) {
+    auto s = session(1);
+    ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
+    ASSERT_EQ(read(*s, dir.file("b"), 2, 1), 0);
+    EXPECT_EQ(testing_support::image_cells(s->run, 2), "abcdef");  // unchanged: read again
+    // The raw file grows; the BMP file keeps its size but is written an hour later.
+    const auto when = std::filesystem::last_write_time(dir.file(change.file));
+    write_file(dir.file(change.file), change.bytes);
+    std::filesystem::last_write_time(dir.file(change.file), when + std::chrono::hours(1));
+    EXPECT_EQ(testing_support::stop_status([&] { app::ImageRows rows(s->run); }), 1);
+    EXPECT_NE(s->text().find("\n\tLe fichier " + dir.file(change.file) +
+                             " a chang\x82 pendant que le traitement le lisait.\n"),
+              std::string::npos)
+        << s->text();
+    write_file(dir.file(change.file), change.file == std::string("a.raw")
+                                          ? std::string("abcdef")
+                                          : testing_support::bmp_bytes(3, 2, "abcdef"));
+  }
 }
 
 // Through the built program: files that were refused although their values are sound.

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/stages.h"
-#include "harness.h"
+#include "support/session.h"
 
 namespace {
 
@@ -10,12 +10,7 @@ using testing_support::Session;
 
 std::string start_text(const std::string& answers, int* status = nullptr) {
   Session s(answers);
-  int st = 0;
-  try {
-    app::start(s.run);
-  } catch (const app::RunStop& stop) {
-    st = stop.status;
-  }
+  const int st = testing_support::stop_status([&] { app::start(s.run); });
   if (status != nullptr) *status = st;
   return s.text();
 }

@@ -7,8 +7,9 @@
 #include <random>
 
 #include "app/cell_loops.h"
-#include "app/stages.h"
-#include "harness.h"
+#include "app/levels.h"
+#include "support/child.h"
+#include "support/session.h"
 
 namespace {
 
@@ -27,17 +28,17 @@ int literal_scan(const app::Levels& lv, double dval) {
 
 TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
   app::Levels lv;
-  lv.build(10.0 / 4, 4);
+  lv.build(10.0, 4);
   EXPECT_EQ(lv.esc_min[1], 0.0);
   for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
   EXPECT_EQ(lv.level_of(2.5), 2);
   EXPECT_EQ(lv.level_of(0.0), 1);
   EXPECT_EQ(lv.level_of(10.0), 255);  // the bound ends exactly at the maximum
   EXPECT_EQ(lv.level_of(-0.1), 255);
-  lv.build(50.0 / 6, 6);
+  lv.build(50.0, 6);
   EXPECT_EQ(lv.esc_max[6], 50.00000000000001);
   EXPECT_EQ(lv.level_of(50.0), 6);
-  lv.build(1.0 / 10, 10);
+  lv.build(1.0, 10);
   EXPECT_EQ(lv.esc_max[10], 0.9999999999999999);
   EXPECT_EQ(lv.level_of(1.0), 255);
   lv.build(0.0, 5);  // every sum 0: every interval empty
@@ -51,7 +52,7 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
     const int segments = 1 + trial % 99;
     const double max_hist = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
     app::Levels lv;
-    lv.build(max_hist / segments, segments);
+    lv.build(max_hist, segments);
     std::uniform_real_distribution<double> sums(-1.0, max_hist * 1.01 + 1.0);
     std::vector<double> probes = {0.0, -0.0, max_hist, -1e-300, 1e300};
     for (int k = 0; k <= segments; ++k) {
@@ -79,7 +80,7 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
   for (const double max_hist : maxima) {
     for (const int segments : {1, 2, 7, 10, 33, 99}) {
       app::Levels lv;
-      lv.build(max_hist / segments, segments);
+      lv.build(max_hist, segments);
       std::vector<double> sums = {0.0,       -0.0,  max_hist,
                                   -1e-300,   1e300, INFINITY,
                                   -INFINITY, NAN,   std::numeric_limits<double>::denorm_min()};
@@ -138,47 +139,39 @@ TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
   }
 }
 
-TEST(CellLoops, WeighingStartsFromZeroAndAddsRoundedProducts) {
-  const unsigned char v[] = {0, 3, 255, 7};
-  double acc[4] = {9.0, 9.0, 9.0, 9.0};
-  app::ValueCounter c;
-  app::weigh_and_count(v, 4, -0.1, acc, true, c);
-  // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
-  EXPECT_EQ(acc[0], 0.0);
-  EXPECT_FALSE(std::signbit(acc[0]));
-  EXPECT_EQ(acc[2], 255 * -0.1);
-  app::weigh_and_count(v, 4, 0.7, acc, false, c);
-  for (int j = 0; j < 4; ++j) {
-    volatile double first = v[j] * -0.1;  // each product rounded, then the sum rounded
-    volatile double second = v[j] * 0.7;
-    EXPECT_EQ(acc[j], (0.0 + first) + second) << j;
+TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
+  // Six images: two groups of the loop (four, then two), each product rounded before it is
+  // added, image after image.
+  const unsigned char v[6][4] = {{0, 3, 255, 7}, {1, 2, 3, 4},   {9, 8, 7, 6},
+                                 {5, 5, 5, 5},   {0, 1, 0, 255}, {2, 2, 2, 2}};
+  const double w[6] = {-0.1, 0.7, 1.0 / 3, 2.5e-9, 1e17, -0.3};
+  const unsigned char* rows[6] = {v[0], v[1], v[2], v[3], v[4], v[5]};
+  for (int count = 1; count <= 6; ++count) {
+    double acc[4] = {9.0, 9.0, 9.0, 9.0};
+    app::weighted_sum(rows, w, count, 4, acc);
+    for (int j = 0; j < 4; ++j) {
+      volatile double want = 0.0;
+      for (int k = 0; k < count; ++k) {
+        volatile double product = v[k][j] * w[k];
+        want = want + product;
+      }
+      EXPECT_EQ(acc[j], want) << count << " images, cell " << j;
+    }
   }
-  EXPECT_EQ(c.count(0), 2);
-  EXPECT_EQ(c.count(255), 2);
-  EXPECT_EQ(c.count(7), 2);
+  // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
+  double acc[4];
+  app::weighted_sum(rows, w, 1, 4, acc);
+  EXPECT_FALSE(std::signbit(acc[0]));
 }
 
-TEST(CellLoops, FirstImageMaskAndValidMaximum) {
-  const struct {
-    std::vector<unsigned char> in;
-    bool rewrite;
-    std::vector<unsigned char> tab, mask;
-  } cases[] = {
-      {{0, 255, 7, 0}, true, {0, 0, 7, 0}, {1, 255, 255, 1}},
-      {{0, 255, 7, 0}, false, {0, 255, 7, 0}, {1, 255, 255, 1}},
-      {{254, 1}, true, {254, 1}, {255, 255}},
-  };
-  for (const auto& c : cases) {
-    std::vector<unsigned char> tab = c.in, mask(c.in.size(), 9);
-    app::first_image_mask(tab.data(), tab.size(), c.rewrite, mask.data());
-    EXPECT_EQ(tab, c.tab);
-    EXPECT_EQ(mask, c.mask);
-  }
-  const unsigned char last[] = {1, 255, 0, 3, 2};
+TEST(CellLoops, ValidMaximumAndNoDataInValidCells) {
+  const unsigned char valid[] = {1, 255, 0, 3, 2};
   const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
-  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 0.0), 4.0);          // 100 is not valid, NaN no max
-  EXPECT_EQ(app::max_valid_sum(last, sums, 5, 6.0), 6.0);          // the running maximum carries on
-  EXPECT_EQ(app::max_valid_sum(last + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
+  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
+  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
+  EXPECT_EQ(app::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
+  const unsigned char image[] = {255, 255, 255, 0, 255};
+  EXPECT_EQ(app::count_nodata_in_valid(image, valid, 5), 3);
 }
 
 class Summation : public ::testing::Test {
@@ -205,6 +198,13 @@ class Summation : public ::testing::Test {
     app::summation(r);
     return s;
   }
+  // The level grid, row by row.
+  static std::string levels(const app::Run& r) {
+    std::string s;
+    for (int i = 0; i < r.nb_lig; ++i)
+      s.append(reinterpret_cast<const char*>(r.tab_out[i]), r.nb_col);
+    return s;
+  }
   ScratchDir dir;
 };
 
@@ -212,31 +212,27 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
   raw("a", 1, 3, std::string("\x0A\x00\x05", 3));
   raw("b", 1, 3, std::string("\x14\x01\x05", 3));
   auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
-  EXPECT_EQ(s->run.dtab_res[0][0], 50.0);
-  EXPECT_EQ(s->run.dtab_res[0][1], 2.0);
-  EXPECT_EQ(s->run.max_hist, 50.0);
-  EXPECT_EQ(s->run.step_hist, 10.0);
-  EXPECT_EQ(s->run.tab_out[0][0], 255);  // 50 equals the last bound exactly
-  EXPECT_EQ(s->run.tab_out[0][1], 1);
-  EXPECT_EQ(s->run.tab_out[0][2], 2);   // 15 in [10, 20)
-  EXPECT_EQ(s->run.tab_mask[0][1], 1);  // the first image holds 0 there
-  EXPECT_EQ(s->run.tab_mask[0][0], 255);
+  // Sums 50, 2 and 15: 50 equals the last bound exactly (no level), 15 lies in [10, 20).
+  EXPECT_EQ(s->run.levels.max_hist, 50.0);
+  EXPECT_EQ(s->run.levels.step_hist, 10.0);
+  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x02", 3));
+  EXPECT_TRUE(s->run.tab_mask.test(0, 1));  // the first image holds 0 there
+  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
 }
 
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
-  EXPECT_EQ(s->run.tab_out[0][1], 1);
-  EXPECT_EQ(s->run.tab_out[0][2], 1);  // 51 in [0, 85)
-  EXPECT_EQ(s->run.tab_mask[0][0], 255);
+  EXPECT_EQ(s->run.levels.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
+  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x01", 3));  // 255 is the last bound; 51 < 85
+  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
 }
 
 TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
   raw("a", 1, 2, std::string("\x01\x02", 2));
   raw("b", 1, 2, std::string("\xFF\x02", 2));
   auto s = run({{"a", 1.0}, {"b", 1.0}}, 2);
-  EXPECT_EQ(s->run.max_hist, 4.0);
+  EXPECT_EQ(s->run.levels.max_hist, 4.0);
   EXPECT_EQ(s->run.tab_out[0][0], 255);
 }
 
@@ -244,11 +240,11 @@ TEST_F(Summation, ZeroAndNegativeWeights) {
   raw("a", 1, 3, std::string("\x01\x02\x03", 3));
   {
     auto s = run({{"a", 0.0}}, 4);
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(s->run.tab_out[0][j], 255);
+    EXPECT_EQ(levels(s->run), std::string(3, '\xFF'));
   }
   raw("b", 1, 3, std::string("\x04\x01\x01", 3));
   auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
-  EXPECT_EQ(s->run.max_hist, 2.0);
+  EXPECT_EQ(s->run.levels.max_hist, 2.0);
   EXPECT_EQ(s->run.tab_out[0][0], 255);
   EXPECT_EQ(s->run.tab_out[0][1], 2);
 }
@@ -256,12 +252,47 @@ TEST_F(Summation, ZeroAndNegativeWeights) {
 TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   write_file(dir.file("g.asc"), "ncols 3\nnrows 1\nx 0\ny 0\nc 1\nn 0\n0 255 4\n");
   auto s = run({{"g", 1.0}}, 2, {2});
-  EXPECT_EQ(s->run.tab_mask[0][0], 1);
-  EXPECT_EQ(s->run.tab_mask[0][1], 255);
-  EXPECT_EQ(s->run.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
-  EXPECT_EQ(s->run.tab_out[0][1], 255);
-  EXPECT_EQ(s->run.tab_out[0][0], 1);
+  EXPECT_TRUE(s->run.tab_mask.test(0, 0));
+  EXPECT_FALSE(s->run.tab_mask.test(0, 1));
+  EXPECT_EQ(s->run.levels.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
+  EXPECT_EQ(levels(s->run), std::string("\x01\xFF\xFF", 3));
   EXPECT_EQ(s->run.UTM_coord, 1);
+}
+
+// Cells where an image before the last holds 255 while the last image holds a value: their
+// sums take 255 x that image's weight. The run says so on standard error, one line per
+// image in the run's language, and nowhere else; the levels stay as they are.
+TEST(NoDataInSums, EachImageBeforeTheLastIsNamedOnStandardErrorOnly) {
+  ScratchDir dir;
+  const std::string zone = dir.file("zone");
+  std::filesystem::create_directories(zone);
+  const std::pair<const char*, std::string> images[] = {
+      {"a", std::string("\xFF\x01\xFF\x02\x03\x04", 6)},   // 255 in two valid cells
+      {"b", std::string("\x05\xFF\x06\xFF\x07\x08", 6)},   // one valid, one not
+      {"c", std::string("\x01\x02\x03\xFF\x04\x05", 6)}};  // the last: one cell not valid
+  for (const auto& [name, cells] : images) {
+    write_file(zone + "/" + name + ".raw", cells);
+    write_file(zone + "/" + name + ".txt", "2\n3\n1\n0\n255\n10\n");
+  }
+  const testing_support::ChildRun run = testing_support::run_binary(
+      "1\n2\n" + dir.path() + "\nzone\n3\na\nb\nc\n0\n0\n0\n1\n1\n1\n1\nres\n0\n5\n1\n");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string tail =
+      ") ; leurs sommes comptent 255 x le poids de cette image. Donnez 255 \x85 ces cellules dans "
+      "la derni\x8Are image (aucun niveau), ou 0 dans la premi\x8Are image (fond), ou pr\x82parez "
+      "les couches avec tessera_gis prepare.\n";
+  const std::string head = "Note : " + dir.path() + "\\zone\\";
+  const std::string middle =
+      " contient 255 (pas de donn\x82"
+      "es) l\x85 o\x97 la derni\x8Are image "
+      "a une valeur (cellules : ";
+  EXPECT_EQ(run.err, head + "a.raw" + middle + "2" + tail + head + "b.raw" + middle + "1" + tail);
+  EXPECT_EQ(run.out.find("tessera_gis"), std::string::npos);
+  EXPECT_EQ(testing_support::read_file(zone + "/res_info.txt").find("tessera_gis"),
+            std::string::npos);
+  // The sums 261, 258, 264, -, 14 and 17 cut into 5 levels of 52.8.
+  EXPECT_EQ(testing_support::read_file(zone + "/res_tessum.raw"),
+            std::string("\x05\x05\xFF\xFF\x01\x01", 6));
 }
 
 }  // namespace

@@ -1,43 +1,74 @@
-// A run driven in-process for the tests of the stages after the summation: scripted answers,
-// captured console text, a level grid given as rows of values, and the output files in a
-// fresh temporary folder.
+// Test support: runs driven in-process over scripted answers, the stop of a stage as a
+// status, and a run set up for the stages that follow the summation.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <initializer_list>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/reading.h"
 #include "app/run.h"
 #include "app/stages.h"
+#include "app/tessera_summary.h"
+#include "support/files.h"
 
-namespace stage_test {
+namespace testing_support {
 
-namespace fs = std::filesystem;
+// A run over scripted answers, with the console text and the notes collected.
+struct Session {
+  explicit Session(const std::string& answers)
+      : in(answers), con(in, out, false), run(con, notes) {}
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream notes;
+  app::Console con;
+  app::Run run;
+  int status = -1;
+  int go() { return status = app::opening(run); }
+  std::string text() const { return out.str(); }
+};
 
-inline std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The exit status of a stage that stops the run; 0 when it did not stop.
+template <class F>
+int stop_status(F&& stage) {
+  try {
+    stage();
+  } catch (const app::RunStop& s) {
+    return s.status;
+  }
+  return 0;
+}
+
+// The cells of image k as the passes after the first read them, row 0 first.
+inline std::string image_cells(app::Run& r, int k) {
+  app::ImageRows rows(r);
+  std::string s;
+  for (int first = 0; first < r.nb_lig; first += rows.block_rows()) {
+    const int count = std::min(rows.block_rows(), r.nb_lig - first);
+    rows.load(first, count);
+    for (int i = first; i < first + count; ++i) {
+      s.append(reinterpret_cast<const char*>(rows.row(k, i)), static_cast<std::size_t>(r.nb_col));
+    }
+  }
+  return s;
 }
 
 // Level grid pictures: one row per string, one cell per character; '.' is 255 (background),
 // '#' is 0 (mesh line), a digit is that level.
 using Picture = std::vector<std::string>;
 
+// A run set up for the stages after the summation: scripted answers, captured console text,
+// a level grid given as a picture, and the output files in a fresh temporary folder.
 class StageRun {
  public:
   explicit StageRun(const std::string& answers = "")
       : answers_(answers), con_(answers_, out_, false), r(con_) {
-    char tmpl[] = "/tmp/tessera_stage_XXXXXX";
-    dir = mkdtemp(tmpl);
     // Names are built as the dialogue builds them, the last part joined with a backslash.
-    const std::string prefix = dir.string() + "\\res";
+    const std::string prefix = dir.path() + "\\res";
     r.nom_res = prefix;
     r.nom_info = prefix + "_info.txt";
     r.nom_file_point = prefix + "_points_ij.txt";
@@ -51,12 +82,10 @@ class StageRun {
     r.fpt1.close();
     r.fpt2.close();
     r.fpt3.close();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
 
   // The host path of the output file with the given suffix.
-  std::string file(const std::string& suffix) const { return (dir / ("res" + suffix)).string(); }
+  std::string file(const std::string& suffix) const { return dir.file("res" + suffix); }
   // Its bytes, once every output stream is flushed.
   std::string bytes(const std::string& suffix) {
     r.finfo.flush();
@@ -104,11 +133,10 @@ class StageRun {
   app::Console con_;
 
  public:
+  ScratchDir dir;
   app::Run r;
-  fs::path dir;
 };
 
-// The exit status of a stage that must stop the run; -1 when it did not stop.
 // Detection, then the cell-mesh stage, with the map origin known (X 1000, Y 2000, 30 m).
 inline void detect_and_mesh(StageRun& s, int idiom = 0) {
   s.r.idiom = idiom;
@@ -120,14 +148,4 @@ inline void detect_and_mesh(StageRun& s, int idiom = 0) {
   app::cell_mesh(s.r);
 }
 
-template <class F>
-int stop_status(F&& stage) {
-  try {
-    stage();
-  } catch (const app::RunStop& s) {
-    return s.status;
-  }
-  return -1;
-}
-
-}  // namespace stage_test
+}  // namespace testing_support

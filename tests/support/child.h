@@ -1,5 +1,5 @@
-// Running the built program as a child process over scripted answers, and snapshots of a
-// folder to prove that a run left its files alone.
+// Test support: the built program run as a child process over scripted answers, and
+// snapshots of a folder to prove that a run left its files alone.
 #pragma once
 
 #include <poll.h>
@@ -9,13 +9,12 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 
-#include "harness.h"
+#include "support/files.h"
 
 namespace testing_support {
 
@@ -125,32 +124,6 @@ inline std::string changed_files(const std::map<std::string, std::string>& befor
     if (it == after.end() || it->second != bytes) changed += name + "\n";
   }
   return changed;
-}
-
-// An 8-bit grey BMP file of `cols` x `rows` cells (row 0 first in `cells`), written byte by
-// byte: the rows go bottom-up, each filled to a multiple of 4 bytes.
-inline std::string bmp8_bytes(int cols, int rows, const std::string& cells) {
-  const int stride = (cols + 3) / 4 * 4;
-  std::string s(static_cast<std::size_t>(1078 + stride * rows), '\0');
-  auto put = [&s](std::size_t at, std::uint32_t v, int bytes) {
-    for (int k = 0; k < bytes; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
-  };
-  put(0, 0x4D42, 2);
-  put(2, static_cast<std::uint32_t>(s.size()), 4);
-  put(10, 1078, 4);
-  put(14, 40, 4);
-  put(18, static_cast<std::uint32_t>(cols), 4);
-  put(22, static_cast<std::uint32_t>(rows), 4);
-  put(26, 1, 2);
-  put(28, 8, 2);
-  put(34, static_cast<std::uint32_t>(stride * rows), 4);
-  for (int i = 0; i < 256; ++i) put(54 + 4 * static_cast<std::size_t>(i), i * 0x010101u, 4);
-  for (int i = 0; i < rows; ++i) {
-    s.replace(1078 + static_cast<std::size_t>((rows - 1 - i) * stride),
-              static_cast<std::size_t>(cols), cells, static_cast<std::size_t>(i * cols),
-              static_cast<std::size_t>(cols));
-  }
-  return s;
 }
 
 }  // namespace testing_support

@@ -1,19 +1,15 @@
-// Test helpers: a scratch folder, whole-file reads and writes, and an in-process run over
-// scripted answers.
+// Test support: a scratch folder, whole-file reads and writes, little-endian patching.
 #pragma once
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include "app/run.h"
-#include "app/tessera_summary.h"
 
 namespace testing_support {
 
@@ -28,6 +24,8 @@ class ScratchDir {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
@@ -35,20 +33,22 @@ class ScratchDir {
   std::string path_;
 };
 
-inline std::string read_file(const std::string& path) {
+// The whole file's bytes ("" when it cannot be read).
+inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
 
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary);
+inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << bytes;
 }
 
-inline bool exists(const std::string& path) {
-  return std::filesystem::exists(path);
+// Writes v at byte `at` of s, least significant byte first, in `bytes` bytes.
+inline void put_le(std::string& s, std::size_t at, std::uint32_t v, int bytes) {
+  for (int k = 0; k < bytes; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
 }
 
 // While it lives, no file this process writes may grow past `bytes`: a full disk. A write
@@ -72,18 +72,6 @@ class FullDisk {
  private:
   rlimit saved_{};
   void (*old_)(int) = SIG_DFL;
-};
-
-// A run over scripted answers, with the console text collected.
-struct Session {
-  explicit Session(const std::string& answers) : in(answers), con(in, out, false), run(con) {}
-  std::istringstream in;
-  std::ostringstream out;
-  app::Console con;
-  app::Run run;
-  int status = -1;
-  int go() { return status = app::opening(run); }
-  std::string text() const { return out.str(); }
 };
 
 }  // namespace testing_support
