@@ -129,15 +129,19 @@ void dialogue(Run& r) {
   r.nom_file_point += result + "_points_ij.txt";
   r.nom_file_utm += result + "_points_utm.txt";
   r.nom_file_histo += result + "_histo.xls";
-  refuse_input_as_output(r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm});
+  refuse_input_as_output(
+      r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm, record_name(r)});
+  remove_stale_record(r);
   create_or_stop(r, r.fpt3, r.nom_file_histo);
 
   r.say(msg::kOutputFormat);
   r.format_out = r.ask_menu(msg::kFormatOptions, 2);
   if (r.format_out == 0) {
     refuse_input_as_output(r, {r.nom_res + "_tessum.raw", r.nom_res + "_tessum.txt"});
+  } else if (r.format_out == 1) {
+    refuse_input_as_output(r, {r.nom_res + "_tessum.bmp"});
   } else {
-    refuse_input_as_output(r, {r.nom_res + (r.format_out == 1 ? "_tessum.bmp" : "_tessum.asc")});
+    refuse_input_as_output(r, {r.nom_res + "_tessum.asc", r.nom_res + "_tessum.prj"});
   }
   r.num_segm = r.ask_count(msg::kNumLevels, 1, kMaxLevels);
 

@@ -8,7 +8,9 @@
 
 #include "app/accents.h"
 #include "app/console.h"
+#include "app/levels.h"
 #include "app/messages.h"
+#include "app/run_record.h"
 #include "app/textfile.h"
 #include "nrutil/grid.h"
 
@@ -23,7 +25,6 @@ struct imagen {
 };
 
 inline constexpr int kMaxImages = 99;
-inline constexpr int kMaxLevels = 99;
 
 // Thrown to end the run once its reason has been told; carries the exit status.
 struct RunStop {
@@ -77,6 +78,7 @@ struct Run {
 
   // Levels.
   double max_hist = 0.0, step_hist = 0.0;
+  Levels levels;  // the bounds the levels were given with
 
   // Processing type and mesh.
   int im_gene = 0, rango = 0, jdeb = 0, ifin = 0, jfin = 0;
@@ -94,6 +96,9 @@ struct Run {
 
   // Output streams: run report, histogram, point files.
   TextFile finfo, fpt3, fpt1, fpt2;
+
+  // What the stages note for the run record.
+  RecordNotes notes;
 
   // ---- helpers shared by the stages ----
 

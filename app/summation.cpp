@@ -85,12 +85,11 @@ void summation(Run& r) {
   for (int i = 0; i < r.nb_lig; ++i)
     r.max_hist = max_valid_sum(r.tab[i], r.dtab_res[i], cols, r.max_hist);
   r.step_hist = r.max_hist / r.num_segm;
-  Levels lv;
-  lv.build(r.step_hist, r.num_segm);
+  r.levels.build(r.step_hist, r.num_segm);
 
   // The levels are written over the last image, cell by cell after its byte is read: tab
   // is used by no later stage, and its grid becomes tab_out without a fresh allocation.
-  for (int i = 0; i < r.nb_lig; ++i) lv.assign(r.tab[i], r.dtab_res[i], cols, r.tab[i]);
+  for (int i = 0; i < r.nb_lig; ++i) r.levels.assign(r.tab[i], r.dtab_res[i], cols, r.tab[i]);
   r.tab_out = std::move(r.tab);
 }
 

@@ -147,6 +147,7 @@ void read_raw_image(Run& r, std::string& name, std::string& descr, nrutil::ByteG
     const FileError w = write_descriptor(app::host_path(descr), d);
     if (w == FileError::CannotOpen) r.fail_file(msg::kCannotCreate, descr, std::strerror(errno));
     if (w != FileError::None) r.fail_file(msg::kCannotWrite, descr, r.pick(msg::kWhyWriteError));
+    r.notes.descriptors.push_back(descr);
   } else if (e != FileError::None) {
     fail_read(r, descr, reason_of(e));
   }
@@ -274,6 +275,7 @@ void explor(Run& r) {
     }
   }
   ++r.num_slice;
+  app::note_items(r);
 
   // The highest value present is left out of the list and of the count.
   const int listed = r.num_item - 1;
