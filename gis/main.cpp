@@ -8,12 +8,15 @@
 
 #include "gis/commands.h"
 #include "gis/common.h"
+#include "gis/export.h"
 
 namespace gis {
 namespace {
 
 // The subcommands, in the order of the help text.
-const std::vector<Command> kCommands = {};
+const std::vector<Command> kCommands = {
+    {"export", "a run's result as a styled GeoTIFF, a PNG map and a report page", export_command},
+};
 
 void print_help(std::FILE* to) {
   std::fputs(
