@@ -87,6 +87,8 @@ std::vector<std::string> result_files(const Run& r) {
   const std::string base = r.nom_res + "_tessum";
   std::vector<std::string> files = {base + f->ext};
   if (f->sidecar != nullptr) files.push_back(base + f->sidecar);
+  // A georeferenced result gets the .prj of its inputs beside it.
+  if (f->georeferenced) files.push_back(base + ".prj");
   return files;
 }
 
@@ -168,7 +170,9 @@ void dialogue(Run& r) {
   r.nom_file_point += result + "_points_ij.txt";
   r.nom_file_utm += result + "_points_utm.txt";
   r.nom_file_histo += result + "_histo.xls";
-  refuse_input_as_output(r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm});
+  refuse_input_as_output(
+      r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm, record_name(r)});
+  remove_stale_record(r);
   create_or_stop(r, r.fpt3, r.nom_file_histo);
 
   r.say(msg::kOutputFormat);

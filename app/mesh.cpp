@@ -203,6 +203,7 @@ void cell_mesh(Run& r) {
     resp = ask_choice(r, msg::kQ3AfterQ6, msg::kYesNo);
   }
   if (resp == 1) r.im_gene = ask_choice(r, msg::kQ7TypeUsed, msg::kQ5AfterQ7);
+  r.notes.confirmed = r.im_gene;
 
   // After a moving-window histogram the report already names the type.
   if (r.flag == 0) {

@@ -162,6 +162,7 @@ rasterio::Descriptor descriptor(Run& r, const std::string& descr) {
       r.fail_file(msg::kCannotWrite, descr,
                   werr != 0 ? std::strerror(werr) : r.pick(msg::kWhyWriteError));
     }
+    r.notes.descriptors.push_back(descr);
   } else if (e != FileError::None) {
     fail_read(r, descr, reason_of(e));
   }

@@ -11,6 +11,7 @@
 #include "app/console.h"
 #include "app/levels.h"
 #include "app/messages.h"
+#include "app/run_record.h"
 #include "app/textfile.h"
 #include "nrutil/bitgrid.h"
 #include "nrutil/grid.h"
@@ -91,6 +92,9 @@ struct Run {
 
   // Output streams: run report, histogram, point files.
   TextFile finfo, fpt3, fpt1, fpt2;
+
+  // What the stages note for the run record.
+  RecordNotes notes;
 
   // ---- helpers shared by the stages ----
 

@@ -16,6 +16,7 @@ int opening(Run& r) {
     processing_type(r);
     cell_mesh(r);
     write_result(r);
+    carry_prj(r);
     // Every file is complete only once it is closed: a lost write stops the run with exit 1.
     const std::pair<TextFile*, const std::string*> files[] = {
         {&r.fpt1, &r.nom_file_point}, {&r.fpt2, &r.nom_file_utm}, {&r.fpt3, &r.nom_file_histo}};
@@ -25,6 +26,7 @@ int opening(Run& r) {
     if (!r.finfo.close()) {
       r.fail_file(msg::kCannotWrite, r.nom_info, r.pick(msg::kWhyWriteError));
     }
+    write_run_record(r);
     r.con.flush();
     return 0;
   } catch (const RunStop& stop) {

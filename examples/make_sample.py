@@ -2,7 +2,7 @@
 """Writes the sample study area of examples/zone1: three sub-index images (geology, soil,
 geomorphology) made by a square cell mesh, the same three made by a moving window, and a
 mask of the study area, each in the three grid formats of tessera_summary (raw bytes with a
-six-line descriptor, 8-bit grey BMP, ASCII grid).
+six-line descriptor, 8-bit grey BMP, ASCII grid with the .prj that GIS tools write beside it).
 
 The area is a synthetic valley: for each theme a map of units (lithologies, soil types,
 landforms) is drawn from deterministic value noise; a sub-index is the number of distinct
@@ -27,6 +27,17 @@ ROWS, COLS = DATA_ROWS + 3, DATA_COLS + 3  # 203 x 303
 PIXEL = 25  # metres
 X_MIN, Y_MIN = 431250.0, 4582500.0  # lower-left corner of the grid (UTM metres)
 BACKGROUND = 255
+# The coordinate reference system of the area (WGS 84 / UTM zone 30N, EPSG:32630) as GDAL's
+# ASCII grid driver writes it beside a grid: ESRI WKT on one line.
+PRJ = (
+    'PROJCS["WGS_1984_UTM_Zone_30N",GEOGCS["GCS_WGS_1984",'
+    'DATUM["D_WGS_1984",SPHEROID["WGS_1984",6378137.0,298.257223563]],'
+    'PRIMEM["Greenwich",0.0],UNIT["Degree",0.0174532925199433]],'
+    'PROJECTION["Transverse_Mercator"],PARAMETER["False_Easting",500000.0],'
+    'PARAMETER["False_Northing",0.0],PARAMETER["Central_Meridian",-3.0],'
+    'PARAMETER["Scale_Factor",0.9996],PARAMETER["Latitude_Of_Origin",0.0],'
+    'UNIT["Meter",1.0]]'
+)
 
 
 def hash01(ix, iy, seed):
@@ -191,6 +202,7 @@ def write_all_formats(folder, name, grid):
     write_bytes(base + ".txt", descriptor_text(len(grid), len(grid[0]), PIXEL).encode())
     write_bytes(base + ".bmp", bmp_bytes(grid))
     write_bytes(base + ".asc", ascii_text(grid).encode())
+    write_bytes(base + ".prj", PRJ.encode())
 
 
 def main():

@@ -87,11 +87,11 @@ std::unique_ptr<Base> make() {
 }  // namespace
 
 const FileFormat kFormats[kFormatCount] = {
-    {Format::Raw, ".raw", ".txt", false, true, make<RawReader, RowReader>,
+    {Format::Raw, "raw", ".raw", ".txt", false, true, make<RawReader, RowReader>,
      make<RawWriter, RowWriter>},
-    {Format::Bmp, ".bmp", nullptr, false, false, make<BmpReader, RowReader>,
+    {Format::Bmp, "bmp", ".bmp", nullptr, false, false, make<BmpReader, RowReader>,
      make<BmpWriter, RowWriter>},
-    {Format::Ascii, ".asc", nullptr, true, true, make<AsciiGridReader, RowReader>,
+    {Format::Ascii, "ascii", ".asc", nullptr, true, true, make<AsciiGridReader, RowReader>,
      make<AsciiGridWriter, RowWriter>},
 };
 

@@ -16,6 +16,7 @@ enum class Format {
 
 struct FileFormat {
   Format id;
+  const char* name;     // the format's name in the run record: "raw", "bmp", "ascii"
   const char* ext;      // extension of the image file: ".raw"
   const char* sidecar;  // extension of the descriptor beside it (".txt"), or null
   // The file carries the lower-left corner and the cell size.

@@ -67,7 +67,7 @@ std::vector<Script> scripts() {
         {"0", M},   {"0", M}, {"100.5", R}, {"200", R},  {"1", G}},
        kEndEn,
        {"nodesc.txt", "res_histo.xls", "res_info.txt", "res_points_ij.txt", "res_points_utm.txt",
-        "res_tessum.asc"}},
+        "res_run.json", "res_tessum.asc"}},
       // Spanish; an ASCII moving-window image taken for a square cell mesh after all.
       {"AsciiWindowTakenAsMesh",
        {{"2", M},
@@ -87,7 +87,7 @@ std::vector<Script> scripts() {
         {"0", M},
         {"2", G}},
        kEndEs,
-       {"res_histo.xls", "res_info.txt", "res_points_ij.txt", "res_points_utm.txt",
+       {"res_histo.xls", "res_info.txt", "res_points_ij.txt", "res_points_utm.txt", "res_run.json",
         "res_tessum.raw", "res_tessum.txt"}},
       // French; a square cell mesh taken for a moving window: warning and mesh questions;
       // BMP result.
@@ -111,7 +111,7 @@ std::vector<Script> scripts() {
         {"0", M},
         {"0", M}},
        kEndFr,
-       {"res_histo.xls", "res_info.txt", "res_tessum.bmp"}},
+       {"res_histo.xls", "res_info.txt", "res_run.json", "res_tessum.bmp"}},
   };
 }
 

@@ -262,12 +262,50 @@ TEST(WriteFaults, ConsoleClosedByItsReaderGivesStatus1) {
   EXPECT_TRUE(std::filesystem::file_size(a.zone + "/res_tessum.raw") > 0);
 }
 
+// The run record is written last through "<R>_run.json.part". A folder holding the record's
+// name stops the run before any output is replaced; one holding the temporary name stops it at
+// the end, with every other file written and no record.
+TEST(WriteFaults, RunRecordNameOrTemporaryNameHeldByAFolder) {
+  for (const char* held : {"res_run.json", "res_run.json.part"}) {
+    Area a;
+    std::filesystem::create_directory(a.zone + "/" + held);
+    const ChildRun r = a.run(0);
+    EXPECT_EQ(r.status, 1) << held;
+    EXPECT_NE(r.out.find("Cannot create the file " + a.named("res_run.json") + ": "),
+              std::string::npos)
+        << r.out;
+    const bool early = std::string(held) == "res_run.json";
+    EXPECT_EQ(std::filesystem::exists(a.zone + "/res_histo.xls"), !early) << held;
+    EXPECT_EQ(std::filesystem::exists(a.zone + "/res_tessum.raw"), !early) << held;
+    EXPECT_TRUE(std::filesystem::is_directory(a.zone + "/" + held));
+    if (!early) {
+      EXPECT_FALSE(std::filesystem::exists(a.zone + "/res_run.json"));
+    }
+  }
+}
+
+// A record left by an earlier run is removed once the run starts replacing outputs, so a run
+// that stops never leaves a record that describes files it did not write; a run that stops
+// before replacing anything leaves it.
+TEST(WriteFaults, AStaleRunRecordGoesWhenOutputsAreReplaced) {
+  Area a;
+  const std::string record = a.zone + "/res_run.json";
+  const std::string head = "0\n2\n" + a.dir.path() + "\nzone\n1\ngeol\n0\n1\n1\n";
+  write_file(record, "{}");
+  EXPECT_EQ(run_binary(head).status, 1);  // ends before the result name
+  EXPECT_TRUE(std::filesystem::exists(record));
+  EXPECT_EQ(run_binary(head + "res\n0\n").status, 1);  // ends after the histogram's creation
+  EXPECT_TRUE(std::filesystem::exists(a.zone + "/res_histo.xls"));
+  EXPECT_FALSE(std::filesystem::exists(record));
+}
+
 // An output name that names an input file: the run stops before writing anything over it.
 struct Clash {
   std::string label;
-  std::string answers;  // after the folder
-  std::string output;   // the output file the message names
-  std::string input;    // the input file it would have replaced
+  std::string answers;    // after the folder
+  std::string output;     // the output file the message names
+  std::string input;      // the input file it would have replaced
+  std::string link = {};  // made a link to geol.raw first, when not empty
 };
 
 void PrintTo(const Clash& c, std::ostream* os) {
@@ -284,6 +322,7 @@ TEST_P(OutputOverInput, StopsBeforeTheInputIsReplaced) {
     write_file(a.zone + "/" + base + ".raw", mesh);
     write_file(a.zone + "/" + base + ".txt", "12\n12\n1\n0\n255\n30\n");
   }
+  if (!c.link.empty()) std::filesystem::create_symlink("geol.raw", a.zone + "/" + c.link);
   const auto before = snapshot(a.dir.path());
 
   const ChildRun r = run_binary("0\n2\n" + a.dir.path() + "\nzone\n" + c.answers);
@@ -312,7 +351,13 @@ INSTANTIATE_TEST_SUITE_P(
               "res_tessum.raw", "res_tessum.raw"},
         // A point file would replace the descriptor of the mask "res_points_ij".
         Clash{"PointFileOverMaskDescriptor", "1\ngeol\n0\n1\n0\nres_points_ij\n0\nres\n",
-              "res_points_ij.txt", "res_points_ij.txt"}),
+              "res_points_ij.txt", "res_points_ij.txt"},
+        // The run record and the .prj of an ASCII result are outputs too: a link in their
+        // place to an input is refused like any other output.
+        Clash{"RunRecordOverImage", "1\ngeol\n0\n1\n1\nres\n", "res_run.json", "geol.raw",
+              "res_run.json"},
+        Clash{"PrjOverImage", "1\ngeol\n0\n1\n1\nres\n2\n", "res_tessum.prj", "geol.raw",
+              "res_tessum.prj"}),
     [](const auto& info) { return info.param.label; });
 
 }  // namespace

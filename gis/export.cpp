@@ -1,0 +1,354 @@
+// The export command: reads the run record and the result image, finds the coordinate
+// reference system, and writes the GeoTIFF, the PNG map and the report page into a staging
+// folder beside the result; they are moved into place only once all are complete.
+#include "gis/export.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cpl_conv.h"
+#include "cpl_error.h"
+#include "cpl_string.h"
+#include "cpl_vsi.h"
+#include "gdal_priv.h"
+#include "gis/common.h"
+#include "gis/export_html.h"
+#include "gis/export_record.h"
+#include "gis/export_style.h"
+#include "ogr_spatialref.h"
+
+namespace gis {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: tessera_gis export R [--palette NAME] [--title TEXT]\n"
+    "\n"
+    "Reads R_run.json, written by tessera_summary beside its result (R is the result's name\n"
+    "with its folder, as for R_info.txt), and the result image it names, and writes:\n"
+    "  R.tif            GeoTIFF, one byte a cell, with the run's corner and cell size, the\n"
+    "                   CRS of R_tessum.prj or of the inputs' .prj, no-data 255, a colour\n"
+    "                   table and category names (R.tif.aux.xml)\n"
+    "  R_map.png        the same colours, one pixel a cell, with R_map.wld and the CRS in\n"
+    "                   R_map.png.aux.xml\n"
+    "  R_report.html    a self-contained report page: map, legend, chart, parameters\n"
+    "\n"
+    "Options:\n"
+    "  --palette NAME   colours of the levels: viridis (default) or ylorrd\n"
+    "  --title TEXT     title of the report page and of the GeoTIFF\n";
+
+struct Options {
+  std::string base;  // R
+  std::string palette = "viridis";
+  std::string title;
+};
+
+// The value of option `name` given as "--name VALUE" or "--name=VALUE", advancing i.
+bool option(const char* name, int argc, char** argv, int& i, std::string& value) {
+  const std::string a = argv[i];
+  const std::string flag = std::string("--") + name;
+  if (a == flag) {
+    if (i + 1 >= argc) throw UsageError(flag + " needs a value");
+    value = argv[++i];
+    return true;
+  }
+  if (a.rfind(flag + "=", 0) == 0) {
+    value = a.substr(flag.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+std::optional<Options> parse(int argc, char** argv) {
+  Options o;
+  bool have_base = false;
+  bool have_title = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return std::nullopt;
+    }
+    if (option("palette", argc, argv, i, o.palette)) continue;
+    if (option("title", argc, argv, i, o.title)) {
+      have_title = true;
+      continue;
+    }
+    if (a.size() > 1 && a[0] == '-') throw UsageError("export: unknown option '" + a + "'");
+    if (have_base) throw UsageError("export: one result name only ('" + a + "' is one too many)");
+    o.base = a;
+    have_base = true;
+  }
+  if (!have_base || o.base.empty()) throw UsageError("export: the result name R is missing");
+  colour_table(o.palette, 1);  // an unknown palette is a usage error, found before any work
+  if (!have_title) o.title = "Composite diversity index: " + fs::path(o.base).filename().string();
+  return o;
+}
+
+// The coordinate reference system of the outputs and the file it was read from.
+struct Crs {
+  OGRSpatialReference srs;
+  std::string source;
+  bool found = false;
+};
+
+// Reads a .prj (WKT in any of GDAL's dialects, or an older ESRI projection file).
+void read_prj(const std::string& path, Crs& crs) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  std::string text;
+  char buf[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20))
+    text.append(buf, n);
+  std::fclose(f);
+  crs.srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  CPLErrorReset();
+  if (crs.srs.importFromWkt(text.c_str()) != OGRERR_NONE) {
+    char** lines = CSLTokenizeString2(text.c_str(), "\r\n", 0);
+    const OGRErr e = crs.srs.importFromESRI(lines);
+    CSLDestroy(lines);
+    if (e != OGRERR_NONE) {
+      throw DataError(path + ": not a coordinate reference system GDAL can read");
+    }
+  }
+  crs.source = path;
+  crs.found = true;
+}
+
+bool regular_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The CRS of R_tessum.prj; else of the first input (in the record's order, then the mask)
+// that has a .prj beside it.
+Crs find_crs(const RunRecord& rec, const std::string& base) {
+  std::vector<std::string> candidates = {base + "_tessum.prj"};
+  auto beside = [&](const std::string& file) {
+    return fs::path(rec.beside(file)).replace_extension(".prj").string();
+  };
+  for (const InputImage& im : rec.inputs) candidates.push_back(beside(im.file));
+  if (rec.mask) candidates.push_back(beside(*rec.mask));
+  Crs crs;
+  for (const std::string& c : candidates) {
+    if (!regular_file(c)) continue;
+    read_prj(c, crs);
+    break;
+  }
+  return crs;
+}
+
+// Files are written into a private folder beside the outputs and moved into place together
+// once all are complete; whatever goes wrong, the folder and its content are removed.
+class Staging {
+ public:
+  Staging(const std::string& folder, const std::string& stem) : folder_(folder) {
+    path_ = (fs::path(folder) / ("." + stem + ".export-" + std::to_string(::getpid()))).string();
+    if (::mkdir(path_.c_str(), 0777) != 0) {
+      throw DataError(folder + ": cannot write there (" + std::strerror(errno) + ")");
+    }
+  }
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string file(const std::string& name) const { return (fs::path(path_) / name).string(); }
+  std::string final_name(const std::string& name) const {
+    return (fs::path(folder_) / name).string();
+  }
+  // Moves the staged files of `names` into place; a name that was not staged is removed from
+  // the folder, so that no side file of an earlier export stays beside the new files.
+  void commit(const std::vector<std::string>& names) const {
+    for (const std::string& n : names) {
+      const std::string target = final_name(n);
+      if (fs::exists(file(n))) {
+        if (std::rename(file(n).c_str(), target.c_str()) != 0) {
+          throw DataError(target + ": cannot be written (" + std::strerror(errno) + ")");
+        }
+      } else if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
+        throw DataError(target + ": cannot be removed (" + std::strerror(errno) + ")");
+      }
+    }
+  }
+
+ private:
+  std::string folder_, path_;
+};
+
+[[noreturn]] void write_failed(const std::string& name) {
+  std::string why = CPLGetLastErrorMsg();
+  if (why.empty()) why = "write error";
+  throw DataError(name + ": cannot be written (" + why + ")");
+}
+
+// Georeferencing, no-data, colours and category names of band 1, as every output carries them.
+void style(GDALDataset* ds, const RunRecord& rec, const Crs& crs,
+           const std::array<Rgba, 256>& colours) {
+  if (rec.cell_size && rec.x_min && rec.y_min) {
+    double gt[6] = {*rec.x_min, *rec.cell_size, 0.0, *rec.y_min + rec.rows * *rec.cell_size,
+                    0.0,        -*rec.cell_size};
+    ds->SetGeoTransform(gt);
+  }
+  if (crs.found) ds->SetSpatialRef(&crs.srs);
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  band->SetNoDataValue(255);
+  GDALColorTable table;
+  for (int v = 0; v < 256; ++v) {
+    const Rgba& c = colours[static_cast<std::size_t>(v)];
+    const GDALColorEntry e{c.r, c.g, c.b, c.a};
+    table.SetColorEntry(v, &e);
+  }
+  band->SetColorTable(&table);
+  band->SetColorInterpretation(GCI_PaletteIndex);
+  const std::vector<std::string> names = category_names(rec);
+  CPLStringList list;
+  for (const std::string& n : names) list.AddString(n.c_str());
+  band->SetCategoryNames(list.List());
+  band->SetDescription("diversity level");
+}
+
+void put_cells(GDALDataset* ds, const RunRecord& rec, std::vector<unsigned char>& cells,
+               const std::string& name) {
+  if (ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
+                                     rec.rows, GDT_Byte, 0, 0, nullptr) != CE_None) {
+    write_failed(name);
+  }
+}
+
+void write_geotiff(const std::string& staged, const std::string& name, const RunRecord& rec,
+                   std::vector<unsigned char>& cells, const Crs& crs,
+                   const std::array<Rgba, 256>& colours, const std::string& title) {
+  GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
+  if (drv == nullptr) throw DataError(name + ": GDAL has no GTiff driver");
+  CPLStringList opts;
+  opts.SetNameValue("COMPRESS", "DEFLATE");
+  CPLErrorReset();
+  GDALDataset* ds = drv->Create(staged.c_str(), rec.cols, rec.rows, 1, GDT_Byte, opts.List());
+  if (ds == nullptr) write_failed(name);
+  style(ds, rec, crs, colours);
+  ds->SetMetadataItem("TIFFTAG_IMAGEDESCRIPTION", title.c_str());
+  ds->SetMetadataItem("TIFFTAG_SOFTWARE", "tessera_gis export");
+  put_cells(ds, rec, cells, name);
+  GDALClose(ds);
+  if (CPLGetLastErrorType() >= CE_Failure) write_failed(name);
+}
+
+void write_png(const std::string& staged, const std::string& name, const RunRecord& rec,
+               std::vector<unsigned char>& cells, const Crs& crs,
+               const std::array<Rgba, 256>& colours) {
+  GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+  GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
+  if (mem == nullptr || png == nullptr) throw DataError(name + ": GDAL has no PNG driver");
+  CPLErrorReset();
+  GDALDataset* src = mem->Create("", rec.cols, rec.rows, 1, GDT_Byte, nullptr);
+  if (src == nullptr) write_failed(name);
+  style(src, rec, crs, colours);
+  put_cells(src, rec, cells, name);
+  CPLStringList opts;
+  opts.SetNameValue("WORLDFILE", "YES");
+  GDALDataset* out = png->CreateCopy(staged.c_str(), src, FALSE, opts.List(), nullptr, nullptr);
+  GDALClose(src);
+  if (out == nullptr) write_failed(name);
+  GDALClose(out);
+  if (CPLGetLastErrorType() >= CE_Failure) write_failed(name);
+}
+
+std::string read_bytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  std::string bytes;
+  char buf[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
+void write_text(const std::string& staged, const std::string& name, const std::string& text) {
+  std::FILE* f = std::fopen(staged.c_str(), "wb");
+  if (f == nullptr) throw DataError(name + ": cannot be created (" + std::strerror(errno) + ")");
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fflush(f) == 0 && ok;
+  const int err = errno;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) throw DataError(name + ": cannot be written (" + std::strerror(err) + ")");
+}
+
+// Whether the outputs' cell size is in metres: a projected CRS in metres, or no CRS (the
+// cell size of tessera_summary is in metres).
+bool in_metres(const Crs& crs) {
+  if (!crs.found) return true;
+  return crs.srs.IsProjected() && std::fabs(crs.srs.GetLinearUnits() - 1.0) < 1e-12;
+}
+
+}  // namespace
+
+int export_command(int argc, char** argv) {
+  const std::optional<Options> parsed = parse(argc, argv);
+  if (!parsed) return 0;
+  const Options& o = *parsed;
+  init_gdal();
+
+  const RunRecord rec = read_record(o.base + "_run.json");
+  std::vector<unsigned char> cells = read_result(rec);
+  const std::array<Rgba, 256> colours = colour_table(o.palette, rec.count);
+  const Crs crs = find_crs(rec, o.base);
+
+  const fs::path base(o.base);
+  const std::string stem = base.filename().string();
+  const std::string folder = base.has_parent_path() ? base.parent_path().string() : ".";
+  const std::string tif = stem + ".tif", png = stem + "_map.png", html = stem + "_report.html";
+  const std::vector<std::string> names = {
+      tif, tif + ".aux.xml", png, stem + "_map.wld", png + ".aux.xml", html};
+  Staging st(folder, stem);
+  for (const std::string& n : names) {
+    if (fs::is_directory(st.final_name(n))) {
+      throw DataError(st.final_name(n) + ": cannot be written (a folder has this name)");
+    }
+  }
+
+  write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
+  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);
+  ReportPage page;
+  page.title = o.title;
+  page.palette = o.palette;
+  page.png = read_bytes(st.file(png));
+  if (crs.found) {
+    page.crs_name = crs.srs.GetName() != nullptr ? crs.srs.GetName() : "unnamed";
+    page.crs_source = crs.source;
+  }
+  page.metres = in_metres(crs);
+  write_text(st.file(html), st.final_name(html), report_html(rec, colours, page));
+  st.commit(names);
+
+  if (!crs.found) {
+    std::fprintf(stderr,
+                 "tessera_gis: note: no coordinate reference system (no %s_tessum.prj and no "
+                 ".prj beside the inputs): the outputs carry none\n",
+                 o.base.c_str());
+  }
+  if (!(rec.cell_size && rec.x_min && rec.y_min)) {
+    std::fprintf(stderr,
+                 "tessera_gis: note: %s gives no lower-left corner or cell size: the outputs "
+                 "are not georeferenced\n",
+                 rec.path.c_str());
+  }
+  for (const std::string& n : {tif, png, html}) std::printf("%s\n", st.final_name(n).c_str());
+  return 0;
+}
+
+}  // namespace gis

@@ -1,0 +1,299 @@
+// Reading the run record and the result image it names, each checked against the other.
+#include "gis/export_record.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "cpl_conv.h"
+#include "cpl_error.h"
+#include "gdal_priv.h"
+#include "gis/common.h"
+
+namespace gis {
+
+namespace {
+
+using nlohmann::json;
+
+// Records are a few kilobytes; anything this large is not one.
+constexpr std::uintmax_t kMaxRecordBytes = 64u << 20;
+
+// Whole content of a regular file; DataError naming it otherwise. A named pipe or a device is
+// refused before it is opened, since reading it could wait forever.
+std::string read_regular_file(const std::string& path, std::uintmax_t limit) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  }
+  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
+  if (static_cast<std::uintmax_t>(st.st_size) > limit) {
+    throw DataError(path + ": cannot be read (too large for this kind of file)");
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  std::string bytes;
+  char buf[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) throw DataError(path + ": cannot be read (read error)");
+  return bytes;
+}
+
+// Field access that names the record and the field when the record is damaged.
+class Fields {
+ public:
+  explicit Fields(std::string file) : file_(std::move(file)) {}
+
+  [[noreturn]] void damaged(const std::string& what) const {
+    throw DataError(file_ + ": damaged run record: " + what);
+  }
+  const json& member(const json& obj, const std::string& where, const char* key) const {
+    if (!obj.is_object()) damaged(where + " is not an object");
+    const auto it = obj.find(key);
+    if (it == obj.end()) damaged(join(where, key) + " is missing");
+    return *it;
+  }
+  const json& array(const json& obj, const std::string& where, const char* key) const {
+    const json& v = member(obj, where, key);
+    if (!v.is_array()) damaged(join(where, key) + " is not an array");
+    return v;
+  }
+  std::int64_t integer(const json& obj, const std::string& where, const char* key, std::int64_t lo,
+                       std::int64_t hi) const {
+    const json& v = member(obj, where, key);
+    if (!v.is_number_integer()) damaged(join(where, key) + " is not an integer");
+    const auto x = v.get<std::int64_t>();
+    if (x < lo || x > hi) damaged(join(where, key) + " is out of range");
+    return x;
+  }
+  double real(const json& obj, const std::string& where, const char* key) const {
+    const json& v = member(obj, where, key);
+    if (!v.is_number()) damaged(join(where, key) + " is not a number");
+    return v.get<double>();
+  }
+  std::optional<double> real_or_null(const json& obj, const std::string& where,
+                                     const char* key) const {
+    if (member(obj, where, key).is_null()) return std::nullopt;
+    return real(obj, where, key);
+  }
+  std::string text(const json& obj, const std::string& where, const char* key) const {
+    const json& v = member(obj, where, key);
+    if (!v.is_string()) damaged(join(where, key) + " is not a string");
+    return v.get<std::string>();
+  }
+  std::optional<std::string> text_or_null(const json& obj, const std::string& where,
+                                          const char* key) const {
+    if (member(obj, where, key).is_null()) return std::nullopt;
+    return text(obj, where, key);
+  }
+
+  static std::string join(const std::string& where, const char* key) {
+    return where.empty() ? std::string(key) : where + "." + key;
+  }
+  static std::string at(const std::string& where, std::size_t n) {
+    return where + "[" + std::to_string(n) + "]";
+  }
+
+ private:
+  std::string file_;
+};
+
+constexpr std::int64_t kMaxCells = std::numeric_limits<std::int64_t>::max();
+
+void read_levels(const Fields& f, const json& root, RunRecord& rec) {
+  const json& lv = f.member(root, "", "levels");
+  // Levels are bytes of the result; 0, 254 and 255 have other meanings.
+  rec.count = static_cast<int>(f.integer(lv, "levels", "count", 1, 253));
+  rec.max_sum = f.real(lv, "levels", "max_sum");
+  rec.step = f.real(lv, "levels", "step");
+  const json& classes = f.array(lv, "levels", "classes");
+  if (classes.size() != static_cast<std::size_t>(rec.count)) {
+    f.damaged("levels.classes does not hold levels.count classes");
+  }
+  for (std::size_t n = 0; n < classes.size(); ++n) {
+    const std::string where = Fields::at("levels.classes", n);
+    LevelClass c;
+    c.level = static_cast<int>(f.integer(classes[n], where, "level", 1, rec.count));
+    if (c.level != static_cast<int>(n) + 1)
+      f.damaged(where + ".level is not " + std::to_string(n + 1));
+    c.from = f.real(classes[n], where, "from");
+    c.to = f.real(classes[n], where, "to");
+    c.cells = f.integer(classes[n], where, "cells", 0, kMaxCells);
+    rec.classes.push_back(c);
+  }
+  const json& cells = f.member(root, "", "cells");
+  rec.mesh_cells = f.integer(cells, "cells", "mesh_line", 0, kMaxCells);
+  rec.outside_cells = f.integer(cells, "cells", "outside_study_area", 0, kMaxCells);
+  rec.background_cells = f.integer(cells, "cells", "background", 0, kMaxCells);
+}
+
+void read_inputs(const Fields& f, const json& root, RunRecord& rec) {
+  const json& inputs = f.array(root, "", "inputs");
+  for (std::size_t n = 0; n < inputs.size(); ++n) {
+    const std::string where = Fields::at("inputs", n);
+    InputImage im;
+    im.file = f.text(inputs[n], where, "file");
+    im.format = f.text(inputs[n], where, "format");
+    im.weight = f.real(inputs[n], where, "weight");
+    const json& items = f.array(inputs[n], where, "items");
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const std::string w = Fields::at(where + ".items", i);
+      im.items.push_back({static_cast<int>(f.integer(items[i], w, "code", 0, 255)),
+                          f.integer(items[i], w, "cells", 0, kMaxCells)});
+    }
+    rec.inputs.push_back(std::move(im));
+  }
+  rec.mask = f.text_or_null(root, "", "mask");
+}
+
+}  // namespace
+
+std::string RunRecord::base_name(const std::string& name_as_built) {
+  const std::size_t cut = name_as_built.find_last_of("\\/");
+  return cut == std::string::npos ? name_as_built : name_as_built.substr(cut + 1);
+}
+
+std::string RunRecord::beside(const std::string& name_as_built) const {
+  return (std::filesystem::path(folder) / base_name(name_as_built)).string();
+}
+
+RunRecord read_record(const std::string& path) {
+  const std::string bytes = read_regular_file(path, kMaxRecordBytes);
+  json root;
+  try {
+    root = json::parse(bytes);
+  } catch (const json::parse_error& e) {
+    throw DataError(path + ": damaged run record: not valid JSON (byte " + std::to_string(e.byte) +
+                    ")");
+  }
+  const Fields f(path);
+  if (!root.is_object() || !root.contains("tessera_run_record")) {
+    f.damaged("not a tessera_summary run record");
+  }
+  RunRecord rec;
+  rec.path = path;
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  rec.folder = parent.empty() ? "." : parent.string();
+  read_levels(f, root, rec);
+
+  const json& grid = f.member(root, "", "grid");
+  rec.rows = static_cast<int>(f.integer(grid, "grid", "rows", 1, std::numeric_limits<int>::max()));
+  rec.cols = static_cast<int>(f.integer(grid, "grid", "cols", 1, std::numeric_limits<int>::max()));
+  rec.cell_size = f.real_or_null(grid, "grid", "cell_size");
+  rec.x_min = f.real_or_null(grid, "grid", "x_min");
+  rec.y_min = f.real_or_null(grid, "grid", "y_min");
+  read_inputs(f, root, rec);
+
+  const json& result = f.member(root, "", "result");
+  rec.result_file = f.text(result, "result", "file");
+  rec.result_format = f.text(result, "result", "format");
+  if (rec.result_format != "raw" && rec.result_format != "bmp" && rec.result_format != "ascii") {
+    f.damaged("result.format is not raw, bmp or ascii");
+  }
+
+  const json& proc = f.member(root, "", "processing");
+  rec.detected = f.text(proc, "processing", "detected");
+  rec.confirmed = f.text_or_null(proc, "processing", "confirmed");
+  const json& drawn = f.member(proc, "processing", "mesh_drawn");
+  if (!drawn.is_boolean()) f.damaged("processing.mesh_drawn is not true or false");
+  rec.mesh_drawn = drawn.get<bool>();
+  if (!f.member(proc, "processing", "range").is_null()) {
+    rec.range = static_cast<int>(f.integer(proc, "processing", "range", 0, 1 << 30));
+  }
+  return rec;
+}
+
+namespace {
+
+// Reads band 1 of a BMP or ASCII grid result through GDAL (the one driver of its format
+// only), without writing any side file beside it.
+std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::string& path,
+                                          const char* driver) {
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
+  const char* const drivers[] = {driver, nullptr};
+  CPLErrorReset();
+  GDALDatasetH ds =
+      GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr);
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+  if (ds == nullptr) {
+    throw DataError(path + ": cannot be read as the run's result (" + CPLGetLastErrorMsg() + ")");
+  }
+  auto* d = GDALDataset::FromHandle(ds);
+  std::vector<unsigned char> cells;
+  std::string mismatch;
+  if (d->GetRasterCount() < 1) {
+    mismatch = "it holds no band";
+  } else if (d->GetRasterYSize() != rec.rows || d->GetRasterXSize() != rec.cols) {
+    mismatch = "it has " + std::to_string(d->GetRasterYSize()) + " rows and " +
+               std::to_string(d->GetRasterXSize()) + " columns, the record " +
+               std::to_string(rec.rows) + " and " + std::to_string(rec.cols);
+  } else {
+    cells.resize(static_cast<std::size_t>(rec.rows) * static_cast<std::size_t>(rec.cols));
+    if (d->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
+                                      rec.rows, GDT_Byte, 0, 0, nullptr) != CE_None) {
+      mismatch = std::string("its cells cannot be read (") + CPLGetLastErrorMsg() + ")";
+    }
+  }
+  GDALClose(ds);
+  if (!mismatch.empty()) throw DataError(path + ": does not match " + rec.path + ": " + mismatch);
+  return cells;
+}
+
+}  // namespace
+
+std::vector<unsigned char> read_result(const RunRecord& rec) {
+  const std::string path = rec.beside(rec.result_file);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    throw DataError(path + ": the result image named by " + rec.path + " cannot be read (" +
+                    std::strerror(errno) + ")");
+  }
+  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
+  const std::uintmax_t size =
+      static_cast<std::uintmax_t>(rec.rows) * static_cast<std::uintmax_t>(rec.cols);
+  std::vector<unsigned char> cells;
+  if (rec.result_format == "raw") {
+    if (static_cast<std::uintmax_t>(st.st_size) != size) {
+      throw DataError(path + ": does not match " + rec.path + ": it holds " +
+                      std::to_string(st.st_size) +
+                      " bytes, not rows x columns = " + std::to_string(size));
+    }
+    const std::string bytes = read_regular_file(path, size);
+    cells.assign(bytes.begin(), bytes.end());
+  } else {
+    cells = read_with_gdal(rec, path, rec.result_format == "bmp" ? "BMP" : "AAIGrid");
+  }
+
+  std::array<std::int64_t, 256> count{};
+  for (const unsigned char v : cells) ++count[v];
+  auto check = [&](int value, std::int64_t want, const std::string& what) {
+    if (count[static_cast<std::size_t>(value)] != want) {
+      throw DataError(path + ": does not match " + rec.path + ": " + what + " has " +
+                      std::to_string(count[static_cast<std::size_t>(value)]) +
+                      " cells, the record says " + std::to_string(want));
+    }
+  };
+  for (const LevelClass& c : rec.classes)
+    check(c.level, c.cells, "level " + std::to_string(c.level));
+  check(0, rec.mesh_cells, "value 0 (mesh lines)");
+  check(254, rec.outside_cells, "value 254 (outside the study area)");
+  check(255, rec.background_cells, "value 255 (background)");
+  for (int v = rec.count + 1; v < 254; ++v) {
+    if (count[static_cast<std::size_t>(v)] != 0) {
+      throw DataError(path + ": does not match " + rec.path + ": it holds the value " +
+                      std::to_string(v) + ", which is no level of the record");
+    }
+  }
+  return cells;
+}
+
+}  // namespace gis
