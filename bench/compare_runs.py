@@ -5,8 +5,11 @@ with and without mask and mesh drawing, three output formats, 1 to 3 images, 7 a
 levels) and compares every output file and the console text.
 
     compare_runs.py --gen BUILD/bench/gen_area REFERENCE_BINARY NEW_BINARY [--size S]
+                    [--new-files SUFFIX ...]
 
 Use it before and after an optimisation: the reference is a build of the code before it.
+--new-files names the files that only the new build writes (by the end of their names, such
+as _run.json): they are counted, not compared; every other file must be the same.
 """
 import argparse
 import filecmp
@@ -58,6 +61,7 @@ def main():
     ap.add_argument("reference")
     ap.add_argument("new")
     ap.add_argument("--size", type=int, default=1003)
+    ap.add_argument("--new-files", nargs="*", default=[])
     a = ap.parse_args()
     work = tempfile.mkdtemp(prefix="tessera_compare_")
     try:
@@ -68,7 +72,7 @@ def main():
                 os.makedirs(folder)
                 subprocess.run([a.gen, folder, "3", str(a.size), fmt, shape, "7", "--mask"],
                                check=True)
-        runs = differ = failed = 0
+        runs = differ = failed = added = 0
         for folder in sorted(os.listdir(data)):
             for count in (1, 3, 2):
                 for levels in (7, 99):
@@ -84,14 +88,19 @@ def main():
                                 failed += run(a.reference, data, folder, text, ref) != 0
                                 run(a.new, data, folder, text, new)
                                 cmp = filecmp.dircmp(ref, new)
-                                same = not cmp.left_only and not cmp.right_only and all(
+                                extra = [f for f in cmp.right_only
+                                         if not f.endswith(tuple(a.new_files))]
+                                added += len(cmp.right_only) - len(extra)
+                                same = not cmp.left_only and not extra and all(
                                     filecmp.cmp(os.path.join(ref, f), os.path.join(new, f),
                                                 shallow=False) for f in cmp.common_files)
                                 if not same:
                                     differ += 1
                                     print(f"DIFFERENT: {name}")
                                 runs += 1
-        print(f"{runs} runs compared, {differ} different, {failed} reference runs stopped")
+        print(f"{runs} runs compared, {differ} different, {failed} reference runs stopped"
+              + (f", {added} files only in the new build ({', '.join(a.new_files)})"
+                 if a.new_files else ""))
         return 1 if differ else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -41,7 +41,14 @@ int run(int argc, char** argv) {
     return 0;
   }
   for (const Command& c : kCommands) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    try {
+      return c.run(argc - 2, argv + 2);
+    } catch (const UsageError& e) {
+      // A wrong command line of one command: its own help says what it takes.
+      std::fprintf(stderr, "tessera_gis: %s (see tessera_gis %s --help)\n", e.what(), c.name);
+      return kExitUsage;
+    }
   }
   throw UsageError(std::string("unknown command '") + argv[1] + "'");
 }

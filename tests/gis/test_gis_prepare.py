@@ -265,6 +265,16 @@ class PrepareEndToEnd(Scratch):
         self.assertTrue(((levels >= 1) & (levels <= self.LEVELS)).all())
         self.assertGreaterEqual(len(np.unique(levels)), self.LEVELS - 1)
 
+        # The prepared study area exports as a map in the layers' CRS, every cell kept.
+        done = subprocess.run([GIS, "export", os.path.join(prep, "comp")], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        tif = gdal.Open(os.path.join(prep, "comp.tif"))
+        self.assertTrue(tif.GetSpatialRef().IsSame(srs_of(EPSG)))
+        self.assertEqual(tif.GetGeoTransform(), gt)
+        np.testing.assert_array_equal(tif.GetRasterBand(1).ReadAsArray(), result)
+        self.assertTrue(os.path.getsize(os.path.join(prep, "comp_report.html")) > 0)
+
     def test_single_layer_with_nan_nodata_raw_result_in_spanish(self):
         # With one image the no-data cells are 0, which the run shows as background.
         out, _ = self.prepare_ok("--out", "one", "--output", "raw", "--lang", "es",
