@@ -2,6 +2,7 @@
 #include "gis/common.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,6 +102,27 @@ void StagedFile::commit() {
   if (::close(fd) != 0) fail("cannot be written", errno);
   if (std::rename(tmp_.c_str(), path_.c_str()) != 0) fail("cannot be written", errno);
   tmp_.clear();
+}
+
+std::string read_file(const std::string& path, std::uintmax_t limit) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  }
+  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
+  if (static_cast<std::uintmax_t>(st.st_size) > limit) {
+    throw DataError(path + ": cannot be read (too large for this kind of file)");
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
+  std::string bytes;
+  char buf[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) throw DataError(path + ": cannot be read (read error)");
+  return bytes;
 }
 
 }  // namespace gis

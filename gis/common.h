@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -40,6 +41,11 @@ void write_file_atomically(const std::string& path, const std::string& bytes);
 // The shortest decimal text, in fixed notation with "." as the decimal point, that reads back
 // as the same double.
 std::string exact_decimal(double v);
+
+// The whole content of the regular file `path`, at most `limit` bytes; a DataError naming it
+// otherwise. A named pipe or a device is refused before it is opened (reading it could wait
+// forever).
+std::string read_file(const std::string& path, std::uintmax_t limit);
 
 // A temporary name in the folder of `path` for a file that will be renamed to `path`.
 std::string temporary_beside(const std::string& path);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -267,17 +268,6 @@ void write_png(const std::string& staged, const std::string& name, const RunReco
   if (CPLGetLastErrorType() >= CE_Failure) write_failed(name);
 }
 
-std::string read_bytes(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  std::string bytes;
-  char buf[1 << 16];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  std::fclose(f);
-  return bytes;
-}
-
 void write_text(const std::string& staged, const std::string& name, const std::string& text) {
   std::FILE* f = std::fopen(staged.c_str(), "wb");
   if (f == nullptr) throw DataError(name + ": cannot be created (" + std::strerror(errno) + ")");
@@ -326,7 +316,7 @@ int export_command(int argc, char** argv) {
   ReportPage page;
   page.title = o.title;
   page.palette = o.palette;
-  page.png = read_bytes(st.file(png));
+  page.png = read_file(st.file(png), std::numeric_limits<std::uintmax_t>::max());
   if (crs.found) {
     page.crs_name = crs.srs.GetName() != nullptr ? crs.srs.GetName() : "unnamed";
     page.crs_source = crs.source;

@@ -25,29 +25,6 @@ using nlohmann::json;
 // Records are a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxRecordBytes = 64u << 20;
 
-// Whole content of a regular file; DataError naming it otherwise. A named pipe or a device is
-// refused before it is opened, since reading it could wait forever.
-std::string read_regular_file(const std::string& path, std::uintmax_t limit) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  }
-  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
-  if (static_cast<std::uintmax_t>(st.st_size) > limit) {
-    throw DataError(path + ": cannot be read (too large for this kind of file)");
-  }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  std::string bytes;
-  char buf[1 << 16];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) throw DataError(path + ": cannot be read (read error)");
-  return bytes;
-}
-
 // Field access that names the record and the field when the record is damaged.
 class Fields {
  public:
@@ -167,7 +144,7 @@ std::string RunRecord::beside(const std::string& name_as_built) const {
 }
 
 RunRecord read_record(const std::string& path) {
-  const std::string bytes = read_regular_file(path, kMaxRecordBytes);
+  const std::string bytes = read_file(path, kMaxRecordBytes);
   json root;
   try {
     root = json::parse(bytes);
@@ -267,7 +244,7 @@ std::vector<unsigned char> read_result(const RunRecord& rec) {
                       std::to_string(st.st_size) +
                       " bytes, not rows x columns = " + std::to_string(size));
     }
-    const std::string bytes = read_regular_file(path, size);
+    const std::string bytes = read_file(path, size);
     cells.assign(bytes.begin(), bytes.end());
   } else {
     cells = read_with_gdal(rec, path, rec.result_format == "bmp" ? "BMP" : "AAIGrid");
