@@ -75,7 +75,9 @@ void emit(const Json& v, int depth, std::size_t lead, std::string& out) {
     return;
   }
   if (scalar(v)) {
-    out += v.dump();
+    // Names are bytes as typed; a byte that is not UTF-8 (a name typed in code page 850 or
+    // Latin-1) becomes U+FFFD, since JSON text is UTF-8.
+    out += v.dump(-1, ' ', false, Json::error_handler_t::replace);
     return;
   }
   const bool object = v.is_object();

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "cpl_conv.h"
 #include "cpl_error.h"
@@ -143,6 +144,18 @@ std::string RunRecord::beside(const std::string& name_as_built) const {
   return (std::filesystem::path(folder) / base_name(name_as_built)).string();
 }
 
+std::string RunRecord::result_path() const {
+  constexpr std::string_view kRecordSuffix = "_run.json";
+  const std::string leaf = base_name(result_file);
+  const std::size_t dot = leaf.rfind('.');
+  const std::string ext = dot == std::string::npos ? std::string() : leaf.substr(dot);
+  if (path.size() < kRecordSuffix.size() ||
+      path.compare(path.size() - kRecordSuffix.size(), kRecordSuffix.size(), kRecordSuffix) != 0) {
+    return beside(result_file);
+  }
+  return path.substr(0, path.size() - kRecordSuffix.size()) + "_tessum" + ext;
+}
+
 RunRecord read_record(const std::string& path) {
   const std::string bytes = read_file(path, kMaxRecordBytes);
   json root;
@@ -228,7 +241,7 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
 }  // namespace
 
 std::vector<unsigned char> read_result(const RunRecord& rec) {
-  const std::string path = rec.beside(rec.result_file);
+  const std::string path = rec.result_path();
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     throw DataError(path + ": the result image named by " + rec.path + " cannot be read (" +
