@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -12,6 +13,13 @@ namespace gis {
 // Exit statuses: 0 done, 1 a data error (a file cannot be used or written), 2 a usage error.
 inline constexpr int kExitData = 1;
 inline constexpr int kExitUsage = 2;
+
+// The version of the tools, written into the metadata and records of the files they make.
+inline constexpr const char* kToolVersion = "tessera 0.4";
+
+// Progress of a long piece of work: called with the fraction done, from 0 to 1, in order.
+// Commands take one and call it; only the front-end (main, the QGIS provider) shows it.
+using Progress = std::function<void(double done)>;
 
 // A wrong command line. The message says what is wrong; main adds where to find help.
 struct UsageError : std::runtime_error {
