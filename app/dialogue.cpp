@@ -12,6 +12,7 @@
 #include "app/hostpath.h"
 #include "app/reading.h"
 #include "app/stages.h"
+#include "nrutil/files.h"
 #include "rasterio/formats.h"
 
 namespace app {
@@ -102,6 +103,14 @@ void refuse_input_as_output(Run& r, const std::vector<std::string>& outputs) {
   }
 }
 
+// Stops the run before anything is written when an output's name is longer than its folder
+// allows (every result file's name is as long as "_tessum.prj"'s).
+void refuse_names_too_long(Run& r, const std::vector<std::string>& outputs) {
+  for (const std::string& out : outputs) {
+    if (!nrutil::name_fits(host_path(out))) r.fail_create(out, ENAMETOOLONG);
+  }
+}
+
 void write_summary(Run& r) {
   r.report(msg::kSummaryProgram);
   r.report(msg::kSummaryCredit);
@@ -172,6 +181,8 @@ void dialogue(Run& r) {
   r.nom_file_histo += result + "_histo.xls";
   refuse_input_as_output(
       r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm, record_name(r)});
+  refuse_names_too_long(r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm,
+                            record_name(r), r.nom_res + "_tessum.prj"});
   remove_stale_record(r);
   create_or_stop(r, r.fpt3, r.nom_file_histo);
 

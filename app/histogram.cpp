@@ -15,6 +15,7 @@
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"
+#include "nrutil/files.h"
 
 namespace app {
 
@@ -53,10 +54,13 @@ std::string fixed3(double v) {
   return std::string(tmp, res.ptr);
 }
 
-// Text lines gathered in memory and written to a file in large blocks.
+// Text lines gathered in memory and written in large blocks to a file that appears whole or
+// not at all (nrutil::AtomicFile).
 class BlockWriter {
  public:
-  BlockWriter(Run& r, TextFile& f, const std::string& name) : r_(r), f_(f), name_(name) {
+  BlockWriter(Run& r, const std::string& name) : r_(r), name_(name) {
+    errno = 0;
+    if (!f_.open(host_path(name))) r.fail_create(name, errno);
     buf_.reserve(kBlock + 1024);
   }
   void put(char c) { buf_.push_back(c); }
@@ -70,29 +74,32 @@ class BlockWriter {
     buf_.push_back('\n');
     if (buf_.size() >= kBlock) write_out();
   }
-  // Writes what is left and makes sure every byte reached the file.
+  // Writes what is left and puts the file in place.
   void finish() {
     write_out();
-    r_.check_written(f_, name_);
+    errno = 0;
+    if (!f_.commit()) fail();
   }
 
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
   void write_out() {
-    f_.write(buf_);
+    errno = 0;
+    if (!f_.write(buf_)) fail();
     buf_.clear();
-    if (!f_.good()) r_.fail_file(msg::kCannotWrite, name_, r_.pick(msg::kWhyWriteError));
+  }
+  [[noreturn]] void fail() {
+    const int err = errno;
+    f_.discard();
+    r_.fail_file(msg::kCannotWrite, name_,
+                 err != 0 ? std::strerror(err) : r_.pick(msg::kWhyWriteError));
   }
 
   Run& r_;
-  TextFile& f_;
   const std::string& name_;
+  nrutil::AtomicFile f_;
   std::string buf_;
 };
-
-void create_or_stop(Run& r, TextFile& f, const std::string& name) {
-  if (!f.create(host_path(name))) r.fail_create(name, errno);
-}
 
 }  // namespace
 
@@ -127,10 +134,8 @@ void point_files(Run& r) {
   const std::int64_t ws = 2 * hws + 1;
   Counts h{};
 
-  create_or_stop(r, r.fpt1, r.nom_file_point);
-  create_or_stop(r, r.fpt2, r.nom_file_utm);
-  BlockWriter ij(r, r.fpt1, r.nom_file_point);
-  BlockWriter utm(r, r.fpt2, r.nom_file_utm);
+  BlockWriter ij(r, r.nom_file_point);
+  BlockWriter utm(r, r.nom_file_utm);
 
   const double p = r.dpix_size;
   // Columns: only cells wholly inside the grid. Rows: also a last row of cells that lacks

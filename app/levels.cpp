@@ -54,7 +54,7 @@ void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n
     const double x = d * bucket_scale;
     unsigned char level = 0;
     if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
-    if (level == 0) level = level_of(d);
+    if (level == 0 || d == max_hist) level = level_of(d);
     out[j] = valid[j] < 255 ? level : 255;
   }
 }

@@ -20,8 +20,10 @@ struct Levels {
   // the seed), then the bucket table of assign. `segments` lies in 1..kMaxLevels.
   void build(double max_valid, int segments);
   // The level k with esc_min[k] <= dval < esc_max[k], or 255 when there is none: the level
-  // the scan over every level gives, found in constant time.
+  // the scan over every level gives, found in constant time. The largest valid sum itself is
+  // always in the top level, wherever the running bounds have landed around it.
   unsigned char level_of(double dval) const {
+    if (dval == max_hist && num_segm >= 1) return static_cast<unsigned char>(num_segm);
     // The levels tile [esc_min[1], esc_max[num_segm]) with neither gap nor overlap
     // (esc_min[k + 1] == esc_max[k]), so a sum in that range has exactly one level; outside
     // it (or NaN) none.

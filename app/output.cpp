@@ -12,6 +12,7 @@
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"
+#include "nrutil/files.h"
 #include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
 
@@ -41,8 +42,8 @@ int truncated_pixel_size(double p) {
 }
 
 // The descriptor beside a raw result: rows, columns, 1, 0, 255 and the pixel size in whole
-// metres.
-void write_result_descriptor(Run& r, const std::string& name) {
+// metres, written into a temporary file that the caller puts in place once the image is.
+nrutil::AtomicFile stage_result_descriptor(Run& r, const std::string& name) {
   rasterio::Descriptor d;
   d.nb_lig = r.nb_lig;
   d.nb_col = r.nb_col;
@@ -50,9 +51,13 @@ void write_result_descriptor(Run& r, const std::string& name) {
   d.min_al = 0;
   d.max_al = 255;
   d.pix_size = truncated_pixel_size(r.dpix_size);
+  nrutil::AtomicFile f;
   errno = 0;
-  const rasterio::FileError e = rasterio::write_descriptor(host_path(name), d);
-  if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, name);
+  if (!f.open(host_path(name))) r.fail_create(name, errno);
+  if (!f.write(rasterio::format_descriptor(d))) {
+    fail_grid_file(r, rasterio::FileError::WriteError, errno, name);
+  }
+  return f;
 }
 
 // The level grid written block by block, each block masked first: cells where the first
@@ -82,16 +87,20 @@ void write_rows(Run& r, rasterio::RowWriter& w) {
 void write_image(Run& r, const rasterio::FileFormat& f) {
   const std::string base = r.nom_res + "_tessum";
   r.nom_res = base + f.ext;
-  if (f.sidecar != nullptr) write_result_descriptor(r, base + f.sidecar);
-  std::unique_ptr<rasterio::RowWriter> w = f.writer();
-  errno = 0;
-  if (w->create(host_path(r.nom_res)) != rasterio::FileError::None) r.fail_create(r.nom_res, errno);
+  const std::string descriptor = f.sidecar != nullptr ? base + f.sidecar : std::string();
+  nrutil::AtomicFile staged;
+  if (!descriptor.empty()) staged = stage_result_descriptor(r, descriptor);
+  // The questions come before the result file is opened: a run that ends at them leaves an
+  // earlier result whole.
   if (f.georeferenced && r.UTM_coord == 0) {
     r.say(msg::kAsciiUtm);
     r.X_min = r.ask_real(msg::kAsciiXmin);
     r.Y_min = r.ask_real(msg::kAsciiYmin);
     r.UTM_coord = 1;
   }
+  std::unique_ptr<rasterio::RowWriter> w = f.writer();
+  errno = 0;
+  if (w->create(host_path(r.nom_res)) != rasterio::FileError::None) r.fail_create(r.nom_res, errno);
   rasterio::GridInfo g;
   g.nb_col = r.nb_col;
   g.nb_lig = r.nb_lig;
@@ -106,6 +115,11 @@ void write_image(Run& r, const rasterio::FileFormat& f) {
   errno = 0;
   e = w->finish();
   if (e != rasterio::FileError::None) fail_grid_file(r, e, errno, r.nom_res);
+  // The descriptor goes in place with its image: a run stopped before leaves both as they were.
+  errno = 0;
+  if (staged.is_open() && !staged.commit()) {
+    fail_grid_file(r, rasterio::FileError::WriteError, errno, descriptor);
+  }
 }
 
 void close_report(Run& r) {

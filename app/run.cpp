@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/hostpath.h"
-#include "nrutil/outfile.h"
+#include "nrutil/files.h"
 
 namespace app {
 

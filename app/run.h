@@ -90,8 +90,8 @@ struct Run {
   int im_gene = 0, rango = 0, jdeb = 0, ifin = 0, jfin = 0;
   int cmd = 1;  // last drawing answer: 0 means a mesh was drawn
 
-  // Output streams: run report, histogram, point files.
-  TextFile finfo, fpt3, fpt1, fpt2;
+  // Output streams: run report, histogram.
+  TextFile finfo, fpt3;
 
   // What the stages note for the run record.
   RecordNotes notes;

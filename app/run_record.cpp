@@ -16,6 +16,7 @@
 #include "app/cell_loops.h"
 #include "app/hostpath.h"
 #include "app/run.h"
+#include "nrutil/files.h"
 #include "rasterio/formats.h"
 
 namespace app {
@@ -28,6 +29,9 @@ using Json = nlohmann::ordered_json;
 constexpr const char* kTypeNames[] = {"square_cell_mesh", "moving_window"};
 
 constexpr std::string_view kInfoSuffix = "_info.txt";
+
+// The largest .prj carried beside a result: a coordinate system's text is a few KiB.
+constexpr std::uintmax_t kMaxPrjBytes = std::uintmax_t{1} << 20;
 
 Json format_name(int code) {
   const rasterio::FileFormat* f = rasterio::format_of(code);
@@ -116,50 +120,88 @@ void emit(const Json& v, int depth, std::size_t lead, std::string& out) {
   out += close;
 }
 
-// Writes `bytes` to `name` through "<name>.part", renamed into place once complete and
-// closed; nothing of the name is left half-written. Stops the run naming the file.
+// Writes `bytes` as the whole file `name` (nrutil::AtomicFile): nothing of the name is left
+// half-written. Stops the run naming the file.
 void write_whole(Run& r, const std::string& name, std::string_view bytes) {
-  const std::string path = host_path(name);
-  const std::string part = path + ".part";
-  std::FILE* f = std::fopen(part.c_str(), "wb");
-  if (f == nullptr) r.fail_file(msg::kCannotCreate, name, std::strerror(errno));
-  errno = 0;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fflush(f) == 0 && ok;
-  int err = errno;
-  ok = std::fclose(f) == 0 && ok;
-  if (ok && std::rename(part.c_str(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    if (err == 0) err = errno;
-    std::remove(part.c_str());
+  nrutil::AtomicFile f;
+  if (!f.open(host_path(name))) r.fail_create(name, errno);
+  if (!f.write(bytes) || !f.commit()) {
     r.fail_file(msg::kCannotWrite, name,
-                err != 0 ? std::strerror(err) : r.pick(msg::kWhyWriteError));
+                errno != 0 ? std::strerror(errno) : r.pick(msg::kWhyWriteError));
   }
-}
-
-// Whether `name` is a regular file (not a folder, device or named pipe that reading would wait
-// on).
-bool regular_file(const std::string& name) {
-  struct stat st {};
-  return stat(host_path(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // The whole content of `name`; stops the run naming it when it cannot be read.
 std::string read_whole(Run& r, const std::string& name) {
-  std::FILE* f = std::fopen(host_path(name).c_str(), "rb");
-  if (f == nullptr) r.fail_file(msg::kCannotRead, name, std::strerror(errno));
   std::string bytes;
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) r.fail_file(msg::kCannotRead, name, std::strerror(err));
-  return bytes;
+  errno = 0;
+  switch (nrutil::read_file(host_path(name), kMaxPrjBytes, bytes)) {
+    case nrutil::ReadFile::Done:
+      return bytes;
+    case nrutil::ReadFile::Failed:
+      r.fail_file(msg::kCannotRead, name, std::strerror(errno));
+    case nrutil::ReadFile::NotRegular:
+      r.fail_file(msg::kCannotRead, name, r.pick(msg::kWhyNotRegular));
+    case nrutil::ReadFile::TooLarge:
+      break;
+  }
+  r.fail_file(msg::kCannotRead, name, r.pick(msg::kWhyTooLarge));
+}
+
+// Whether `bytes` is UTF-8 text.
+bool is_utf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((b & 0xE0) == 0xC0) {
+      n = 1;
+      cp = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      n = 2;
+      cp = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      n = 3;
+      cp = b & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n >= bytes.size()) return false;
+    for (std::size_t k = 1; k <= n; ++k) {
+      const auto c = static_cast<unsigned char>(bytes[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+// The bytes of a name as lowercase hexadecimal digits.
+std::string hex_bytes(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    s += kDigits[b >> 4];
+    s += kDigits[b & 15];
+  }
+  return s;
+}
+
+// Sets obj[key] to a file name. JSON text is UTF-8: a name that is not (typed in code page
+// 850 or Latin-1) is written readable, with U+FFFD for its odd bytes, and exactly, as the
+// hexadecimal digits of its bytes in obj[key + "_bytes"], so that a reader finds the file.
+void put_name(Json& obj, const std::string& key, const std::string& name) {
+  obj[key] = name;
+  if (!is_utf8(name)) obj[key + "_bytes"] = hex_bytes(name);
 }
 
 Json levels_of(const Run& r, const std::array<std::int64_t, 256>& cells) {
@@ -188,10 +230,12 @@ Json inputs_of(const Run& r) {
       const std::int64_t n = c.items[static_cast<std::size_t>(v)];
       if (n > 0) items.push_back({{"code", v}, {"cells", n}});
     }
-    inputs.push_back({{"file", c.file},
-                      {"format", format_name(c.format)},
-                      {"weight", c.weight},
-                      {"items", std::move(items)}});
+    Json input = Json::object();
+    put_name(input, "file", c.file);
+    input["format"] = format_name(c.format);
+    input["weight"] = c.weight;
+    input["items"] = std::move(items);
+    inputs.push_back(std::move(input));
   }
   return inputs;
 }
@@ -236,7 +280,7 @@ void carry_prj(Run& r) {
   }
   for (const std::string& base : grids) {
     const std::string prj = base + ".prj";
-    if (!regular_file(prj)) continue;
+    if (!nrutil::is_regular_file(host_path(prj))) continue;
     r.notes.prj = result_base(r) + "_tessum.prj";
     r.notes.prj_from = prj;
     write_whole(r, r.notes.prj, read_whole(r, prj));
@@ -255,23 +299,38 @@ void write_run_record(Run& r) {
 
   const std::string base = result_base(r);
   const std::string name = record_name(r);
-  Json outputs = Json::array();
-  for (const std::string& d : r.notes.descriptors) outputs.push_back(d);
-  outputs.push_back(r.nom_info);
-  outputs.push_back(r.nom_file_histo);
+  std::vector<std::string> output_names = r.notes.descriptors;
+  output_names.push_back(r.nom_info);
+  output_names.push_back(r.nom_file_histo);
   if (r.im_gene == 0 && r.cmd == 0) {
-    outputs.push_back(r.nom_file_point);
-    outputs.push_back(r.nom_file_utm);
+    output_names.push_back(r.nom_file_point);
+    output_names.push_back(r.nom_file_utm);
   }
-  if (r.format_out == 0) outputs.push_back(base + "_tessum.txt");
-  outputs.push_back(r.nom_res);
-  if (!r.notes.prj.empty()) outputs.push_back(r.notes.prj);
-  outputs.push_back(name);
+  if (r.format_out == 0) output_names.push_back(base + "_tessum.txt");
+  output_names.push_back(r.nom_res);
+  if (!r.notes.prj.empty()) output_names.push_back(r.notes.prj);
+  output_names.push_back(name);
+  // The outputs' names, and where one is not UTF-8 the bytes of each in the same order.
+  Json outputs = Json::array();
+  Json outputs_bytes = Json::array();
+  bool all_utf8 = true;
+  for (const std::string& n : output_names) {
+    outputs.push_back(n);
+    outputs_bytes.push_back(hex_bytes(n));
+    all_utf8 = all_utf8 && is_utf8(n);
+  }
 
-  Json result = {{"file", r.nom_res}, {"format", format_name(r.format_out)}};
-  if (r.format_out == 0) result["descriptor"] = base + "_tessum.txt";
-  result["prj"] = r.notes.prj.empty() ? Json(nullptr) : Json(r.notes.prj);
-  result["prj_copied_from"] = r.notes.prj.empty() ? Json(nullptr) : Json(r.notes.prj_from);
+  Json result = Json::object();
+  put_name(result, "file", r.nom_res);
+  result["format"] = format_name(r.format_out);
+  if (r.format_out == 0) put_name(result, "descriptor", base + "_tessum.txt");
+  if (r.notes.prj.empty()) {
+    result["prj"] = nullptr;
+    result["prj_copied_from"] = nullptr;
+  } else {
+    put_name(result, "prj", r.notes.prj);
+    put_name(result, "prj_copied_from", r.notes.prj_from);
+  }
 
   const bool corner = r.UTM_coord == 1;
   const Json record = {{"tessera_run_record", 1},
@@ -296,8 +355,19 @@ void write_run_record(Run& r) {
                          {"mesh_drawn", r.cmd == 0},
                          {"range", range_of(r)}}},
                        {"outputs", std::move(outputs)}};
+  Json full = record;
+  if (r.mask_exist == 0 && !is_utf8(r.nom_mask_in)) {
+    // Beside "mask", keeping the order of the keys a reader sees.
+    Json with_bytes = Json::object();
+    for (auto it = full.begin(); it != full.end(); ++it) {
+      with_bytes[it.key()] = *it;
+      if (it.key() == "mask") with_bytes["mask_bytes"] = hex_bytes(r.nom_mask_in);
+    }
+    full = std::move(with_bytes);
+  }
+  if (!all_utf8) full["outputs_bytes"] = std::move(outputs_bytes);
   std::string text;
-  emit(record, 0, 0, text);
+  emit(full, 0, 0, text);
   text += "\n";
   write_whole(r, name, text);
 }

@@ -18,10 +18,8 @@ int opening(Run& r) {
     write_result(r);
     carry_prj(r);
     // Every file is complete only once it is closed: a lost write stops the run with exit 1.
-    const std::pair<TextFile*, const std::string*> files[] = {
-        {&r.fpt1, &r.nom_file_point}, {&r.fpt2, &r.nom_file_utm}, {&r.fpt3, &r.nom_file_histo}};
-    for (const auto& [f, name] : files) {
-      if (!f->close()) r.fail_file(msg::kCannotWrite, *name, r.pick(msg::kWhyWriteError));
+    if (!r.fpt3.close()) {
+      r.fail_file(msg::kCannotWrite, r.nom_file_histo, r.pick(msg::kWhyWriteError));
     }
     if (!r.finfo.close()) {
       r.fail_file(msg::kCannotWrite, r.nom_info, r.pick(msg::kWhyWriteError));

@@ -12,7 +12,7 @@
 #include <new>
 #include <vector>
 
-#include "nrutil/outfile.h"
+#include "nrutil/files.h"
 #include "nrutil/rowio.h"
 
 namespace {
@@ -260,18 +260,15 @@ LoadError FileReader::read_block(int first, int count, unsigned char* const* row
   return got == want ? LoadError::None : LoadError::ShortRows;
 }
 
-FileWriter::~FileWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
+FileWriter::~FileWriter() = default;
 
 bool FileWriter::create(const char* Nom) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = Nom == nullptr ? -1 : nrutil::open_output(Nom);
-  return fd_ >= 0;
+  file_.discard();
+  return Nom != nullptr && file_.open(Nom);
 }
 
 bool FileWriter::begin(int NbCol, int NbLig) {
-  if (fd_ < 0 || NbCol <= 0 || NbLig <= 0) return false;
+  if (!file_.is_open() || NbCol <= 0 || NbLig <= 0) return false;
   const std::int64_t stride = row_stride(NbCol);
   const std::int64_t image_size = stride * NbLig;
   if (kOffset8 + image_size > std::int64_t{UINT32_MAX}) return false;
@@ -294,11 +291,11 @@ bool FileWriter::begin(int NbCol, int NbLig) {
   encode_header(h, head);
   encode_palette(nullptr, head + kHeaderSize);
   const nrutil::Piece one{head, kOffset8};
-  return nrutil::write_pieces_at(fd_, 0, &one, 1);
+  return nrutil::write_pieces_at(file_.fd(), 0, &one, 1);
 }
 
 bool FileWriter::write_block(int first, int count, const unsigned char* const* rows) {
-  if (fd_ < 0 || first < 0 || count < 0 || first + count > nb_lig_) return false;
+  if (!file_.is_open() || first < 0 || count < 0 || first + count > nb_lig_) return false;
   const std::size_t n = static_cast<std::size_t>(nb_col_);
   const std::size_t fill = stride_ - n;
   static const unsigned char kZeros[4] = {0, 0, 0, 0};
@@ -309,14 +306,11 @@ bool FileWriter::write_block(int first, int count, const unsigned char* const* r
     if (fill != 0) pieces.push_back({const_cast<unsigned char*>(kZeros), fill});
   }
   const long long at = kOffset8 + static_cast<long long>(stride_) * (nb_lig_ - first - count);
-  return nrutil::write_pieces_at(fd_, at, pieces.data(), pieces.size());
+  return nrutil::write_pieces_at(file_.fd(), at, pieces.data(), pieces.size());
 }
 
 bool FileWriter::close() {
-  if (fd_ < 0) return false;
-  const int fd = fd_;
-  fd_ = -1;
-  return ::close(fd) == 0;
+  return file_.is_open() && file_.commit();
 }
 
 unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "nrutil/files.h"
+
 // One palette entry, in file order.
 struct Color32 {
   unsigned char B;
@@ -110,19 +112,20 @@ class FileWriter {
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
-  // Creates (replaces) the file, refusing a name that is not a regular file
-  // (nrutil::open_output); false when it cannot be created (errno tells why).
+  // Starts the file: a temporary beside the name (nrutil::AtomicFile), refusing a name that is
+  // not a regular file; false when it cannot be created (errno tells why).
   bool create(const char* Nom);
   // Writes the header and the grey palette of a grid of this size; false when the sizes do
   // not fit the header or the writing fails.
   bool begin(int NbCol, int NbLig);
   // Writes grid rows first to first + count - 1 from rows[0] to rows[count - 1].
   bool write_block(int first, int count, const unsigned char* const* rows);
-  // Closes the file; false when the close fails.
+  // Closes the file and puts it in place of the name; false when that fails. A writer that
+  // goes away before leaves the name as it was.
   bool close();
 
  private:
-  int fd_ = -1;
+  nrutil::AtomicFile file_;
   int nb_col_ = 0;
   int nb_lig_ = 0;
   std::size_t stride_ = 0;

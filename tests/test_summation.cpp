@@ -17,8 +17,10 @@ using testing_support::ScratchDir;
 using testing_support::Session;
 using testing_support::write_file;
 
-// The level as the scan over every level gives it: the last k whose interval holds dval.
+// The level as the scan over every level gives it: the last k whose interval holds dval; the
+// largest valid sum itself is in the top level.
 int literal_scan(const app::Levels& lv, double dval) {
+  if (dval == lv.max_hist) return lv.num_segm;
   int out = 255;
   for (int k = 1; k <= lv.num_segm; ++k) {
     if (lv.esc_min[k] <= dval && dval < lv.esc_max[k]) out = k;
@@ -33,16 +35,18 @@ TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
   for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
   EXPECT_EQ(lv.level_of(2.5), 2);
   EXPECT_EQ(lv.level_of(0.0), 1);
-  EXPECT_EQ(lv.level_of(10.0), 255);  // the bound ends exactly at the maximum
+  EXPECT_EQ(lv.level_of(10.0), 4);  // the bound ends exactly at the maximum, which is in level 4
+  EXPECT_EQ(lv.level_of(10.5), 255);
   EXPECT_EQ(lv.level_of(-0.1), 255);
   lv.build(50.0, 6);
   EXPECT_EQ(lv.esc_max[6], 50.00000000000001);
   EXPECT_EQ(lv.level_of(50.0), 6);
   lv.build(1.0, 10);
   EXPECT_EQ(lv.esc_max[10], 0.9999999999999999);
-  EXPECT_EQ(lv.level_of(1.0), 255);
-  lv.build(0.0, 5);  // every sum 0: every interval empty
-  EXPECT_EQ(lv.level_of(0.0), 255);
+  EXPECT_EQ(lv.level_of(1.0), 10);  // the bound ends below the maximum
+  lv.build(0.0, 5);                 // every sum 0: every interval empty, but 0 is the maximum
+  EXPECT_EQ(lv.level_of(0.0), 5);
+  EXPECT_EQ(lv.level_of(1e-300), 255);
 }
 
 TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
@@ -212,10 +216,10 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
   raw("a", 1, 3, std::string("\x0A\x00\x05", 3));
   raw("b", 1, 3, std::string("\x14\x01\x05", 3));
   auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
-  // Sums 50, 2 and 15: 50 equals the last bound exactly (no level), 15 lies in [10, 20).
+  // Sums 50, 2 and 15: 50, the maximum, is in the top level; 15 lies in [10, 20).
   EXPECT_EQ(s->run.levels.max_hist, 50.0);
   EXPECT_EQ(s->run.levels.step_hist, 10.0);
-  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x02", 3));
+  EXPECT_EQ(levels(s->run), std::string("\x05\x01\x02", 3));
   EXPECT_TRUE(s->run.tab_mask.test(0, 1));  // the first image holds 0 there
   EXPECT_FALSE(s->run.tab_mask.test(0, 0));
 }
@@ -224,7 +228,7 @@ TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
   EXPECT_EQ(s->run.levels.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
-  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x01", 3));  // 255 is the last bound; 51 < 85
+  EXPECT_EQ(levels(s->run), std::string("\x03\x01\x01", 3));  // 255, the maximum; 51 < 85
   EXPECT_FALSE(s->run.tab_mask.test(0, 0));
 }
 
@@ -239,8 +243,8 @@ TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
 TEST_F(Summation, ZeroAndNegativeWeights) {
   raw("a", 1, 3, std::string("\x01\x02\x03", 3));
   {
-    auto s = run({{"a", 0.0}}, 4);
-    EXPECT_EQ(levels(s->run), std::string(3, '\xFF'));
+    auto s = run({{"a", 0.0}}, 4);  // every sum 0, the maximum: the top level
+    EXPECT_EQ(levels(s->run), std::string(3, '\x04'));
   }
   raw("b", 1, 3, std::string("\x04\x01\x01", 3));
   auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
@@ -255,7 +259,7 @@ TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   EXPECT_TRUE(s->run.tab_mask.test(0, 0));
   EXPECT_FALSE(s->run.tab_mask.test(0, 1));
   EXPECT_EQ(s->run.levels.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
-  EXPECT_EQ(levels(s->run), std::string("\x01\xFF\xFF", 3));
+  EXPECT_EQ(levels(s->run), std::string("\x01\xFF\x02", 3));
   EXPECT_EQ(s->run.UTM_coord, 1);
 }
 
@@ -290,9 +294,10 @@ TEST(NoDataInSums, EachImageBeforeTheLastIsNamedOnStandardErrorOnly) {
   EXPECT_EQ(run.out.find("tessera_gis"), std::string::npos);
   EXPECT_EQ(testing_support::read_file(zone + "/res_info.txt").find("tessera_gis"),
             std::string::npos);
-  // The sums 261, 258, 264, -, 14 and 17 cut into 5 levels of 52.8.
+  // The sums 261, 258, 264, -, 14 and 17 cut into 5 levels of 52.8; 264, the maximum, is in
+  // the top level.
   EXPECT_EQ(testing_support::read_file(zone + "/res_tessum.raw"),
-            std::string("\x05\x05\xFF\xFF\x01\x01", 6));
+            std::string("\x05\x05\x05\xFF\x01\x01", 6));
 }
 
 }  // namespace

@@ -113,7 +113,8 @@ def read_asc(path):
 def expected_result(images, weights, levels, mask=None):
     """The result grid of tessera_summary over `images` (what it reads, in order), by its
     rules: weighted sum in image order, the maximum and levels over cells whose last image
-    is below 255, running-sum bounds, the top level on empty cells of the data area it
+    is below 255, running-sum bounds with the largest sum in the top level, the top level on
+    empty cells of the data area it
     measures, 255 where the first image holds 0, 254 where the mask holds 255."""
     total = np.zeros(images[0].shape)
     for values, weight in zip(images, weights):
@@ -128,6 +129,7 @@ def expected_result(images, weights, levels, mask=None):
     out = np.full(total.shape, 255, dtype=np.int64)
     for k in range(1, levels + 1):
         out[valid & (lo[k] <= total) & (total < hi[k])] = k
+    out[valid & (total == top)] = levels  # the largest sum is in the top level
     rows, cols = out.shape
     m, c = rows // 2, cols // 2
     data = np.nonzero(out[m, :c] != 255)[0]

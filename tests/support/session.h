@@ -79,8 +79,6 @@ class StageRun {
   }
   ~StageRun() {
     r.finfo.close();
-    r.fpt1.close();
-    r.fpt2.close();
     r.fpt3.close();
   }
 
@@ -89,8 +87,6 @@ class StageRun {
   // Its bytes, once every output stream is flushed.
   std::string bytes(const std::string& suffix) {
     r.finfo.flush();
-    r.fpt1.flush();
-    r.fpt2.flush();
     r.fpt3.flush();
     return read_file(file(suffix));
   }
