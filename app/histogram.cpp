@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cell_loops.h"
+#include "core/cell_loops.h"
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"

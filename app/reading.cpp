@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/cell_loops.h"
+#include "core/cell_loops.h"
 #include "app/hostpath.h"
 #include "rasterio/formats.h"
 #include "rasterio/gridfile.h"

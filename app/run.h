@@ -9,15 +9,24 @@
 #include <string>
 
 #include "app/console.h"
-#include "app/levels.h"
 #include "app/messages.h"
 #include "app/run_record.h"
 #include "app/textfile.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
 #include "nrutil/bitgrid.h"
 #include "nrutil/grid.h"
 #include "rasterio/rows.h"
 
 namespace app {
+
+using core::count_nodata_in_valid;
+using core::kMaxLevels;
+using core::Levels;
+using core::max_valid_sum;
+using core::valid_sums_finite;
+using core::ValueCounter;
+using core::weighted_sum;
 
 // One input image of the run: what the dialogue asks, and what the reading stage learns.
 struct imagen {

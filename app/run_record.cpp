@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "app/cell_loops.h"
+#include "core/cell_loops.h"
 #include "app/hostpath.h"
 #include "app/run.h"
 #include "nrutil/files.h"

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/cell_loops.h"
-#include "app/levels.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
 #include "app/reading.h"
 #include "app/stages.h"
 #include "rasterio/formats.h"

@@ -6,8 +6,8 @@
 #include <limits>
 #include <random>
 
-#include "app/cell_loops.h"
-#include "app/levels.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
 #include "support/child.h"
 #include "support/session.h"
 
@@ -19,7 +19,7 @@ using testing_support::write_file;
 
 // The level as the scan over every level gives it: the last k whose interval holds dval; the
 // largest valid sum itself is in the top level.
-int literal_scan(const app::Levels& lv, double dval) {
+int literal_scan(const core::Levels& lv, double dval) {
   if (dval == lv.max_hist) return lv.num_segm;
   int out = 255;
   for (int k = 1; k <= lv.num_segm; ++k) {
@@ -29,7 +29,7 @@ int literal_scan(const app::Levels& lv, double dval) {
 }
 
 TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
-  app::Levels lv;
+  core::Levels lv;
   lv.build(10.0, 4);
   EXPECT_EQ(lv.esc_min[1], 0.0);
   for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
@@ -55,7 +55,7 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
   for (int trial = 0; trial < 400; ++trial) {
     const int segments = 1 + trial % 99;
     const double max_hist = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
-    app::Levels lv;
+    core::Levels lv;
     lv.build(max_hist, segments);
     std::uniform_real_distribution<double> sums(-1.0, max_hist * 1.01 + 1.0);
     std::vector<double> probes = {0.0, -0.0, max_hist, -1e-300, 1e300};
@@ -83,7 +83,7 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
                            1e-310, 1e-30, 1e300, 1e308, 3e-5,  987654.321};
   for (const double max_hist : maxima) {
     for (const int segments : {1, 2, 7, 10, 33, 99}) {
-      app::Levels lv;
+      core::Levels lv;
       lv.build(max_hist, segments);
       std::vector<double> sums = {0.0,       -0.0,  max_hist,
                                   -1e-300,   1e300, INFINITY,
@@ -98,7 +98,7 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
         }
       }
       if (lv.bucket_scale > 0.0) {
-        for (int q = 0; q <= app::Levels::kBuckets; q += 97) {
+        for (int q = 0; q <= core::Levels::kBuckets; q += 97) {
           const double edge = q / lv.bucket_scale;
           sums.push_back(edge);
           sums.push_back(std::nextafter(edge, -INFINITY));
@@ -130,9 +130,9 @@ TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
   std::int64_t naive[256] = {};
   for (unsigned char b : v) ++naive[b];
   for (const std::size_t flush_every :
-       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, app::ValueCounter::kFlushEvery}) {
+       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, core::ValueCounter::kFlushEvery}) {
     for (const std::size_t row : {std::size_t{1}, std::size_t{3}, std::size_t{64}, v.size()}) {
-      app::ValueCounter c(flush_every);
+      core::ValueCounter c(flush_every);
       for (std::size_t at = 0; at < v.size(); at += row) {
         c.add(v.data() + at, std::min(row, v.size() - at));
       }
@@ -152,7 +152,7 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   const unsigned char* rows[6] = {v[0], v[1], v[2], v[3], v[4], v[5]};
   for (int count = 1; count <= 6; ++count) {
     double acc[4] = {9.0, 9.0, 9.0, 9.0};
-    app::weighted_sum(rows, w, count, 4, acc);
+    core::weighted_sum(rows, w, count, 4, acc);
     for (int j = 0; j < 4; ++j) {
       volatile double want = 0.0;
       for (int k = 0; k < count; ++k) {
@@ -164,18 +164,18 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   }
   // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
   double acc[4];
-  app::weighted_sum(rows, w, 1, 4, acc);
+  core::weighted_sum(rows, w, 1, 4, acc);
   EXPECT_FALSE(std::signbit(acc[0]));
 }
 
 TEST(CellLoops, ValidMaximumAndNoDataInValidCells) {
   const unsigned char valid[] = {1, 255, 0, 3, 2};
   const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
-  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
-  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
-  EXPECT_EQ(app::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
+  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
+  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
+  EXPECT_EQ(core::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
   const unsigned char image[] = {255, 255, 255, 0, 255};
-  EXPECT_EQ(app::count_nodata_in_valid(image, valid, 5), 3);
+  EXPECT_EQ(core::count_nodata_in_valid(image, valid, 5), 3);
 }
 
 class Summation : public ::testing::Test {

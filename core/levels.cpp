@@ -1,11 +1,11 @@
 // The level bounds as running sums of the step, and the bucket table of the grid loop.
-#include "app/levels.h"
+#include "core/levels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace app {
+namespace core {
 
 void Levels::build(double max_valid, int segments) {
   max_hist = max_valid;
@@ -59,4 +59,4 @@ void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n
   }
 }
 
-}  // namespace app
+}  // namespace core

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace app {
+namespace core {
 
 inline constexpr int kMaxLevels = 99;
 
@@ -50,4 +50,4 @@ struct Levels {
   unsigned char bucket_level[kBuckets] = {};
 };
 
-}  // namespace app
+}  // namespace core
