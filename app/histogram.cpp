@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/cell_loops.h"
 #include "app/hostpath.h"
 #include "app/level_grid.h"
 #include "app/stages.h"
+#include "core/cell_loops.h"
 #include "nrutil/files.h"
 
 namespace app {

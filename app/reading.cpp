@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/cell_loops.h"
 #include "app/hostpath.h"
+#include "core/cell_loops.h"
 #include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
 

@@ -128,11 +128,11 @@ void write_run_record(Run& r) {
 
   core::RunRecord rec;
   rec.level_count = r.num_segm;
-  rec.max_sum = r.levels.max_hist;
-  rec.step = r.levels.step_hist;
+  rec.max_sum = r.levels.max_sum;
+  rec.step = r.levels.step;
   for (int k = 1; k <= r.num_segm && k <= kMaxLevels; ++k) {
     const std::int64_t n = cells[static_cast<std::size_t>(k)];
-    rec.classes.push_back({k, r.levels.esc_min[k], r.levels.esc_max[k], n});
+    rec.classes.push_back({k, r.levels.lower[k], r.levels.upper[k], n});
     rec.with_level += n;
   }
   rec.mesh_line = cells[0];

@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/cell_loops.h"
-#include "core/levels.h"
 #include "app/reading.h"
 #include "app/stages.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
 #include "rasterio/formats.h"
 
 namespace app {
@@ -95,11 +95,11 @@ void summation(Run& r) {
   // The largest sum over the valid cells, from 0 up; and, for each image before the last,
   // the cells where it holds no data (255) in a valid cell. Sums beyond the range of doubles
   // would give no sound levels: the run stops before any result is written.
-  double max_hist = 0.0;
+  double max_sum = 0.0;
   bool finite = true;
   for (int k = 1; k <= r.num_imag; ++k) r.capas[static_cast<std::size_t>(k)].nodata_in_valid = 0;
   over_rows(r, [&](int, const RowSums& s) {
-    max_hist = max_valid_sum(s.valid(), s.sum(), cols, max_hist);
+    max_sum = max_valid_sum(s.valid(), s.sum(), cols, max_sum);
     finite = valid_sums_finite(s.valid(), s.sum(), cols) && finite;
     for (int k = 1; k < r.num_imag; ++k) {
       r.capas[static_cast<std::size_t>(k)].nodata_in_valid +=
@@ -108,7 +108,7 @@ void summation(Run& r) {
   });
   if (!finite) r.fail(r.pick(msg::kSumNotFinite));
   note_nodata_in_sums(r);
-  r.levels.build(max_hist, r.num_segm);
+  r.levels.build(max_sum, r.num_segm);
 
   // The level grid: the one grid of the run's size.
   r.tab_out = nrutil::ByteGrid::make(r.nb_col, r.nb_lig);

@@ -7,16 +7,16 @@
 
 namespace core {
 
-void Levels::build(double max_valid, int segments) {
-  max_hist = max_valid;
-  step_hist = max_valid / segments;
-  num_segm = segments;
-  inv_step = step_hist > 0.0 ? 1.0 / step_hist : 0.0;
-  esc_min[0] = -step_hist;
-  esc_max[0] = 0.0;
-  for (int k = 1; k <= segments; ++k) {
-    esc_min[k] = esc_min[k - 1] + step_hist;
-    esc_max[k] = esc_max[k - 1] + step_hist;
+void Levels::build(double max_valid, int level_count) {
+  max_sum = max_valid;
+  step = max_valid / level_count;
+  count = level_count;
+  inv_step = step > 0.0 ? 1.0 / step : 0.0;
+  lower[0] = -step;
+  upper[0] = 0.0;
+  for (int k = 1; k <= level_count; ++k) {
+    lower[k] = lower[k - 1] + step;
+    upper[k] = upper[k - 1] + step;
   }
 
   // The bucket table. Rounding is monotone, so the sums of bucket q form one interval, and
@@ -25,7 +25,7 @@ void Levels::build(double max_valid, int segments) {
   // (and the bucket's middle) compares alike with every bound: they share one level.
   std::fill(bucket_level, bucket_level + kBuckets, static_cast<unsigned char>(0));
   bucket_scale = 0.0;
-  const double top = segments >= 1 && segments <= kMaxLevels ? esc_max[segments] : 0.0;
+  const double top = level_count >= 1 && level_count <= kMaxLevels ? upper[level_count] : 0.0;
   const double scale = kBuckets / top;
   if (!(top >= std::numeric_limits<double>::min()) || !std::isfinite(top) ||
       !std::isfinite(scale)) {
@@ -39,10 +39,10 @@ void Levels::build(double max_valid, int segments) {
   for (int q = 0; q < kBuckets; ++q) {
     const double lo = (q - 1) / scale;
     const double hi = (q + 2) / scale;
-    while (next_min <= segments && esc_min[next_min] < lo) ++next_min;
-    while (next_max <= segments && esc_max[next_max] < lo) ++next_max;
-    const bool bound_near = (next_min <= segments && esc_min[next_min] <= hi) ||
-                            (next_max <= segments && esc_max[next_max] <= hi);
+    while (next_min <= level_count && lower[next_min] < lo) ++next_min;
+    while (next_max <= level_count && upper[next_max] < lo) ++next_max;
+    const bool bound_near = (next_min <= level_count && lower[next_min] <= hi) ||
+                            (next_max <= level_count && upper[next_max] <= hi);
     if (!bound_near) bucket_level[q] = level_of((q + 0.5) / scale);
   }
 }
@@ -54,7 +54,7 @@ void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n
     const double x = d * bucket_scale;
     unsigned char level = 0;
     if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
-    if (level == 0 || d == max_hist) level = level_of(d);
+    if (level == 0 || d == max_sum) level = level_of(d);
     out[j] = valid[j] < 255 ? level : 255;
   }
 }

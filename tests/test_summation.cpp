@@ -20,10 +20,10 @@ using testing_support::write_file;
 // The level as the scan over every level gives it: the last k whose interval holds dval; the
 // largest valid sum itself is in the top level.
 int literal_scan(const core::Levels& lv, double dval) {
-  if (dval == lv.max_hist) return lv.num_segm;
+  if (dval == lv.max_sum) return lv.count;
   int out = 255;
-  for (int k = 1; k <= lv.num_segm; ++k) {
-    if (lv.esc_min[k] <= dval && dval < lv.esc_max[k]) out = k;
+  for (int k = 1; k <= lv.count; ++k) {
+    if (lv.lower[k] <= dval && dval < lv.upper[k]) out = k;
   }
   return out;
 }
@@ -31,18 +31,18 @@ int literal_scan(const core::Levels& lv, double dval) {
 TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
   core::Levels lv;
   lv.build(10.0, 4);
-  EXPECT_EQ(lv.esc_min[1], 0.0);
-  for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
+  EXPECT_EQ(lv.lower[1], 0.0);
+  for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.lower[k + 1], lv.upper[k]);
   EXPECT_EQ(lv.level_of(2.5), 2);
   EXPECT_EQ(lv.level_of(0.0), 1);
   EXPECT_EQ(lv.level_of(10.0), 4);  // the bound ends exactly at the maximum, which is in level 4
   EXPECT_EQ(lv.level_of(10.5), 255);
   EXPECT_EQ(lv.level_of(-0.1), 255);
   lv.build(50.0, 6);
-  EXPECT_EQ(lv.esc_max[6], 50.00000000000001);
+  EXPECT_EQ(lv.upper[6], 50.00000000000001);
   EXPECT_EQ(lv.level_of(50.0), 6);
   lv.build(1.0, 10);
-  EXPECT_EQ(lv.esc_max[10], 0.9999999999999999);
+  EXPECT_EQ(lv.upper[10], 0.9999999999999999);
   EXPECT_EQ(lv.level_of(1.0), 10);  // the bound ends below the maximum
   lv.build(0.0, 5);                 // every sum 0: every interval empty, but 0 is the maximum
   EXPECT_EQ(lv.level_of(0.0), 5);
@@ -54,13 +54,13 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
   std::uniform_real_distribution<double> maxima(0.0, 5000.0);
   for (int trial = 0; trial < 400; ++trial) {
     const int segments = 1 + trial % 99;
-    const double max_hist = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
+    const double max_sum = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
     core::Levels lv;
-    lv.build(max_hist, segments);
-    std::uniform_real_distribution<double> sums(-1.0, max_hist * 1.01 + 1.0);
-    std::vector<double> probes = {0.0, -0.0, max_hist, -1e-300, 1e300};
+    lv.build(max_sum, segments);
+    std::uniform_real_distribution<double> sums(-1.0, max_sum * 1.01 + 1.0);
+    std::vector<double> probes = {0.0, -0.0, max_sum, -1e-300, 1e300};
     for (int k = 0; k <= segments; ++k) {
-      for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+      for (double b : {lv.lower[k], lv.upper[k]}) {
         probes.push_back(b);
         probes.push_back(std::nextafter(b, -INFINITY));
         probes.push_back(std::nextafter(b, INFINITY));
@@ -69,7 +69,7 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
     for (int n = 0; n < 200; ++n) probes.push_back(sums(rng));
     for (double d : probes) {
       ASSERT_EQ(lv.level_of(d), literal_scan(lv, d))
-          << "max " << max_hist << " levels " << segments << " sum " << d;
+          << "max " << max_sum << " levels " << segments << " sum " << d;
     }
   }
 }
@@ -81,15 +81,15 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
   std::mt19937_64 rng(7);
   const double maxima[] = {0.0,    1.0,   10.0,  50.0,  104.5, 255.0 * 3.75, 4999.99,
                            1e-310, 1e-30, 1e300, 1e308, 3e-5,  987654.321};
-  for (const double max_hist : maxima) {
+  for (const double max_sum : maxima) {
     for (const int segments : {1, 2, 7, 10, 33, 99}) {
       core::Levels lv;
-      lv.build(max_hist, segments);
-      std::vector<double> sums = {0.0,       -0.0,  max_hist,
+      lv.build(max_sum, segments);
+      std::vector<double> sums = {0.0,       -0.0,  max_sum,
                                   -1e-300,   1e300, INFINITY,
                                   -INFINITY, NAN,   std::numeric_limits<double>::denorm_min()};
       for (int k = 0; k <= segments; ++k) {
-        for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+        for (double b : {lv.lower[k], lv.upper[k]}) {
           sums.push_back(b);
           for (double toward : {-INFINITY, INFINITY}) {
             double c = b;
@@ -105,7 +105,7 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
           sums.push_back(std::nextafter(edge, INFINITY));
         }
       }
-      std::uniform_real_distribution<double> any(-0.01 * max_hist, max_hist * 1.01);
+      std::uniform_real_distribution<double> any(-0.01 * max_sum, max_sum * 1.01);
       for (int n = 0; n < 3000; ++n) sums.push_back(any(rng));
       std::vector<unsigned char> last(sums.size(), 0);
       for (std::size_t j = 0; j < last.size(); j += 5)
@@ -114,8 +114,8 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
       lv.assign(last.data(), sums.data(), sums.size(), out.data());
       for (std::size_t j = 0; j < sums.size(); ++j) {
         const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
-        ASSERT_EQ(out[j], want) << "max " << max_hist << " levels " << segments << " sum "
-                                << sums[j] << " last " << int{last[j]};
+        ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum " << sums[j]
+                                << " last " << int{last[j]};
       }
     }
   }
@@ -217,8 +217,8 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
   raw("b", 1, 3, std::string("\x14\x01\x05", 3));
   auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
   // Sums 50, 2 and 15: 50, the maximum, is in the top level; 15 lies in [10, 20).
-  EXPECT_EQ(s->run.levels.max_hist, 50.0);
-  EXPECT_EQ(s->run.levels.step_hist, 10.0);
+  EXPECT_EQ(s->run.levels.max_sum, 50.0);
+  EXPECT_EQ(s->run.levels.step, 10.0);
   EXPECT_EQ(levels(s->run), std::string("\x05\x01\x02", 3));
   EXPECT_TRUE(s->run.tab_mask.test(0, 1));  // the first image holds 0 there
   EXPECT_FALSE(s->run.tab_mask.test(0, 0));
@@ -227,7 +227,7 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.levels.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
+  EXPECT_EQ(s->run.levels.max_sum, 255.0);  // the 255 cell is valid: it raises the maximum
   EXPECT_EQ(levels(s->run), std::string("\x03\x01\x01", 3));  // 255, the maximum; 51 < 85
   EXPECT_FALSE(s->run.tab_mask.test(0, 0));
 }
@@ -236,7 +236,7 @@ TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
   raw("a", 1, 2, std::string("\x01\x02", 2));
   raw("b", 1, 2, std::string("\xFF\x02", 2));
   auto s = run({{"a", 1.0}, {"b", 1.0}}, 2);
-  EXPECT_EQ(s->run.levels.max_hist, 4.0);
+  EXPECT_EQ(s->run.levels.max_sum, 4.0);
   EXPECT_EQ(s->run.tab_out[0][0], 255);
 }
 
@@ -248,7 +248,7 @@ TEST_F(Summation, ZeroAndNegativeWeights) {
   }
   raw("b", 1, 3, std::string("\x04\x01\x01", 3));
   auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
-  EXPECT_EQ(s->run.levels.max_hist, 2.0);
+  EXPECT_EQ(s->run.levels.max_sum, 2.0);
   EXPECT_EQ(s->run.tab_out[0][0], 255);
   EXPECT_EQ(s->run.tab_out[0][1], 2);
 }
@@ -258,7 +258,7 @@ TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   auto s = run({{"g", 1.0}}, 2, {2});
   EXPECT_TRUE(s->run.tab_mask.test(0, 0));
   EXPECT_FALSE(s->run.tab_mask.test(0, 1));
-  EXPECT_EQ(s->run.levels.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
+  EXPECT_EQ(s->run.levels.max_sum, 4.0);  // not rewritten: the 255 cell stays invalid
   EXPECT_EQ(levels(s->run), std::string("\x01\xFF\x02", 3));
   EXPECT_EQ(s->run.UTM_coord, 1);
 }
