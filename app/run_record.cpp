@@ -1,73 +1,18 @@
-// The run record "<R>_run.json" and the .prj carried beside an ASCII result.
-#include "app/run_record.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <string_view>
-
-#include "app/hostpath.h"
-#include "app/run.h"
-#include "core/cell_loops.h"
+// The run record "<R>_run.json" of a classic run: what it read, computed and wrote, in the
+// schema every front-end shares (core/run_record.h). Written last, only by a run that wrote
+// its result, through a temporary file renamed into place.
 #include "core/run_record.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/stages.h"
 #include "nrutil/files.h"
-#include "rasterio/formats.h"
+#include "nrutil/hostpath.h"
 
 namespace app {
 
 namespace {
-
-constexpr std::string_view kInfoSuffix = "_info.txt";
-
-// The largest .prj carried beside a result: a coordinate system's text is a few KiB.
-constexpr std::uintmax_t kMaxPrjBytes = std::uintmax_t{1} << 20;
-
-// The result's name with its folder, as typed: the report's name less "_info.txt".
-std::string result_base(const Run& r) {
-  return r.nom_info.substr(0, r.nom_info.size() - kInfoSuffix.size());
-}
-
-// Writes `bytes` as the whole file `name` (nrutil::AtomicFile): nothing of the name is left
-// half-written. Stops the run naming the file.
-void write_whole(Run& r, const std::string& name, std::string_view bytes) {
-  nrutil::AtomicFile f;
-  if (!f.open(host_path(name))) r.fail_create(name, errno);
-  if (!f.write(bytes) || !f.commit()) {
-    r.fail_file(msg::kCannotWrite, name,
-                errno != 0 ? std::strerror(errno) : r.pick(msg::kWhyWriteError));
-  }
-}
-
-// The whole content of `name`; stops the run naming it when it cannot be read.
-std::string read_whole(Run& r, const std::string& name) {
-  std::string bytes;
-  errno = 0;
-  switch (nrutil::read_file(host_path(name), kMaxPrjBytes, bytes)) {
-    case nrutil::ReadFile::Done:
-      return bytes;
-    case nrutil::ReadFile::Failed:
-      r.fail_file(msg::kCannotRead, name, std::strerror(errno));
-    case nrutil::ReadFile::NotRegular:
-      r.fail_file(msg::kCannotRead, name, r.pick(msg::kWhyNotRegular));
-    case nrutil::ReadFile::TooLarge:
-      break;
-  }
-  r.fail_file(msg::kCannotRead, name, r.pick(msg::kWhyTooLarge));
-}
-
-// The window range: the one asked or measured by the mesh stage, else the band width that
-// the detection measured for a moving window; none when neither is known.
-std::optional<int> range_of(const Run& r) {
-  if (r.rango >= 1) return r.rango;
-  if (r.im_gene == 1 && r.jdeb >= 1) return r.jdeb;
-  return std::nullopt;
-}
 
 std::optional<std::string> format_name(int code) {
   const rasterio::FileFormat* f = rasterio::format_of(code);
@@ -75,116 +20,91 @@ std::optional<std::string> format_name(int code) {
   return std::string(f->name);
 }
 
-std::optional<std::string> type_name(int code) {
-  const char* name = core::processing_name(code);
+std::optional<std::string> type_name(int type) {
+  const char* name = core::processing_name(type);
   return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
+}
+
+// The window range: the one asked, or the band a moving-window mesh was drawn with, else the
+// band width that the detection measured for a moving window; none when neither is known.
+std::optional<int> range_of(const Processing& p) {
+  if (p.range >= 1) return p.range;
+  if (p.type == core::kMovingWindow && p.detected.band_width >= 1) return p.detected.band_width;
+  return std::nullopt;
 }
 
 }  // namespace
 
-std::string record_name(const Run& r) {
-  return result_base(r) + "_run.json";
-}
-
-void remove_stale_record(Run& r) {
-  const std::string name = record_name(r);
-  if (::unlink(host_path(name).c_str()) != 0 && errno != ENOENT) {
-    r.fail_file(msg::kCannotCreate, name, std::strerror(errno));
-  }
-}
-
-void carry_prj(Run& r) {
-  const auto georeferenced = [](int code) {
-    const rasterio::FileFormat* f = rasterio::format_of(code);
-    return f != nullptr && f->georeferenced;
-  };
-  if (!georeferenced(r.format_out)) return;
-  std::vector<std::string> grids;
-  for (int k = 1; k <= r.num_imag; ++k) {
-    const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    if (georeferenced(c.format)) grids.push_back(c.nombre);
-  }
-  // The mask's name carries its extension once it is read.
-  if (r.mask_exist == 0 && georeferenced(r.mask_format)) {
-    const std::size_t ext = std::string_view(rasterio::format_of(r.mask_format)->ext).size();
-    if (r.nom_mask_in.size() > ext)
-      grids.push_back(r.nom_mask_in.substr(0, r.nom_mask_in.size() - ext));
-  }
-  for (const std::string& base : grids) {
-    const std::string prj = base + ".prj";
-    if (!nrutil::is_regular_file(host_path(prj))) continue;
-    r.notes.prj = result_base(r) + "_tessum.prj";
-    r.notes.prj_from = prj;
-    write_whole(r, r.notes.prj, read_whole(r, prj));
-    return;
-  }
-}
-
-void write_run_record(Run& r) {
-  std::array<std::int64_t, 256> cells{};
-  ValueCounter counter;
-  for (int i = 0; i < r.nb_lig; ++i) counter.add(r.tab_out[i], static_cast<std::size_t>(r.nb_col));
-  for (int b = 0; b < 256; ++b) cells[static_cast<std::size_t>(b)] = counter.count(b);
-
+void write_run_record(Ui& ui, const Setup& setup, const Inputs& inputs, const core::Summation& sums,
+                      const Processing& p, const Written& w,
+                      const std::optional<core::CarriedPrj>& prj) {
   core::RunRecord rec;
-  rec.level_count = r.num_segm;
-  rec.max_sum = r.levels.max_sum;
-  rec.step = r.levels.step;
-  for (int k = 1; k <= r.num_segm && k <= kMaxLevels; ++k) {
-    const std::int64_t n = cells[static_cast<std::size_t>(k)];
-    rec.classes.push_back({k, r.levels.lower[k], r.levels.upper[k], n});
+  const core::Levels& lv = sums.levels;
+  rec.level_count = setup.params.level_count;
+  rec.max_sum = lv.max_sum;
+  rec.step = lv.step;
+  for (int k = 1; k <= rec.level_count && k <= core::kMaxLevels; ++k) {
+    const std::int64_t n = w.counts[static_cast<std::size_t>(k)];
+    rec.classes.push_back({k, lv.lower[k], lv.upper[k], n});
     rec.with_level += n;
   }
-  rec.mesh_line = cells[0];
-  rec.outside = cells[254];
-  rec.background = cells[255];
-  rec.rows = r.nb_lig;
-  rec.cols = r.nb_col;
-  if (r.dpix_size > 0.0) rec.cell_size = r.dpix_size;
-  if (r.UTM_coord == 1) {
-    rec.x_min = r.X_min;
-    rec.y_min = r.Y_min;
+  rec.mesh_line = w.counts[core::kMeshLine];
+  rec.outside = w.counts[core::kOutsideStudyArea];
+  rec.background = w.counts[core::kBackground];
+  rec.rows = sums.grid.nb_lig();
+  rec.cols = sums.grid.nb_col();
+  if (w.georef.pixel_size > 0.0) rec.cell_size = w.georef.pixel_size;
+  if (w.georef.corner) {
+    rec.x_min = w.georef.corner->x_min;
+    rec.y_min = w.georef.corner->y_min;
   }
-  for (int k = 1; k <= r.num_imag; ++k) {
-    const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    core::RecordInput in{c.file, format_name(c.format).value_or(""), c.weight, {}};
+  for (std::size_t k = 0; k < inputs.images.size(); ++k) {
+    const core::ImageRead& im = inputs.images[k];
+    core::RecordInput in{
+        im.file, format_name(im.input.format).value_or(""), setup.params.images[k].weight, {}};
     // The items as the report lists them: every value present but the highest.
     int highest = 255;
-    while (highest > 0 && c.items[static_cast<std::size_t>(highest)] == 0) --highest;
+    while (highest > 0 && im.items[static_cast<std::size_t>(highest)] == 0) --highest;
     for (int v = 0; v < highest; ++v) {
-      const std::int64_t n = c.items[static_cast<std::size_t>(v)];
+      const std::int64_t n = im.items[static_cast<std::size_t>(v)];
       if (n > 0) in.items.emplace_back(v, n);
     }
     rec.inputs.push_back(std::move(in));
   }
-  if (r.mask_exist == 0) rec.mask = r.nom_mask_in;
+  if (setup.mask) rec.mask = setup.mask->file;
 
-  const std::string base = result_base(r);
-  const std::string name = record_name(r);
-  rec.result_file = r.nom_res;
-  rec.result_format = format_name(r.format_out);
-  if (r.format_out == 0) rec.result_descriptor = base + "_tessum.txt";
-  if (!r.notes.prj.empty()) {
-    rec.prj = r.notes.prj;
-    rec.prj_from = r.notes.prj_from;
+  rec.result_file = w.image;
+  rec.result_format = format_name(setup.params.output_format);
+  if (!w.descriptor.empty()) rec.result_descriptor = w.descriptor;
+  if (prj) {
+    rec.prj = prj->file;
+    rec.prj_from = prj->from;
   }
-  rec.detected = type_name(r.jdeb == 0 ? 0 : 1);
-  rec.confirmed = type_name(r.notes.confirmed);
-  rec.mesh_drawn = r.cmd == 0;
-  rec.range = range_of(r);
+  rec.detected = type_name(p.detected.type);
+  rec.confirmed = type_name(p.confirmed);
+  rec.mesh_drawn = p.mesh_drawn;
+  rec.range = range_of(p);
 
-  rec.outputs = r.notes.descriptors;
-  rec.outputs.push_back(r.nom_info);
-  rec.outputs.push_back(r.nom_file_histo);
-  if (r.im_gene == 0 && r.cmd == 0) {
-    rec.outputs.push_back(r.nom_file_point);
-    rec.outputs.push_back(r.nom_file_utm);
+  const rasterio::RunFiles& f = setup.files;
+  rec.outputs = setup.descriptors;
+  rec.outputs.insert(rec.outputs.end(), inputs.descriptors.begin(), inputs.descriptors.end());
+  rec.outputs.push_back(f.info);
+  rec.outputs.push_back(f.histogram);
+  if (p.points_written) {
+    rec.outputs.push_back(f.points_ij);
+    rec.outputs.push_back(f.points_utm);
   }
   if (rec.result_descriptor) rec.outputs.push_back(*rec.result_descriptor);
-  rec.outputs.push_back(r.nom_res);
+  rec.outputs.push_back(w.image);
   if (rec.prj) rec.outputs.push_back(*rec.prj);
-  rec.outputs.push_back(name);
-  write_whole(r, name, core::record_text(rec));
+  rec.outputs.push_back(f.record);
+
+  nrutil::AtomicFile out;
+  errno = 0;
+  if (!out.open(nrutil::host_path(f.record))) ui.fail_create(f.record, errno);
+  if (!out.write(core::record_text(rec)) || !out.commit()) {
+    ui.fail(core::Failure::of(core::Failure::Kind::CannotWrite, f.record, errno));
+  }
 }
 
 }  // namespace app

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 
+#include "rasterio/run_files.h"
+
 namespace core {
 
-inline constexpr int kMaxLevels = 99;
+inline constexpr int kMaxLevels = rasterio::kMaxLevels;
 
 // The level bounds of a run and the level of a sum.
 struct Levels {

@@ -27,9 +27,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/reading.h"
-#include "app/run.h"
+#include "app/stages.h"
 #include "app/tessera_summary.h"
+#include "core/summation.h"
 #include "image/bmp.h"
 #include "nrutil/grid.h"
 #include "rasterio/formats.h"
@@ -37,8 +37,8 @@
 
 namespace fuzz_bodies {
 
-// Cells a fuzzed file may announce before the reader refuses it (set with
-// app::set_cell_limit): small enough that no input makes a body allocate much.
+// Cells a fuzzed file may announce before the reader refuses it (the front-end's cell
+// limit): small enough that no input makes a body allocate much.
 inline constexpr std::int64_t kCellLimit = std::int64_t{1} << 14;
 
 inline bool write_bytes(const std::string& path, std::string_view bytes) {
@@ -58,12 +58,16 @@ inline std::string read_bytes(const std::string& path) {
 // A run whose answers are `answers` and whose console text and notes are kept.
 struct QuietRun {
   explicit QuietRun(const std::string& answers = "")
-      : in(answers), con(in, out, false), run(con, notes) {}
+      : in(answers), con(in, out, false), ui(con, notes) {
+    ui.cell_limit = kCellLimit;
+  }
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream notes;
   app::Console con;
-  app::Run run;
+  app::Ui ui;
+  app::Setup setup;
+  app::Inputs inputs;
 };
 
 // The table's entry of a format.
@@ -71,16 +75,14 @@ inline const rasterio::FileFormat& format_entry(rasterio::Format f) {
   return rasterio::kFormats[rasterio::code_of(f)];
 }
 
-// Reads image 1 of a run in `format` (the first pass); the stop status, or 0 when the image
-// was taken.
+// Reads the one image of a run in `format` (the first reading); the stop status, or 0 when
+// the image was taken.
 inline int read_image(QuietRun& q, const std::string& base, int format) {
-  app::imagen& c = q.run.capas[1];
-  c.nombre = base;
-  c.format = format;
-  c.weight = 1.0;
-  q.run.num_imag = 1;
+  q.setup.params.images = {{{base, format}, 1.0}};
+  q.setup.limits = core::ReadLimits::of(q.setup.params);
+  q.setup.limits.cell_limit = kCellLimit;
   try {
-    app::lecture(q.run, 1);
+    q.inputs = app::read_images(q.ui, q.setup);
   } catch (const app::RunStop& stop) {
     return stop.status;
   }
@@ -96,34 +98,32 @@ inline std::string check_read(QuietRun& q, int status, bool should_take, const s
   if (!should_take) {
     if (status != 1) return "a bad file was taken (status " + std::to_string(status) + ")";
     if (text.find(file) == std::string::npos) return "the refusal does not name " + file;
-    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
-        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+    if (text.find(q.ui.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.ui.pick(app::msg::kEndOfInput)) == std::string::npos) {
       return "the refusal does not stop the run";
     }
     return "";
   }
   if (status != 0) return "a sound file was refused: " + text;
-  app::Run& r = q.run;
-  if (r.nb_lig != rows || r.nb_col != cols) return "wrong size";
+  const core::ImageRead& im = q.inputs.images[0];
+  if (im.facts.rows != rows || im.facts.cols != cols) return "wrong size";
   std::array<std::int64_t, 256> items{};
   for (const char c : cells)
     ++items[static_cast<unsigned char>(c) == 255 ? 254 : static_cast<unsigned char>(c)];
-  if (r.capas[1].items != items) return "wrong item counts";
-  try {
-    app::ImageRows again(r);
-    for (int first = 0; first < rows; first += again.block_rows()) {
-      const int count = std::min(again.block_rows(), rows - first);
-      again.load(first, count);
-      for (int i = first; i < first + count; ++i) {
-        const std::string_view want(cells.data() + static_cast<std::size_t>(i) * cols,
-                                    static_cast<std::size_t>(cols));
-        if (std::memcmp(again.row(1, i), want.data(), want.size()) != 0) {
-          return "wrong cell values in a later pass";
-        }
+  if (im.items != items) return "wrong item counts";
+  const std::vector<core::SumInput> inputs = {{&im, 1.0}};
+  core::ImageRows again(inputs, rows, cols);
+  if (again.status()) return "a later pass refused the file";
+  for (int first = 0; first < rows; first += again.block_rows()) {
+    const int count = std::min(again.block_rows(), rows - first);
+    if (again.load(first, count)) return "a later pass could not read the file";
+    for (int i = first; i < first + count; ++i) {
+      const std::string_view want(cells.data() + static_cast<std::size_t>(i) * cols,
+                                  static_cast<std::size_t>(cols));
+      if (std::memcmp(again.row(0, i), want.data(), want.size()) != 0) {
+        return "wrong cell values in a later pass";
       }
     }
-  } catch (const app::RunStop&) {
-    return "a later pass refused the file: " + q.out.str();
   }
   return "";
 }
@@ -458,7 +458,6 @@ inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std
   if (!fault.empty()) return fault;
 
   // The same file as the input image of a run.
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
   const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
@@ -506,7 +505,6 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
     }
   }
 
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
   const bool take = small && want == FileError::None;
@@ -549,7 +547,6 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
   if (from_file != want) return "read_descriptor disagrees with parse_descriptor";
   if (from_file == FileError::None && !same(file_d, want_d)) return "file descriptor differs";
 
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, base, rasterio::code_of(format.id));
   const bool take = want == FileError::None && want_d.nb_lig > 0 && want_d.nb_col > 0 &&
@@ -561,7 +558,9 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
   }
   // A refused descriptor is named; so is one whose sizes cannot be.
   std::string fault = check_read(q, status, take, descriptor, want_d.nb_lig, want_d.nb_col, cells);
-  if (fault.empty() && take && q.run.dpix_size != want_d.pix_size) fault = "wrong pixel size";
+  if (fault.empty() && take && q.inputs.georef.pixel_size != want_d.pix_size) {
+    fault = "wrong pixel size";
+  }
   return fault;
 }
 
@@ -624,10 +623,10 @@ class RunArea {
     return a;
   }
 
-  // "" when no file of the area changed but those named as outputs of the run `r` (an
-  // existing file of an output's name is replaced), and never one of the run's own inputs.
-  // Puts back what changed and removes everything the run created.
-  std::string check_and_clean(const app::Run& r) const {
+  // "" when no file of the area changed but those named as outputs of the run (an existing
+  // file of an output's name is replaced), and never one of the run's own inputs. Puts back
+  // what changed and removes everything the run created.
+  std::string check_and_clean(const app::RunNames& r) const {
     const std::set<std::string> outputs = output_names(r);
     const std::set<std::string> own = input_names(r);
     std::string fault;
@@ -656,43 +655,29 @@ class RunArea {
     const std::size_t at = name.find_last_of("\\/");
     return at == std::string::npos ? name : name.substr(at + 1);
   }
-  // The files a run may write: its report, histogram, point files and the result image in
-  // any format (with the descriptor beside a raw one).
-  static std::set<std::string> output_names(const app::Run& r) {
-    std::set<std::string> names = {base(r.nom_info), base(r.nom_file_histo), base(r.nom_file_point),
-                                   base(r.nom_file_utm)};
-    std::string res = base(r.nom_res);
-    for (const rasterio::FileFormat& f : rasterio::kFormats) {
-      const std::string ext = std::string("_tessum") + f.ext;
-      if (res.size() > ext.size() && res.compare(res.size() - ext.size(), ext.size(), ext) == 0) {
-        res.resize(res.size() - ext.size());
-      }
-    }
-    for (const rasterio::FileFormat& f : rasterio::kFormats) {
-      names.insert(res + "_tessum" + f.ext);
-      if (f.sidecar != nullptr) names.insert(res + "_tessum" + f.sidecar);
+  // The files a run may write: its report, histogram, point files, record and the result
+  // image in any format (with the descriptor beside a raw one and the .prj).
+  static std::set<std::string> output_names(const app::RunNames& r) {
+    const rasterio::RunFiles& f = r.files;
+    std::set<std::string> names = {base(f.info),       base(f.histogram), base(f.points_ij),
+                                   base(f.points_utm), base(f.record),    base(f.prj)};
+    for (const rasterio::FileFormat& format : rasterio::kFormats) {
+      names.insert(base(f.result(format)));
+      if (format.sidecar != nullptr) names.insert(base(f.result_descriptor(format)));
     }
     return names;
   }
   // The files the run reads: each image in its format (with the descriptor beside a raw
-  // image) and the mask, whose name carries its extension once read.
-  static std::set<std::string> input_names(const app::Run& r) {
+  // image) and the mask.
+  static std::set<std::string> input_names(const app::RunNames& r) {
     std::set<std::string> names;
-    for (int k = 1; k <= r.num_imag && k <= app::kMaxImages; ++k) {
-      const app::imagen& c = r.capas[static_cast<std::size_t>(k)];
-      const rasterio::FileFormat* f = rasterio::format_of(c.format);
-      if (f == nullptr) continue;
-      names.insert(base(c.nombre) + f->ext);
-      if (f->sidecar != nullptr) names.insert(base(c.nombre) + f->sidecar);
-    }
-    const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
-    if (r.mask_exist == 0 && m != nullptr) {
-      const std::string name = base(r.nom_mask_in);
-      const std::size_t ext = std::string(m->ext).size();
-      names.insert(name);
-      if (m->sidecar != nullptr && name.size() > ext) {
-        names.insert(name.substr(0, name.size() - ext) + m->sidecar);
-      }
+    std::vector<core::InputGrid> grids;
+    for (const core::ImageParameter& im : r.params.images) grids.push_back(im.grid);
+    if (r.params.mask) grids.push_back(*r.params.mask);
+    for (const core::InputGrid& g : grids) {
+      if (rasterio::format_of(g.format) == nullptr) continue;
+      names.insert(base(core::grid_file(g)));
+      if (const std::string d = core::descriptor_file(g); !d.empty()) names.insert(base(d));
     }
     return names;
   }
@@ -724,34 +709,34 @@ class RunArea {
 // `data` is the answer stream after the folder. The run must end with status 0 having
 // written its result, or with status 1 after saying why; the inputs stay as they were.
 inline std::string run_one(const std::uint8_t* data, std::size_t size, const RunArea& area) {
-  app::set_cell_limit(kCellLimit);
   QuietRun q(area.answers(data, size));
-  int status = -1;
-  status = app::opening(q.run);
+  app::RunNames names;
+  const int status = app::opening(q.ui, &names);
   std::string fault;
   const std::string text = q.out.str();
+  const auto host = [](std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+  };
   if (status == 0) {
     struct stat st {};
-    const std::string result = q.run.nom_res;
-    std::string path = result;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    if (q.run.format_out >= 0 && q.run.format_out <= 2 &&
-        (stat(path.c_str(), &st) != 0 || st.st_size == 0)) {
+    const rasterio::FileFormat* f = rasterio::format_of(names.params.output_format);
+    const std::string path = f != nullptr ? host(names.files.result(*f)) : std::string();
+    if (f != nullptr && (stat(path.c_str(), &st) != 0 || st.st_size == 0)) {
       fault = "a run that succeeded left no result image " + path;
     }
-    std::string info = q.run.nom_info;
-    std::replace(info.begin(), info.end(), '\\', '/');
-    if (stat(info.c_str(), &st) != 0 || st.st_size == 0)
+    if (stat(host(names.files.info).c_str(), &st) != 0 || st.st_size == 0) {
       fault = "a run that succeeded left no report";
+    }
   } else if (status == 1) {
-    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
-        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+    if (text.find(q.ui.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.ui.pick(app::msg::kEndOfInput)) == std::string::npos) {
       fault = "a stop without its message";
     }
   } else {
     fault = "exit status " + std::to_string(status);
   }
-  const std::string inputs = area.check_and_clean(q.run);
+  const std::string inputs = area.check_and_clean(names);
   return fault.empty() ? inputs : fault;
 }
 

@@ -8,13 +8,12 @@
 
 #include "core/cell_loops.h"
 #include "core/levels.h"
+#include "core/summation.h"
 #include "support/child.h"
-#include "support/session.h"
 
 namespace {
 
 using testing_support::ScratchDir;
-using testing_support::Session;
 using testing_support::write_file;
 
 // The level as the scan over every level gives it: the last k whose interval holds dval; the
@@ -186,28 +185,41 @@ class Summation : public ::testing::Test {
     write_file(dir.file(base + ".txt"),
                std::to_string(rows) + " " + std::to_string(cols) + " 1 0 255 1");
   }
-  // Sums the images (raw, with the given weights) into levels.
-  std::unique_ptr<Session> run(const std::vector<std::pair<std::string, double>>& images,
-                               int levels, std::vector<int> formats = {}) {
-    auto s = std::make_unique<Session>("");
-    app::Run& r = s->run;
-    r.num_imag = static_cast<int>(images.size());
-    for (int k = 1; k <= r.num_imag; ++k) {
-      r.capas[k].nombre = dir.file(images[k - 1].first);
-      r.capas[k].weight = images[k - 1].second;
-      r.capas[k].format = formats.empty() ? 0 : formats[k - 1];
+  // What the core makes of the images (raw unless said otherwise, with the given weights).
+  struct Summed {
+    std::vector<core::ImageRead> images;
+    core::Summation sums;
+  };
+  std::unique_ptr<Summed> run(const std::vector<std::pair<std::string, double>>& images, int levels,
+                              std::vector<int> formats = {}) {
+    auto out = std::make_unique<Summed>();
+    std::vector<core::SumInput> inputs;
+    out->images.reserve(images.size());
+    for (std::size_t k = 0; k < images.size(); ++k) {
+      const core::InputGrid g{dir.file(images[k].first), formats.empty() ? 0 : formats[k]};
+      const core::Outcome<core::DescriptorLookup> d = core::look_up_descriptor(g);
+      const bool raw = g.format == 0;
+      core::Outcome<core::OpenedGrid> opened =
+          core::open_grid(g, raw ? &d.value().descriptor : nullptr, {}, {});
+      EXPECT_TRUE(opened.ok());
+      core::Outcome<core::ImageRead> im = core::read_image(std::move(opened.value()), k == 0);
+      EXPECT_TRUE(im.ok());
+      out->images.push_back(std::move(im.value()));
     }
-    r.num_segm = levels;
-    r.finfo.create(dir.file("report.txt"));
-    app::summation(r);
-    return s;
+    for (std::size_t k = 0; k < images.size(); ++k) {
+      inputs.push_back({&out->images[k], images[k].second});
+    }
+    core::Outcome<core::Summation> sums = core::sum_and_level(inputs, levels);
+    EXPECT_TRUE(sums.ok());
+    out->sums = std::move(sums.value());
+    return out;
   }
   // The level grid, row by row.
-  static std::string levels(const app::Run& r) {
-    std::string s;
-    for (int i = 0; i < r.nb_lig; ++i)
-      s.append(reinterpret_cast<const char*>(r.tab_out[i]), r.nb_col);
-    return s;
+  static std::string levels(const Summed& s) {
+    std::string out;
+    for (int i = 0; i < s.sums.grid.nb_lig(); ++i)
+      out.append(reinterpret_cast<const char*>(s.sums.grid[i]), s.sums.grid.nb_col());
+    return out;
   }
   ScratchDir dir;
 };
@@ -217,50 +229,50 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
   raw("b", 1, 3, std::string("\x14\x01\x05", 3));
   auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
   // Sums 50, 2 and 15: 50, the maximum, is in the top level; 15 lies in [10, 20).
-  EXPECT_EQ(s->run.levels.max_sum, 50.0);
-  EXPECT_EQ(s->run.levels.step, 10.0);
-  EXPECT_EQ(levels(s->run), std::string("\x05\x01\x02", 3));
-  EXPECT_TRUE(s->run.tab_mask.test(0, 1));  // the first image holds 0 there
-  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
+  EXPECT_EQ(s->sums.levels.max_sum, 50.0);
+  EXPECT_EQ(s->sums.levels.step, 10.0);
+  EXPECT_EQ(levels(*s), std::string("\x05\x01\x02", 3));
+  EXPECT_TRUE(s->images[0].zeros.test(0, 1));  // the first image holds 0 there
+  EXPECT_FALSE(s->images[0].zeros.test(0, 0));
 }
 
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.levels.max_sum, 255.0);  // the 255 cell is valid: it raises the maximum
-  EXPECT_EQ(levels(s->run), std::string("\x03\x01\x01", 3));  // 255, the maximum; 51 < 85
-  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
+  EXPECT_EQ(s->sums.levels.max_sum, 255.0);  // the 255 cell is valid: it raises the maximum
+  EXPECT_EQ(levels(*s), std::string("\x03\x01\x01", 3));  // 255, the maximum; 51 < 85
+  EXPECT_FALSE(s->images[0].zeros.test(0, 0));
 }
 
 TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
   raw("a", 1, 2, std::string("\x01\x02", 2));
   raw("b", 1, 2, std::string("\xFF\x02", 2));
   auto s = run({{"a", 1.0}, {"b", 1.0}}, 2);
-  EXPECT_EQ(s->run.levels.max_sum, 4.0);
-  EXPECT_EQ(s->run.tab_out[0][0], 255);
+  EXPECT_EQ(s->sums.levels.max_sum, 4.0);
+  EXPECT_EQ(s->sums.grid[0][0], 255);
 }
 
 TEST_F(Summation, ZeroAndNegativeWeights) {
   raw("a", 1, 3, std::string("\x01\x02\x03", 3));
   {
     auto s = run({{"a", 0.0}}, 4);  // every sum 0, the maximum: the top level
-    EXPECT_EQ(levels(s->run), std::string(3, '\x04'));
+    EXPECT_EQ(levels(*s), std::string(3, '\x04'));
   }
   raw("b", 1, 3, std::string("\x04\x01\x01", 3));
   auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
-  EXPECT_EQ(s->run.levels.max_sum, 2.0);
-  EXPECT_EQ(s->run.tab_out[0][0], 255);
-  EXPECT_EQ(s->run.tab_out[0][1], 2);
+  EXPECT_EQ(s->sums.levels.max_sum, 2.0);
+  EXPECT_EQ(s->sums.grid[0][0], 255);
+  EXPECT_EQ(s->sums.grid[0][1], 2);
 }
 
 TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   write_file(dir.file("g.asc"), "ncols 3\nnrows 1\nx 0\ny 0\nc 1\nn 0\n0 255 4\n");
   auto s = run({{"g", 1.0}}, 2, {2});
-  EXPECT_TRUE(s->run.tab_mask.test(0, 0));
-  EXPECT_FALSE(s->run.tab_mask.test(0, 1));
-  EXPECT_EQ(s->run.levels.max_sum, 4.0);  // not rewritten: the 255 cell stays invalid
-  EXPECT_EQ(levels(s->run), std::string("\x01\xFF\x02", 3));
-  EXPECT_EQ(s->run.UTM_coord, 1);
+  EXPECT_TRUE(s->images[0].zeros.test(0, 0));
+  EXPECT_FALSE(s->images[0].zeros.test(0, 1));
+  EXPECT_EQ(s->sums.levels.max_sum, 4.0);  // not rewritten: the 255 cell stays invalid
+  EXPECT_EQ(levels(*s), std::string("\x01\xFF\x02", 3));
+  EXPECT_TRUE(core::after_grid({}, s->images[0].facts).corner.has_value());
 }
 
 // Cells where an image before the last holds 255 while the last image holds a value: their
