@@ -3,7 +3,6 @@
 // folder beside the result; they are moved into place only once all are complete.
 #include "gis/export.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +24,7 @@
 #include "gis/export_html.h"
 #include "gis/export_record.h"
 #include "gis/export_style.h"
+#include "nrutil/files.h"
 #include "ogr_spatialref.h"
 
 namespace gis {
@@ -104,16 +104,12 @@ struct Crs {
   bool found = false;
 };
 
+// The largest .prj read: a coordinate system's text is a few KiB.
+constexpr std::uintmax_t kMaxPrjBytes = std::uintmax_t{1} << 20;
+
 // Reads a .prj (WKT in any of GDAL's dialects, or an older ESRI projection file).
 void read_prj(const std::string& path, Crs& crs) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  std::string text;
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20))
-    text.append(buf, n);
-  std::fclose(f);
+  const std::string text = read_file(path, kMaxPrjBytes);
   crs.srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
   CPLErrorReset();
   if (crs.srs.importFromWkt(text.c_str()) != OGRERR_NONE) {
@@ -128,11 +124,6 @@ void read_prj(const std::string& path, Crs& crs) {
   crs.found = true;
 }
 
-bool regular_file(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The CRS of R_tessum.prj; else of the first input (in the record's order, then the mask)
 // that has a .prj beside it.
 Crs find_crs(const RunRecord& rec, const std::string& base) {
@@ -144,7 +135,7 @@ Crs find_crs(const RunRecord& rec, const std::string& base) {
   if (rec.mask) candidates.push_back(beside(*rec.mask));
   Crs crs;
   for (const std::string& c : candidates) {
-    if (!regular_file(c)) continue;
+    if (!nrutil::is_regular_file(c)) continue;
     read_prj(c, crs);
     break;
   }
@@ -155,19 +146,12 @@ Crs find_crs(const RunRecord& rec, const std::string& base) {
 // once all are complete; whatever goes wrong, the folder and its content are removed.
 class Staging {
  public:
-  Staging(const std::string& folder, const std::string& stem) : folder_(folder) {
-    path_ = (fs::path(folder) / ("." + stem + ".export-" + std::to_string(::getpid()))).string();
-    if (::mkdir(path_.c_str(), 0777) != 0) {
+  explicit Staging(const std::string& folder) : folder_(folder) {
+    if (!dir_.make(folder)) {
       throw DataError(folder + ": cannot write there (" + std::strerror(errno) + ")");
     }
   }
-  Staging(const Staging&) = delete;
-  Staging& operator=(const Staging&) = delete;
-  ~Staging() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (fs::path(path_) / name).string(); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
   std::string final_name(const std::string& name) const {
     return (fs::path(folder_) / name).string();
   }
@@ -176,8 +160,8 @@ class Staging {
   void commit(const std::vector<std::string>& names) const {
     for (const std::string& n : names) {
       const std::string target = final_name(n);
-      if (fs::exists(file(n))) {
-        if (std::rename(file(n).c_str(), target.c_str()) != 0) {
+      if (nrutil::is_regular_file(file(n))) {
+        if (!nrutil::move_into_place(file(n), target)) {
           throw DataError(target + ": cannot be written (" + std::strerror(errno) + ")");
         }
       } else if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
@@ -187,7 +171,8 @@ class Staging {
   }
 
  private:
-  std::string folder_, path_;
+  std::string folder_;
+  nrutil::StagingDir dir_;
 };
 
 [[noreturn]] void write_failed(const std::string& name) {
@@ -269,13 +254,15 @@ void write_png(const std::string& staged, const std::string& name, const RunReco
 }
 
 void write_text(const std::string& staged, const std::string& name, const std::string& text) {
-  std::FILE* f = std::fopen(staged.c_str(), "wb");
-  if (f == nullptr) throw DataError(name + ": cannot be created (" + std::strerror(errno) + ")");
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fflush(f) == 0 && ok;
-  const int err = errno;
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) throw DataError(name + ": cannot be written (" + std::strerror(err) + ")");
+  switch (nrutil::replace_file(staged, text)) {
+    case nrutil::Replace::Done:
+      return;
+    case nrutil::Replace::CannotCreate:
+      throw DataError(name + ": cannot be created (" + file_error_text(errno) + ")");
+    case nrutil::Replace::CannotWrite:
+      break;
+  }
+  throw DataError(name + ": cannot be written (" + file_error_text(errno) + ")");
 }
 
 // Whether the outputs' cell size is in metres: a projected CRS in metres, or no CRS (the
@@ -304,7 +291,7 @@ int export_command(int argc, char** argv) {
   const std::string tif = stem + ".tif", png = stem + "_map.png", html = stem + "_report.html";
   const std::vector<std::string> names = {
       tif, tif + ".aux.xml", png, stem + "_map.wld", png + ".aux.xml", html};
-  Staging st(folder, stem);
+  Staging st(folder);
   for (const std::string& n : names) {
     if (fs::is_directory(st.final_name(n))) {
       throw DataError(st.final_name(n) + ": cannot be written (a folder has this name)");

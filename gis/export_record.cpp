@@ -16,6 +16,7 @@
 #include "cpl_error.h"
 #include "gdal_priv.h"
 #include "gis/common.h"
+#include "nrutil/files.h"
 
 namespace gis {
 
@@ -242,12 +243,12 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
 
 std::vector<unsigned char> read_result(const RunRecord& rec) {
   const std::string path = rec.result_path();
+  if (nrutil::is_non_regular(path)) throw DataError(path + ": cannot be read (not a regular file)");
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     throw DataError(path + ": the result image named by " + rec.path + " cannot be read (" +
                     std::strerror(errno) + ")");
   }
-  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
   const std::uintmax_t size =
       static_cast<std::uintmax_t>(rec.rows) * static_cast<std::uintmax_t>(rec.cols);
   std::vector<unsigned char> cells;

@@ -475,6 +475,35 @@ class PrepareRefusals(Scratch):
                 self.assertFalse(os.path.exists(self.at("p")))
         self.assertEqual(sorted(f for f in os.listdir(self.root) if f.startswith(".")), [])
 
+    def test_names_planted_in_the_folder_are_never_followed(self):
+        # A link and a named pipe wait at the names an earlier version staged its files under
+        # (.NAME.part-PID, the PID known once the child exists): the files are still written
+        # whole, the link's target is untouched, and no temporary stays behind.
+        prep = self.at("prep")
+        os.makedirs(prep)
+        victim = self.at("victim.txt")
+        with open(victim, "w") as f:
+            f.write("keep\n")
+
+        def plant():
+            pid = os.getpid()
+            os.symlink(victim, os.path.join(prep, f".a.asc.part-{pid}"))
+            os.mkfifo(os.path.join(prep, f".run.txt.part-{pid}"))
+
+        done = subprocess.run([GIS, "prepare", "--out", prep, "a.tif"], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30,
+                              preexec_fn=plant, check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(victim) as f:
+            self.assertEqual(f.read(), "keep\n")
+        names = sorted(os.listdir(prep))
+        self.assertEqual([n for n in names if not n.startswith(".")], ["a.asc", "a.prj", "run.txt"])
+        self.assertEqual(len([n for n in names if n.startswith(".")]), 2)  # the planted two
+        for name in ("a.asc", "run.txt"):
+            self.assertFalse(os.path.islink(os.path.join(prep, name)))
+        np.testing.assert_array_equal(read_asc(os.path.join(prep, "a.asc"))[0],
+                                      gdal.Open(self.at("a.tif")).ReadAsArray())
+
     def test_help(self):
         done = subprocess.run([GIS, "--help"], stdout=subprocess.PIPE, check=False)
         self.assertEqual(done.returncode, 0)
