@@ -2,7 +2,10 @@
 // their no-data, writes every file into the run's folder, and tells the user what was done.
 #include "gis/prepare.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <deque>
@@ -224,24 +227,40 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
   return state;
 }
 
-// The files the command writes into the run's folder.
+// The files the command writes into the run's folder: the layers and the mask with their
+// .prj when the layers have a CRS (`with_prj`), and run.txt.
 std::vector<std::string> output_files(const PrepareOptions& o, const std::string& dir,
-                                      const std::vector<Layer>& layers) {
+                                      const std::vector<Layer>& layers, bool with_prj) {
   std::vector<std::string> outputs;
   for (const Layer& l : layers) {
     outputs.push_back(dir + l.name + ".asc");
-    outputs.push_back(dir + l.name + ".prj");
+    if (with_prj) outputs.push_back(dir + l.name + ".prj");
   }
   if (!o.boundary.empty()) {
     outputs.push_back(dir + kMaskName + ".asc");
-    outputs.push_back(dir + kMaskName + ".prj");
+    if (with_prj) outputs.push_back(dir + kMaskName + ".prj");
   }
   outputs.push_back(dir + kRunFile);
   return outputs;
 }
 
+// The files of an earlier preparation that would give the new run a wrong CRS: without a CRS,
+// the .prj of each layer and of the mask (the run copies the first it finds beside its
+// inputs), and the run's R_tessum.prj (an ASCII result would be left beside it, since the run
+// writes none then).
+std::vector<std::string> stale_files(const PrepareOptions& o, const std::string& dir,
+                                     const std::vector<Layer>& layers, bool with_prj) {
+  std::vector<std::string> stale;
+  if (with_prj) return stale;
+  for (const Layer& l : layers) stale.push_back(dir + l.name + ".prj");
+  if (!o.boundary.empty()) stale.push_back(dir + kMaskName + ".prj");
+  stale.push_back(dir + o.result + "_tessum.prj");
+  return stale;
+}
+
 // Writes every file of the run's folder. Each is written under a temporary name and all are
-// renamed into place at the end, so that a failure leaves no file half-written.
+// renamed into place at the end, so that a failure leaves no file half-written; then the
+// stale files of an earlier preparation are removed.
 void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
                   const std::string& prj, std::vector<Layer>& layers,
                   const std::vector<unsigned char>& state) {
@@ -273,6 +292,11 @@ void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& g
   }
   files.emplace_back(dir + kRunFile).write(run_answers(o, where, images, !o.boundary.empty()));
   for (StagedFile& f : files) f.commit();
+  for (const std::string& old : stale_files(o, dir, layers, !prj.empty())) {
+    if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
+      throw DataError(old + ": cannot be removed (" + file_error_text(errno) + ")");
+    }
+  }
 }
 
 // Tells what was done: the table of the layers, the cells set to no-data, the warnings and
@@ -342,10 +366,15 @@ int prepare_command(int argc, char** argv) {
   if (prj.empty()) {
     warnings.push_back(layers[0].arg.path +
                        (grid.srs ? ": its CRS has no ESRI WKT form" : ": has no CRS") +
-                       ": no .prj file is written");
+                       ": no .prj file is written (and any of an earlier preparation is "
+                       "removed)");
   }
   try {
-    check_inputs_kept(output_files(o, where.path + "/", layers), layers, o.boundary);
+    const std::string dir = where.path + "/";
+    std::vector<std::string> touched = output_files(o, dir, layers, !prj.empty());
+    for (std::string& f : stale_files(o, dir, layers, !prj.empty()))
+      touched.push_back(std::move(f));
+    check_inputs_kept(touched, layers, o.boundary);
     write_folder(o, where, grid, prj, layers, state);
   } catch (...) {
     if (created) fs::remove(where.path, ec);  // only when still empty

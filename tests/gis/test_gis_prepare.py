@@ -168,6 +168,11 @@ class Scratch(unittest.TestCase):
         self.assertEqual(status, 0, out + err)
         return out, err
 
+    def export(self, base):
+        done = subprocess.run([GIS, "export", base], cwd=self.root, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60, check=False)
+        return done.returncode, done.stderr.decode()
+
     def run_summary(self, folder):
         """tessera_summary < folder/run.txt, from a working directory elsewhere."""
         elsewhere = self.at("elsewhere")
@@ -276,6 +281,31 @@ class PrepareEndToEnd(Scratch):
         self.assertEqual(tif.GetGeoTransform(), gt)
         np.testing.assert_array_equal(tif.GetRasterBand(1).ReadAsArray(), result)
         self.assertTrue(os.path.getsize(os.path.join(prep, "comp_report.html")) > 0)
+
+    def test_a_preparation_without_crs_removes_the_crs_of_the_earlier_one(self):
+        inside = np.where(self.inside, 1, 0).astype(np.uint8)
+        write_tif(self.at("area.tif"), inside, gdal.GDT_Byte, None)
+        self.prepare_ok("--out", "prep", "--boundary", "area.tif", "geology.tif")
+        prep = self.at("prep")
+        self.run_summary(prep)
+        stale = ["geology.prj", "mask.prj", "comp_tessum.prj"]
+        self.assertEqual([n for n in stale if os.path.exists(os.path.join(prep, n))], stale)
+        # The corrected layer of the same name, and its boundary, carry no CRS: nothing in
+        # the folder may give the new run the old one.
+        os.makedirs(self.at("fixed"))
+        write_tif(self.at("fixed", "geology.tif"), self.values[0].astype(np.uint8),
+                  gdal.GDT_Byte, 255, epsg=None)
+        write_tif(self.at("fixed", "area.tif"), inside, gdal.GDT_Byte, None, epsg=None)
+        _, err = self.prepare_ok("--out", "prep", "--boundary", "fixed/area.tif",
+                                 "fixed/geology.tif")
+        self.assertIn("fixed/geology.tif: has no CRS: no .prj file is written", err)
+        self.assertEqual([n for n in stale if os.path.exists(os.path.join(prep, n))], [])
+        self.run_summary(prep)
+        self.assertFalse(os.path.exists(os.path.join(prep, "comp_tessum.prj")))
+        status, err = self.export(os.path.join(prep, "comp"))
+        self.assertEqual(status, 0, err)
+        self.assertIn("note: no coordinate reference system", err)
+        self.assertIsNone(gdal.Open(os.path.join(prep, "comp.tif")).GetSpatialRef())
 
     def test_single_layer_with_nan_nodata_raw_result_in_spanish(self):
         # With one image the no-data cells are 0, which the run shows as background.
