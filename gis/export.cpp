@@ -124,10 +124,20 @@ void read_prj(const std::string& path, Crs& crs) {
   crs.found = true;
 }
 
-// The CRS of R_tessum.prj; else of the first input (in the record's order, then the mask)
-// that has a .prj beside it.
-Crs find_crs(const RunRecord& rec, const std::string& base) {
-  std::vector<std::string> candidates = {base + "_tessum.prj"};
+// The CRS of the .prj that the record names beside the result (R_tessum.prj, carried by the
+// run); else of the first input (in the record's order, then the mask) that has a .prj beside
+// it. Adds to `notes` what was found but not used, and why.
+Crs find_crs(const RunRecord& rec, const std::string& base, std::vector<std::string>& notes) {
+  std::vector<std::string> candidates;
+  if (rec.result_prj) {
+    candidates.push_back(rec.beside(*rec.result_prj));
+    if (!nrutil::is_regular_file(candidates[0]) && !nrutil::is_non_regular(candidates[0])) {
+      notes.push_back(candidates[0] + ", named by " + rec.path + ", cannot be found");
+    }
+  } else if (const std::string stale = base + "_tessum.prj"; nrutil::is_regular_file(stale)) {
+    notes.push_back(stale + " is not used: " + rec.path +
+                    " names no .prj of the result (it is left from an earlier run)");
+  }
   auto beside = [&](const std::string& file) {
     return fs::path(rec.beside(file)).replace_extension(".prj").string();
   };
@@ -135,9 +145,11 @@ Crs find_crs(const RunRecord& rec, const std::string& base) {
   if (rec.mask) candidates.push_back(beside(*rec.mask));
   Crs crs;
   for (const std::string& c : candidates) {
-    if (!nrutil::is_regular_file(c)) continue;
-    read_prj(c, crs);
-    break;
+    if (nrutil::is_regular_file(c)) {
+      read_prj(c, crs);
+      break;
+    }
+    if (nrutil::is_non_regular(c)) notes.push_back(c + " is not used: it is not a regular file");
   }
   return crs;
 }
@@ -283,7 +295,8 @@ int export_command(int argc, char** argv) {
   const RunRecord rec = read_record(o.base + "_run.json");
   std::vector<unsigned char> cells = read_result(rec);
   const std::array<Rgba, 256> colours = colour_table(o.palette, rec.count);
-  const Crs crs = find_crs(rec, o.base);
+  std::vector<std::string> notes;
+  const Crs crs = find_crs(rec, o.base, notes);
 
   const fs::path base(o.base);
   const std::string stem = base.filename().string();
@@ -312,11 +325,12 @@ int export_command(int argc, char** argv) {
   write_text(st.file(html), st.final_name(html), report_html(rec, colours, page));
   st.commit(names);
 
+  for (const std::string& n : notes) std::fprintf(stderr, "tessera_gis: note: %s\n", n.c_str());
   if (!crs.found) {
     std::fprintf(stderr,
-                 "tessera_gis: note: no coordinate reference system (no %s_tessum.prj and no "
-                 ".prj beside the inputs): the outputs carry none\n",
-                 o.base.c_str());
+                 "tessera_gis: note: no coordinate reference system (no .prj of the result "
+                 "named by %s, and no .prj beside the inputs it names): the outputs carry none\n",
+                 rec.path.c_str());
   }
   if (!(rec.cell_size && rec.x_min && rec.y_min)) {
     std::fprintf(stderr,

@@ -190,6 +190,8 @@ RunRecord read_record(const std::string& path) {
   if (rec.result_format != "raw" && rec.result_format != "bmp" && rec.result_format != "ascii") {
     f.damaged("result.format is not raw, bmp or ascii");
   }
+  // Absent from records of runs that carried no .prj.
+  if (result.contains("prj")) rec.result_prj = f.text_or_null(result, "result", "prj");
 
   const json& proc = f.member(root, "", "processing");
   rec.detected = f.text(proc, "processing", "detected");

@@ -39,6 +39,7 @@ struct RunRecord {
   std::vector<InputImage> inputs;
   std::optional<std::string> mask;
   std::string result_file, result_format;
+  std::optional<std::string> result_prj;  // the .prj the run carried beside its result
   std::string detected;
   std::optional<std::string> confirmed;
   bool mesh_drawn = false;
