@@ -284,7 +284,36 @@ bool in_metres(const Crs& crs) {
   return crs.srs.IsProjected() && std::fabs(crs.srs.GetLinearUnits() - 1.0) < 1e-12;
 }
 
+// Refuses an output that would replace a file the record names: an input image, its .prj or
+// descriptor, the mask, the result, the record itself.
+void check_inputs_kept(const RunRecord& rec, const std::vector<std::string>& outputs) {
+  std::vector<std::string> inputs = {rec.path, rec.result_path()};
+  const auto add = [&](const std::string& name_as_built) {
+    const std::string file = rec.beside(name_as_built);
+    inputs.push_back(file);
+    inputs.push_back(fs::path(file).replace_extension(".prj").string());
+    inputs.push_back(fs::path(file).replace_extension(".txt").string());
+  };
+  for (const InputImage& im : rec.inputs) add(im.file);
+  if (rec.mask) add(*rec.mask);
+  if (rec.result_prj) inputs.push_back(rec.beside(*rec.result_prj));
+  for (const std::string& out : outputs) {
+    for (const std::string& in : inputs) {
+      std::error_code ec;
+      if (fs::equivalent(out, in, ec) && !ec) {
+        throw DataError(out + ": cannot be written: it would replace " + in +
+                        ", a file of the run named by " + rec.path);
+      }
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> export_output_files(const std::string& stem) {
+  return {stem + ".tif",     stem + ".tif.aux.xml",     stem + "_map.png",
+          stem + "_map.wld", stem + "_map.png.aux.xml", stem + "_report.html"};
+}
 
 int export_command(int argc, char** argv) {
   const std::optional<Options> parsed = parse(argc, argv);
@@ -302,14 +331,16 @@ int export_command(int argc, char** argv) {
   const std::string stem = base.filename().string();
   const std::string folder = base.has_parent_path() ? base.parent_path().string() : ".";
   const std::string tif = stem + ".tif", png = stem + "_map.png", html = stem + "_report.html";
-  const std::vector<std::string> names = {
-      tif, tif + ".aux.xml", png, stem + "_map.wld", png + ".aux.xml", html};
-  Staging st(folder);
+  const std::vector<std::string> names = export_output_files(stem);
+  std::vector<std::string> finals;
   for (const std::string& n : names) {
-    if (fs::is_directory(st.final_name(n))) {
-      throw DataError(st.final_name(n) + ": cannot be written (a folder has this name)");
+    finals.push_back((fs::path(folder) / n).string());
+    if (fs::is_directory(finals.back())) {
+      throw DataError(finals.back() + ": cannot be written (a folder has this name)");
     }
   }
+  check_inputs_kept(rec, finals);
+  Staging st(folder);
 
   write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
   write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);

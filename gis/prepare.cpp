@@ -15,6 +15,7 @@
 
 #include "gis/ascii_writer.h"
 #include "gis/common.h"
+#include "gis/export.h"
 #include "gis/prepare_boundary.h"
 #include "gis/prepare_cells.h"
 #include "gis/prepare_grid.h"
@@ -88,8 +89,17 @@ void check_names(const std::vector<Layer>& layers, const PrepareOptions& o) {
   }
 }
 
-// Refuses to write over a file that the command reads (a layer prepared in its own folder).
-void check_inputs_kept(const std::vector<std::string>& outputs, const std::vector<Layer>& layers,
+// A file that a step of the way from the layers to the map writes, with what writes it ("" for
+// prepare itself).
+struct Written {
+  std::string path;
+  std::string by;
+};
+
+// Refuses a layer or boundary (or a side file of one) that prepare, the run or the export of
+// its result would write over: a layer prepared in its own folder, a layer named like the
+// map that export makes of the result.
+void check_inputs_kept(const std::vector<Written>& outputs, const std::vector<Layer>& layers,
                        const std::string& boundary) {
   std::vector<std::string> inputs;
   const auto add_files = [&inputs](GDALDataset& ds) {
@@ -104,12 +114,15 @@ void check_inputs_kept(const std::vector<std::string>& outputs, const std::vecto
     if (ds) add_files(*ds);
   }
   for (const std::string& in : inputs) {
-    for (const std::string& out : outputs) {
+    for (const Written& out : outputs) {
       std::error_code ec;
-      if (fs::equivalent(out, in, ec) && !ec) {
-        throw UsageError(out + " would replace the input file " + in +
+      if (!fs::equivalent(out.path, in, ec) || ec) continue;
+      if (out.by.empty()) {
+        throw UsageError(out.path + " would replace the input file " + in +
                          ": choose another --out folder");
       }
+      throw UsageError(out.path + ", which " + out.by + ", would replace the input file " + in +
+                       ": choose another --result or --out folder");
     }
   }
 }
@@ -371,9 +384,15 @@ int prepare_command(int argc, char** argv) {
   }
   try {
     const std::string dir = where.path + "/";
-    std::vector<std::string> touched = output_files(o, dir, layers, !prj.empty());
-    for (std::string& f : stale_files(o, dir, layers, !prj.empty()))
-      touched.push_back(std::move(f));
+    std::vector<Written> touched;
+    for (std::string& f : output_files(o, dir, layers, !prj.empty())) touched.push_back({f, ""});
+    for (std::string& f : stale_files(o, dir, layers, !prj.empty())) touched.push_back({f, ""});
+    for (const std::string& f : run_output_files(o.result, o.output.answer)) {
+      touched.push_back({dir + f, "the run writes"});
+    }
+    for (const std::string& f : export_output_files(o.result)) {
+      touched.push_back({dir + f, "tessera_gis export writes from the run's result"});
+    }
     check_inputs_kept(touched, layers, o.boundary);
     write_folder(o, where, grid, prj, layers, state);
   } catch (...) {

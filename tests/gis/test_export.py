@@ -292,6 +292,16 @@ class BadInput(unittest.TestCase):
         cells[i] = 5
         with open(raw, "wb") as f:
             f.write(cells)
+        # A record that names a file of the run among the outputs' names.
+        with open(base + ".tif", "w") as f:
+            f.write("an input\n")
+        with open(record, "w") as f:
+            f.write(text.replace("geol.bmp", "res_es.tif", 1))
+        self.refused(1, base + ".tif: cannot be written: it would replace " + base + ".tif, a "
+                     "file of the run named by " + record)
+        os.remove(base + ".tif")
+        with open(record, "w") as f:
+            f.write(text)
         # An output that cannot be written: a folder holds its name.
         os.mkdir(base + ".tif")
         self.refused(1, base + ".tif: cannot be written (a folder has this name)")

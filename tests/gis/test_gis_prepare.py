@@ -456,6 +456,9 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "--result", "a", "a_tessum.tif"], 2,
              ["which the run writes as its result a_tessum.asc"]),
             (["--out", ".", "a.asc"], 2, ["would replace the input file", "a.asc"]),
+            (["--out", "other", "--result", "a", "other/a.tif"], 2,
+             ["other/a.tif, which tessera_gis export writes from the run's result, would "
+              "replace the input file other/a.tif: choose another --result"]),
             (["--out", "p", "missing.tif"], 1, ["missing.tif: cannot be opened as a raster"]),
             (["--out", "p", "notes.txt"], 1, ["notes.txt: cannot be opened as a raster"]),
             (["--out", "p", "cut.tif"], 1, ["cut.tif: cannot be read ("]),
