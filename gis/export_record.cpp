@@ -74,6 +74,33 @@ class Fields {
     if (member(obj, where, key).is_null()) return std::nullopt;
     return text(obj, where, key);
   }
+  // A file name: obj[key], or exactly, when the record keeps them, the bytes of
+  // obj[key + "_bytes"] (hexadecimal digits), written for a name that is not UTF-8.
+  std::string name(const json& obj, const std::string& where, const char* key) const {
+    const std::string readable = text(obj, where, key);
+    const std::string bytes_key = std::string(key) + "_bytes";
+    if (!obj.contains(bytes_key)) return readable;
+    const std::string hex = text(obj, where, bytes_key.c_str());
+    const auto digit = [](char c) {
+      return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    std::string exact;
+    bool ok = !hex.empty() && hex.size() % 2 == 0;
+    for (std::size_t i = 0; ok && i < hex.size(); i += 2) {
+      const int hi = digit(hex[i]);
+      const int lo = digit(hex[i + 1]);
+      ok = hi >= 0 && lo >= 0 && hi * 16 + lo != 0;  // a name holds no NUL byte
+      exact += static_cast<char>(hi * 16 + lo);
+    }
+    if (!ok)
+      damaged(join(where, bytes_key.c_str()) + " is not a name's bytes in hexadecimal digits");
+    return exact;
+  }
+  std::optional<std::string> name_or_null(const json& obj, const std::string& where,
+                                          const char* key) const {
+    if (member(obj, where, key).is_null()) return std::nullopt;
+    return name(obj, where, key);
+  }
 
   static std::string join(const std::string& where, const char* key) {
     return where.empty() ? std::string(key) : where + "." + key;
@@ -120,7 +147,7 @@ void read_inputs(const Fields& f, const json& root, RunRecord& rec) {
   for (std::size_t n = 0; n < inputs.size(); ++n) {
     const std::string where = Fields::at("inputs", n);
     InputImage im;
-    im.file = f.text(inputs[n], where, "file");
+    im.file = f.name(inputs[n], where, "file");
     im.format = f.text(inputs[n], where, "format");
     im.weight = f.real(inputs[n], where, "weight");
     const json& items = f.array(inputs[n], where, "items");
@@ -131,7 +158,7 @@ void read_inputs(const Fields& f, const json& root, RunRecord& rec) {
     }
     rec.inputs.push_back(std::move(im));
   }
-  rec.mask = f.text_or_null(root, "", "mask");
+  rec.mask = f.name_or_null(root, "", "mask");
 }
 
 }  // namespace
@@ -185,13 +212,13 @@ RunRecord read_record(const std::string& path) {
   read_inputs(f, root, rec);
 
   const json& result = f.member(root, "", "result");
-  rec.result_file = f.text(result, "result", "file");
+  rec.result_file = f.name(result, "result", "file");
   rec.result_format = f.text(result, "result", "format");
   if (rec.result_format != "raw" && rec.result_format != "bmp" && rec.result_format != "ascii") {
     f.damaged("result.format is not raw, bmp or ascii");
   }
   // Absent from records of runs that carried no .prj.
-  if (result.contains("prj")) rec.result_prj = f.text_or_null(result, "result", "prj");
+  if (result.contains("prj")) rec.result_prj = f.name_or_null(result, "result", "prj");
 
   const json& proc = f.member(root, "", "processing");
   rec.detected = f.text(proc, "processing", "detected");

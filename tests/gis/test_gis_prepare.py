@@ -161,7 +161,8 @@ class Scratch(unittest.TestCase):
     def prepare(self, *args):
         done = subprocess.run([GIS, "prepare", *args], cwd=self.root, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60, check=False)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
+        return (done.returncode, done.stdout.decode(errors="replace"),
+                done.stderr.decode(errors="replace"))
 
     def prepare_ok(self, *args):
         status, out, err = self.prepare(*args)
@@ -171,7 +172,7 @@ class Scratch(unittest.TestCase):
     def export(self, base):
         done = subprocess.run([GIS, "export", base], cwd=self.root, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60, check=False)
-        return done.returncode, done.stderr.decode()
+        return done.returncode, done.stderr.decode(errors="replace")
 
     def run_summary(self, folder):
         """tessera_summary < folder/run.txt, from a working directory elsewhere."""
@@ -306,6 +307,22 @@ class PrepareEndToEnd(Scratch):
         self.assertEqual(status, 0, err)
         self.assertIn("note: no coordinate reference system", err)
         self.assertIsNone(gdal.Open(os.path.join(prep, "comp.tif")).GetSpatialRef())
+
+    def test_a_latin1_layer_name_keeps_its_crs_to_the_map(self):
+        # g\xe9ol.tif: a name that is not UTF-8 (str arguments carry its byte through
+        # surrogateescape). A BMP result carries no .prj, so the map's CRS is the layer's.
+        name = os.fsdecode(b"g\xe9ol")
+        os.rename(self.at("geology.tif"), self.at(name + ".tif"))
+        self.prepare_ok("--out", "prep", "--output", "bmp", name + ".tif")
+        prep = self.at("prep")
+        self.assertTrue(os.path.exists(os.path.join(prep, name + ".prj")))
+        self.run_summary(prep)
+        status, err = self.export(os.path.join(prep, "comp"))
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(gdal.Open(os.path.join(prep, "comp.tif")).GetSpatialRef()
+                        .IsSame(srs_of(EPSG)))
+        with open(os.path.join(prep, "comp_report.html"), encoding="utf-8") as f:
+            self.assertIn("g\u00e9ol.asc", f.read())
 
     def test_single_layer_with_nan_nodata_raw_result_in_spanish(self):
         # With one image the no-data cells are 0, which the run shows as background.
