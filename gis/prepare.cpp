@@ -221,13 +221,16 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
         hint = "; if " + v + " marks no data, declare it: gdal_edit.py -a_nodata " + v + " " +
                l.arg.path;
       }
-      throw DataError(l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
-                      std::to_string(l.scan.data_cells) +
-                      " data cells are not whole numbers from 0 to 254 (its values range from " +
-                      exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
-                      "): reclassify it into whole classes 0..254 first, for example with "
-                      "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
-                      hint);
+      throw DataError(
+          l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
+          std::to_string(l.scan.data_cells) +
+          " data cells are not whole numbers from 0 to 254 (the first, at pixel " +
+          std::to_string(l.scan.bad_pixel) + " line " + std::to_string(l.scan.bad_line) +
+          ", holds " + exact_decimal(l.scan.first_bad) + "; its values" + reader.scaling() +
+          " range from " + exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
+          "): reclassify it into whole classes 0..254 first, for example with "
+          "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
+          hint);
     }
   }
   if (std::count(state.begin(), state.end(), kData) == 0) {

@@ -47,10 +47,10 @@ def srs_of(epsg):
 
 
 def write_tif(path, values, dtype, nodata=None, epsg=EPSG, x0=X0, y0=Y0, cell=CELL,
-              cell_height=None, rotation=0.0):
+              cell_height=None, rotation=0.0, options=(), scale=None, offset=None):
     rows, cols = values.shape
     height = cell if cell_height is None else cell_height
-    ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype)
+    ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype, options=list(options))
     ds.SetGeoTransform((x0, cell, rotation, y0 + rows * height, 0.0, -height))
     if epsg is not None:
         ds.SetProjection(srs_of(epsg).ExportToWkt())
@@ -58,7 +58,17 @@ def write_tif(path, values, dtype, nodata=None, epsg=EPSG, x0=X0, y0=Y0, cell=CE
     band.WriteArray(values)
     if nodata is not None:
         band.SetNoDataValue(nodata)
+    if scale is not None:
+        band.SetScale(scale)
+    if offset is not None:
+        band.SetOffset(offset)
     ds = None
+
+
+def write_signed_bytes(path, values, nodata):
+    """A signed byte band, as GDAL before 3.7 writes it: Byte with PIXELTYPE=SIGNEDBYTE."""
+    write_tif(path, values.astype(np.int8).view(np.uint8), gdal.GDT_Byte, nodata,
+              options=["PIXELTYPE=SIGNEDBYTE"])
 
 
 def write_polygon(path, ring_xy, epsg, from_epsg=EPSG, geometry=ogr.wkbPolygon):
@@ -419,6 +429,15 @@ class PrepareRefusals(Scratch):
         wide = good.astype(np.int16)
         wide[1, :3] = 300
         write_tif(self.at("wide.tif"), wide, gdal.GDT_Int16, -9999)
+        # The band's values, not its stored numbers: -100 as a signed byte (156 stored), a
+        # complex band, 15 stored with scale 0.1 (1.5).
+        signed = good.astype(np.int16)
+        signed[2, 3] = -100
+        write_signed_bytes(self.at("signed.tif"), signed, -1)
+        write_tif(self.at("complex.tif"), good.astype(np.complex64) + 2j, gdal.GDT_CInt16, None)
+        tenths = good.astype(np.int16) * 10
+        tenths[4, 1] = 15
+        write_tif(self.at("tenths.tif"), tenths, gdal.GDT_Int16, -9999, scale=0.1)
         undeclared = good.copy()
         undeclared[:3, :3] = 255
         write_tif(self.at("undeclared.tif"), undeclared, gdal.GDT_Byte, None)
@@ -484,6 +503,14 @@ class PrepareRefusals(Scratch):
              ["real.tif:", f"{ROWS * COLS} of its {ROWS * COLS} data cells are not whole "
               "numbers from 0 to 254", "from -3.5 to 8.25", "reclassify"]),
             (["--out", "p", "wide.tif"], 1, ["3 of its", "from 1 to 300"]),
+            (["--out", "p", "signed.tif"], 1,
+             ["signed.tif: 1 of its", "the first, at pixel 3 line 2, holds -100",
+              "range from -100 to 8"]),
+            (["--out", "p", "a.tif", "complex.tif"], 1,
+             ["complex.tif: its band 1 is complex (CInt16)", "gdal_translate -ot Float32"]),
+            (["--out", "p", "tenths.tif"], 1,
+             ["tenths.tif: 1 of its", "at pixel 1 line 4, holds 1.5",
+              "values (with its scale 0.1 and offset 0 applied) range from 1 to 8"]),
             (["--out", "p", "undeclared.tif"], 1,
              ["9 of its", "if 255 marks no data, declare it: gdal_edit.py -a_nodata 255"]),
             (["--out", "p", "degrees.tif"], 1,
@@ -524,6 +551,23 @@ class PrepareRefusals(Scratch):
                     self.assertIn(word, err)
                 self.assertFalse(os.path.exists(self.at("p")))
         self.assertEqual(sorted(f for f in os.listdir(self.root) if f.startswith(".")), [])
+
+    def test_values_are_read_with_sign_scale_and_offset(self):
+        # Stored 0..80 with scale 0.1 and offset 1: the values 1..9; a signed byte band whose
+        # no-data is -1 (stored 255).
+        rng = np.random.default_rng(8)
+        values = rng.integers(1, 10, (ROWS, COLS))
+        write_tif(self.at("scaled.tif"), ((values - 1) * 10).astype(np.uint8), gdal.GDT_Byte,
+                  None, scale=0.1, offset=1)
+        signed = rng.integers(0, 9, (ROWS, COLS))
+        signed[6:9, 2:7] = -1
+        write_signed_bytes(self.at("signed8.tif"), signed, -1)
+        self.prepare_ok("--out", "p", "scaled.tif", "signed8.tif")
+        nodata = signed == -1
+        np.testing.assert_array_equal(read_asc(self.at("p", "scaled.asc"))[0],
+                                      np.where(nodata, 0, values))
+        np.testing.assert_array_equal(read_asc(self.at("p", "signed8.asc"))[0],
+                                      np.where(nodata, 255, signed))
 
     def test_names_planted_in_the_folder_are_never_followed(self):
         # A link and a named pipe wait at the names an earlier version staged its files under
