@@ -12,6 +12,7 @@
 
 #include "app/hostpath.h"
 #include "core/cell_loops.h"
+#include "nrutil/block.h"
 #include "rasterio/formats.h"
 #include "rasterio/gridfile.h"
 
@@ -74,21 +75,6 @@ const Text3& reason_of(FileError e) {
 
 std::int64_t g_cell_limit = 0;
 
-// The memory a run may count on, in bytes: the machine's physical memory, or the positive
-// whole number of bytes in TESSERA_MEMORY_BYTES, which tests set so that the refusal of a
-// grid too large does not depend on the machine. 0 when unknown.
-std::int64_t memory_bytes() {
-  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long long n = std::strtoll(v, &end, 10);
-    if (*end == '\0' && n > 0 && errno == 0) return n;
-  }
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
-}
-
 // The memory a run holds for grids of rows x cols cells: the level grid (a byte a cell),
 // the bit grids of the first image's 0 cells and of the mask's 255 cells (an eighth of a
 // byte each), the values of each ASCII image, kept after the first pass (a byte a cell), and
@@ -106,7 +92,7 @@ std::int64_t bytes_needed(const Run& r, std::int64_t cells, std::int64_t cols) {
 void check_size(Run& r, const std::string& name, std::int64_t rows, std::int64_t cols) {
   if (rows <= 0 || cols <= 0) fail_read(r, name, msg::kWhyBadSize);
   const std::int64_t cells = rows * cols;
-  const std::int64_t memory = memory_bytes();
+  const std::int64_t memory = nrutil::memory_bytes();
   if (cells > nrutil::kMaxCells || (memory > 0 && bytes_needed(r, cells, cols) > memory) ||
       (g_cell_limit > 0 && cells > g_cell_limit)) {
     fail_read(r, name, msg::kWhyTooLarge);

@@ -22,6 +22,7 @@
 #include "gis/prepare_options.h"
 #include "gis/prepare_read.h"
 #include "gis/prepare_run.h"
+#include "nrutil/block.h"
 
 namespace gis {
 
@@ -166,6 +167,27 @@ void print_table(const std::vector<Layer>& layers) {
   }
 }
 
+// Refuses a grid that the memory cannot hold, before anything of its size is allocated: the
+// state of every cell (a byte each), a reader of a band, the ASCII writer and a row of its
+// bytes, and GDAL's block cache.
+void check_memory(const Grid& grid, const std::string& path) {
+  constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+  const std::int64_t cells = std::int64_t{grid.cols} * grid.rows;
+  const std::int64_t needed = cells + BandReader::bytes_needed(grid.cols) +
+                              static_cast<std::int64_t>(AsciiGridWriter::bytes_needed(grid.cols)) +
+                              grid.cols + GDALGetCacheMax64();
+  const std::int64_t memory = nrutil::memory_bytes();
+  if (memory > 0 && needed > memory) {
+    throw DataError(path + ": its grid of " + std::to_string(grid.cols) + " x " +
+                    std::to_string(grid.rows) +
+                    " cells is larger than the memory available (about " +
+                    std::to_string((needed + kMiB - 1) / kMiB) + " MiB needed, " +
+                    std::to_string(memory / kMiB) +
+                    " MiB available): cut it into parts, or make its cells larger "
+                    "(gdalwarp -tr)");
+  }
+}
+
 // The layers, named and opened, on the first layer's grid (the run's grid).
 std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
                                std::vector<std::string>& warnings) {
@@ -179,6 +201,7 @@ std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
   const std::string& grid_path = layers[0].arg.path;
   grid = grid_of(*layers[0].source);
   if (std::string w = check_run_grid(grid, grid_path); !w.empty()) warnings.push_back(w);
+  check_memory(grid, grid_path);
   for (std::size_t k = 1; k < layers.size(); ++k) {
     layers[k].resampled =
         bring_onto(*layers[k].source, layers[k].arg.path, grid, grid_path, o.align);

@@ -63,6 +63,11 @@ BandReader::BandReader(GDALRasterBand& band, std::string path)
   has_data_.resize(n);
 }
 
+std::int64_t BandReader::bytes_needed(int cols) {
+  // A block of rows as doubles and data flags: about kBlockCells cells, one row at least.
+  return std::int64_t{9} * std::max<std::int64_t>(kBlockCells, cols);
+}
+
 std::string BandReader::scaling() const {
   if (scale_ == 1.0 && offset_ == 0.0) return "";
   return " (with its scale " + exact_decimal(scale_) + " and offset " + exact_decimal(offset_) +

@@ -1,6 +1,7 @@
 // Reading band 1 of a raster in blocks of rows, with the cells that hold data told apart.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ class BandReader {
  public:
   // Refuses (DataError naming `path`) a complex band.
   BandReader(GDALRasterBand& band, std::string path);
+
+  // The memory a reader of a band of `cols` columns holds, in bytes.
+  static std::int64_t bytes_needed(int cols);
 
   // " (with its scale S and offset O applied)" when the band has them, else "".
   std::string scaling() const;

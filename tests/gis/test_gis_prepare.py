@@ -65,6 +65,13 @@ def write_tif(path, values, dtype, nodata=None, epsg=EPSG, x0=X0, y0=Y0, cell=CE
     ds = None
 
 
+def write_without_georeferencing(path, values):
+    ds = gdal.GetDriverByName("GTiff").Create(path, values.shape[1], values.shape[0], 1,
+                                              gdal.GDT_Byte)
+    ds.GetRasterBand(1).WriteArray(values)
+    ds = None
+
+
 def write_signed_bytes(path, values, nodata):
     """A signed byte band, as GDAL before 3.7 writes it: Byte with PIXELTYPE=SIGNEDBYTE."""
     write_tif(path, values.astype(np.int8).view(np.uint8), gdal.GDT_Byte, nodata,
@@ -168,9 +175,9 @@ class Scratch(unittest.TestCase):
     def at(self, *names):
         return os.path.join(self.root, *names)
 
-    def prepare(self, *args):
+    def prepare(self, *args, env=None):
         done = subprocess.run([GIS, "prepare", *args], cwd=self.root, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=60, check=False)
+                              stderr=subprocess.PIPE, timeout=60, check=False, env=env)
         return (done.returncode, done.stdout.decode(errors="replace"),
                 done.stderr.decode(errors="replace"))
 
@@ -446,6 +453,12 @@ class PrepareRefusals(Scratch):
         write_tif(self.at("oblong.tif"), good, gdal.GDT_Byte, 255, cell_height=30.0)
         write_tif(self.at("rotated.tif"), good, gdal.GDT_Byte, 255, rotation=2.0)
         write_tif(self.at("nocrs.tif"), good, gdal.GDT_Byte, 255, epsg=None, x0=X0 + CELL)
+        write_without_georeferencing(self.at("nogeo.tif"), good)
+        # 2147483647 x 1 cells in a few hundred bytes: no strip is written.
+        huge = gdal.GetDriverByName("GTiff").Create(self.at("huge.tif"), 2147483647, 1, 1,
+                                                    gdal.GDT_Byte, options=["SPARSE_OK=TRUE"])
+        huge.SetGeoTransform((X0, CELL, 0.0, Y0 + CELL, 0.0, -CELL))
+        huge = None
         write_tif(self.at("empty.tif"), np.full((ROWS, COLS), 255, np.uint8), gdal.GDT_Byte, 255)
         far = ellipse(X0 + 50000, Y0 + 50000, 500, 500)
         write_polygon(self.at("far.geojson"), far, 4326)
@@ -518,6 +531,12 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "oblong.tif"], 1,
              ["its cells are not square (25 by 30)", "gdalwarp -tr 25 25"]),
             (["--out", "p", "rotated.tif"], 1, ["rotated or not north-up", "gdalwarp"]),
+            (["--out", "p", "nogeo.tif"], 1,
+             ["nogeo.tif: has no georeferencing", "gdal_edit.py -a_ullr"]),
+            (["--out", "p", "a.tif", "nogeo.tif"], 1, ["nogeo.tif: has no georeferencing"]),
+            (["--out", "p", "huge.tif"], 1,
+             ["huge.tif: its grid of 2147483647 x 1 cells is larger than the memory available",
+              "1024 MiB available"]),
             (["--out", "p", "a.tif", "rotated.tif"], 1, ["rotated or not north-up", "--align"]),
             (["--out", "p", "--align", "a.tif", "nocrs.tif"], 1,
              ["nocrs.tif: cannot be resampled", "as nocrs.tif has no CRS", "gdal_edit.py"]),
@@ -539,9 +558,11 @@ class PrepareRefusals(Scratch):
         ]
         os.symlink("a.tif", self.at("mask.tif"))
         os.symlink("a.tif", self.at("a_tessum.tif"))
+        # The memory a grid may take does not depend on the machine: 1 GiB.
+        env = dict(os.environ, TESSERA_MEMORY_BYTES=str(1 << 30))
         for args, status, words in cases:
             with self.subTest(args=" ".join(args[:8])):
-                got, out, err = self.prepare(*args)
+                got, out, err = self.prepare(*args, env=env)
                 self.assertEqual(got, status, err)
                 self.assertEqual(out, "")
                 lines = err.splitlines()
