@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "cpl_error.h"
 #include "gdal_priv.h"
 #include "gis/common.h"
+#include "nrutil/block.h"
 #include "nrutil/files.h"
 
 namespace gis {
@@ -268,6 +270,26 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
   return cells;
 }
 
+// The smallest BMP header: file header, information header.
+constexpr std::uintmax_t kBmpHeaderBytes = 14 + 40;
+
+// Refuses a grid of `cells` cells that the memory cannot hold: export keeps the cells, reads
+// them through a buffer or GDAL, copies them for the PNG, and holds the PNG and its base64
+// text in the report page: about four bytes a cell, and GDAL's block cache.
+void check_memory(const RunRecord& rec, const std::string& path, std::uintmax_t cells) {
+  constexpr std::uintmax_t kMiB = std::uintmax_t{1} << 20;
+  const std::int64_t memory = nrutil::memory_bytes();
+  const auto cache = static_cast<std::uintmax_t>(std::max<GIntBig>(GDALGetCacheMax64(), 0));
+  const std::uintmax_t needed = 4 * cells + cache;  // cells < 2^62: no overflow
+  if (memory > 0 && needed > static_cast<std::uintmax_t>(memory)) {
+    throw DataError(path + ": its grid of " + std::to_string(rec.rows) + " rows and " +
+                    std::to_string(rec.cols) + " columns (" + rec.path +
+                    ") is larger than the memory available (about " +
+                    std::to_string((needed + kMiB - 1) / kMiB) + " MiB needed, " +
+                    std::to_string(static_cast<std::uintmax_t>(memory) / kMiB) + " MiB available)");
+  }
+}
+
 }  // namespace
 
 std::vector<unsigned char> read_result(const RunRecord& rec) {
@@ -280,13 +302,27 @@ std::vector<unsigned char> read_result(const RunRecord& rec) {
   }
   const std::uintmax_t size =
       static_cast<std::uintmax_t>(rec.rows) * static_cast<std::uintmax_t>(rec.cols);
+  const auto length = static_cast<std::uintmax_t>(st.st_size);
+  if (rec.result_format == "raw" && length != size) {
+    throw DataError(path + ": does not match " + rec.path + ": it holds " + std::to_string(length) +
+                    " bytes, not rows x columns = " + std::to_string(size));
+  }
+  // The least a file of the grid the record claims can hold: a BMP's header and padded rows,
+  // an ASCII grid's value and separator for each cell. Checked before anything of the
+  // grid's size is allocated.
+  const std::uintmax_t least =
+      rec.result_format == "bmp"
+          ? kBmpHeaderBytes + static_cast<std::uintmax_t>(rec.rows) *
+                                  ((static_cast<std::uintmax_t>(rec.cols) + 3) / 4 * 4)
+          : 2 * size;
+  if (rec.result_format != "raw" && length < least) {
+    throw DataError(path + ": does not match " + rec.path + ": it holds " + std::to_string(length) +
+                    " bytes, fewer than its " + std::to_string(rec.rows) + " rows and " +
+                    std::to_string(rec.cols) + " columns need (" + std::to_string(least) + ")");
+  }
+  check_memory(rec, path, size);
   std::vector<unsigned char> cells;
   if (rec.result_format == "raw") {
-    if (static_cast<std::uintmax_t>(st.st_size) != size) {
-      throw DataError(path + ": does not match " + rec.path + ": it holds " +
-                      std::to_string(st.st_size) +
-                      " bytes, not rows x columns = " + std::to_string(size));
-    }
     const std::string bytes = read_file(path, size);
     cells.assign(bytes.begin(), bytes.end());
   } else {

@@ -16,6 +16,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -249,10 +250,10 @@ class BadInput(unittest.TestCase):
     def tearDown(self):
         self.s.close()
 
-    def refused(self, status, message, *args):
+    def refused(self, status, message, *args, env=None):
         before = {f: os.path.getmtime(os.path.join(self.s.zone, f)) for f in os.listdir(self.s.zone)}
         done = subprocess.run([GIS, "export", *(args or [self.s.base])], stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120, check=False)
+                              stderr=subprocess.PIPE, timeout=120, check=False, env=env)
         got, out, err = done.returncode, done.stdout.decode(), done.stderr.decode()
         self.assertEqual(got, status, err)
         self.assertEqual(out, "")
@@ -292,6 +293,30 @@ class BadInput(unittest.TestCase):
         cells[i] = 5
         with open(raw, "wb") as f:
             f.write(cells)
+        # Grids larger than the file or the memory, refused before anything of their size is
+        # allocated: a 1.2 KB BMP whose header and record claim 100000 x 100000 cells, and a
+        # raw result of 50000 x 50000 bytes (a sparse file) with 1 GiB of memory.
+        huge = text.replace('"rows": 203', '"rows": 100000').replace('"cols": 303', '"cols": 100000')
+        with open(record, "w") as f:
+            f.write(huge.replace('"format": "raw",\n    "descriptor"', '"format": "bmp",\n    "descriptor"')
+                    .replace("res_es_tessum.raw", "res_es_tessum.bmp"))
+        bmp = base + "_tessum.bmp"
+        with open(bmp, "wb") as f:
+            f.write(struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 1178, 0, 0, 1078, 40, 100000, 100000,
+                                1, 8, 0, 0, 0, 0, 256, 0))
+            f.write(bytes(v for v in range(256) for _ in range(4)) + bytes(100))
+        self.refused(1, bmp + ": does not match " + record + ": it holds 1178 bytes, fewer than "
+                     "its 100000 rows and 100000 columns need (10000000054)")
+        os.remove(bmp)
+        with open(record, "w") as f:
+            f.write(text.replace('"rows": 203', '"rows": 50000').replace('"cols": 303', '"cols": 50000'))
+        shutil.copy(raw, raw + ".kept")
+        os.truncate(raw, 50000 * 50000)
+        self.refused(1, raw + ": its grid of 50000 rows and 50000 columns (" + record + ") is "
+                     "larger than the memory available", env=dict(os.environ, TESSERA_MEMORY_BYTES=str(1 << 30)))
+        os.replace(raw + ".kept", raw)
+        with open(record, "w") as f:
+            f.write(text)
         # A record that names a file of the run among the outputs' names.
         with open(base + ".tif", "w") as f:
             f.write("an input\n")
