@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -59,7 +60,9 @@ class Fields {
   double real(const json& obj, const std::string& where, const char* key) const {
     const json& v = member(obj, where, key);
     if (!v.is_number()) damaged(join(where, key) + " is not a number");
-    return v.get<double>();
+    const auto x = v.get<double>();
+    if (!std::isfinite(x)) damaged(join(where, key) + " is not a finite number");
+    return x;
   }
   std::optional<double> real_or_null(const json& obj, const std::string& where,
                                      const char* key) const {
@@ -186,15 +189,36 @@ std::string RunRecord::result_path() const {
   return path.substr(0, path.size() - kRecordSuffix.size()) + "_tessum" + ext;
 }
 
-RunRecord read_record(const std::string& path) {
-  const std::string bytes = read_file(path, kMaxRecordBytes);
-  json root;
-  try {
-    root = json::parse(bytes);
-  } catch (const json::parse_error& e) {
-    throw DataError(path + ": damaged run record: not valid JSON (byte " + std::to_string(e.byte) +
-                    ")");
+namespace {
+
+// The largest coordinate of a grid's corner, and so of its cell size, that export takes:
+// far beyond any map, and short enough in the fixed notation of a world file.
+constexpr double kMaxCoordinate = 1e12;
+
+// The numbers of the grid that place the outputs: a cell size greater than 0, and corners
+// within kMaxCoordinate of 0.
+void check_grid(const Fields& f, const RunRecord& rec) {
+  if (rec.cell_size && !(*rec.cell_size > 0.0 && *rec.cell_size <= kMaxCoordinate)) {
+    f.damaged("grid.cell_size is not a number greater than 0 and at most 1e12");
   }
+  const auto inside = [](double v) { return std::fabs(v) <= kMaxCoordinate; };
+  if (rec.x_min && !inside(*rec.x_min)) f.damaged("grid.x_min lies beyond 1e12 of 0");
+  if (rec.y_min && !inside(*rec.y_min)) f.damaged("grid.y_min lies beyond 1e12 of 0");
+  if (rec.cell_size && rec.x_min && rec.y_min &&
+      !(inside(*rec.x_min + rec.cols * *rec.cell_size) &&
+        inside(*rec.y_min + rec.rows * *rec.cell_size))) {
+    f.damaged("grid.cols or grid.rows times grid.cell_size puts the far corner beyond 1e12 of 0");
+  }
+}
+
+// A JSON library message without its "[json.exception.KIND.N] " prefix.
+std::string json_reason(const json::exception& e) {
+  const std::string what = e.what();
+  const std::size_t cut = what.find("] ");
+  return cut == std::string::npos ? what : what.substr(cut + 2);
+}
+
+RunRecord record_of(const std::string& path, const json& root) {
   const Fields f(path);
   if (!root.is_object() || !root.contains("tessera_run_record")) {
     f.damaged("not a tessera_summary run record");
@@ -211,6 +235,7 @@ RunRecord read_record(const std::string& path) {
   rec.cell_size = f.real_or_null(grid, "grid", "cell_size");
   rec.x_min = f.real_or_null(grid, "grid", "x_min");
   rec.y_min = f.real_or_null(grid, "grid", "y_min");
+  check_grid(f, rec);
   read_inputs(f, root, rec);
 
   const json& result = f.member(root, "", "result");
@@ -232,6 +257,26 @@ RunRecord read_record(const std::string& path) {
     rec.range = static_cast<int>(f.integer(proc, "processing", "range", 0, 1 << 30));
   }
   return rec;
+}
+
+}  // namespace
+
+RunRecord read_record(const std::string& path) {
+  const std::string bytes = read_file(path, kMaxRecordBytes);
+  // Every failure of the JSON library (a number too large for a double, such as 1e400) is
+  // told as a damaged record, naming it.
+  try {
+    json root;
+    try {
+      root = json::parse(bytes);
+    } catch (const json::parse_error& e) {
+      throw DataError(path + ": damaged run record: not valid JSON (byte " +
+                      std::to_string(e.byte) + ")");
+    }
+    return record_of(path, root);
+  } catch (const json::exception& e) {
+    throw DataError(path + ": damaged run record: " + json_reason(e));
+  }
 }
 
 namespace {

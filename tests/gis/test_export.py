@@ -273,7 +273,17 @@ class BadInput(unittest.TestCase):
         for damage, message in ((text[:200], "damaged run record: not valid JSON"),
                                 (text.replace('"step"', '"stop"'), "levels.step is missing"),
                                 (text.replace('"count": 12', '"count": 11'),
-                                 "levels.classes does not hold levels.count classes")):
+                                 "levels.classes does not hold levels.count classes"),
+                                (text.replace('"cell_size": 25.0', '"cell_size": 0.0'),
+                                 "grid.cell_size is not a number greater than 0"),
+                                (text.replace('"cell_size": 25.0', '"cell_size": -25.0'),
+                                 "grid.cell_size is not a number greater than 0"),
+                                (text.replace('"x_min": null, "y_min": null',
+                                              '"x_min": 1e300, "y_min": 0'),
+                                 "grid.x_min lies beyond 1e12 of 0"),
+                                (text.replace('"x_min": null, "y_min": null',
+                                              '"x_min": 0, "y_min": 1e400'),
+                                 "number overflow parsing '1e400'")):
             with open(record, "w") as f:
                 f.write(damage)
             self.refused(1, record + ": damaged run record: " + message.split(": ")[-1])
