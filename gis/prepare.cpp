@@ -23,6 +23,7 @@
 #include "gis/prepare_read.h"
 #include "gis/prepare_run.h"
 #include "nrutil/block.h"
+#include "nrutil/files.h"
 
 namespace gis {
 
@@ -378,6 +379,21 @@ void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
   if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
 }
 
+// Refuses a result name that makes a name too long for the folder (the longest first) among
+// the files that the run and the export of its result write.
+void check_result_names(const PrepareOptions& o, const RunFolder& where) {
+  std::vector<std::string> names = run_output_files(o.result, o.output.answer);
+  for (std::string& n : export_output_files(o.result)) names.push_back(std::move(n));
+  std::stable_sort(names.begin(), names.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& n : names) {
+    if (!nrutil::name_fits(where.path + "/" + n)) {
+      throw UsageError("--result " + o.result + ": the run or its export would write " + n +
+                       ", a name longer than the folder allows: choose a shorter --result");
+    }
+  }
+}
+
 }  // namespace
 
 int prepare_command(int argc, char** argv) {
@@ -387,6 +403,7 @@ int prepare_command(int argc, char** argv) {
     return 0;
   }
   const RunFolder where = run_folder(o.out_dir);
+  check_result_names(o, where);
   init_gdal();
   // Every block is read once a pass, so a large block cache would only hold memory.
   if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);

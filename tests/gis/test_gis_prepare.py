@@ -491,6 +491,8 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "--output", "tif", "a.tif"], 2, ["--output takes one of asc, bmp, raw"]),
             (["--out", "p", "--lang", "de", "a.tif"], 2, ["--lang takes one of en, fr, es"]),
             (["--out", "p", "--result", "a/b", "a.tif"], 2, ["--result", "folder separators"]),
+            (["--out", "p", "--result", "r" * 242, "a.tif"], 2,
+             ["r" * 242 + "_map.png.aux.xml, a name longer than the folder allows"]),
             (["--out", "p", "--colour", "a.tif"], 2, ["unknown option '--colour'"]),
             (["--out", "p", "a.tif", "--levels"], 2, ["--levels needs a value"]),
             (["--out", "p", "--boundary=", "a.tif"], 2, ["--boundary needs a file"]),
