@@ -11,6 +11,7 @@ Exits with 77 (a skip for CTest) when GDAL's Python bindings or tessera_gis are 
 
 import math
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -591,6 +592,20 @@ class PrepareRefusals(Scratch):
                                       np.where(nodata, 0, values))
         np.testing.assert_array_equal(read_asc(self.at("p", "signed8.asc"))[0],
                                       np.where(nodata, 255, signed))
+
+    def test_a_file_size_limit_is_told_like_a_full_disk(self):
+        # The child keeps the default disposition of SIGXFSZ (restore_signals): the program
+        # itself must ignore it to tell the failed write.
+        def limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (2000, 2000))
+
+        done = subprocess.run([GIS, "prepare", "--out", "p", "a.tif"], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+                              restore_signals=True, preexec_fn=limit, check=False)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertEqual(done.stderr.decode(), "tessera_gis: %s: cannot be written (File too "
+                         "large)\n" % self.at("p", "a.asc"))
+        self.assertFalse(os.path.exists(self.at("p")))
 
     def test_names_planted_in_the_folder_are_never_followed(self):
         # A link and a named pipe wait at the names an earlier version staged its files under
