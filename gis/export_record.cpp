@@ -244,7 +244,7 @@ RunRecord record_of(const std::string& path, const json& root) {
   if (rec.result_format != "raw" && rec.result_format != "bmp" && rec.result_format != "ascii") {
     f.damaged("result.format is not raw, bmp or ascii");
   }
-  // Absent from records of runs that carried no .prj.
+  // Null (or absent) when the run carried no .prj beside its result.
   if (result.contains("prj")) rec.result_prj = f.name_or_null(result, "result", "prj");
 
   const json& proc = f.member(root, "", "processing");
