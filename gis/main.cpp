@@ -1,5 +1,6 @@
 // tessera_gis: prepares tessera_summary's inputs from GIS rasters and exports its results.
 // The entry point picks the subcommand and turns a failure into its message and exit status.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -57,6 +58,9 @@ int run(int argc, char** argv) {
 }  // namespace gis
 
 int main(int argc, char** argv) {
+  // A write past a limit on the size of files (ulimit -f) then fails with EFBIG and is told
+  // like a full disk, instead of the signal ending the program with a file half-written.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return gis::run(argc, argv);
   } catch (const gis::UsageError& e) {

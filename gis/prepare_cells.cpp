@@ -30,7 +30,11 @@ LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigne
       lo = std::min(lo, x);
       hi = std::max(hi, x);
       // Within 0..254 the conversion to int is exact for whole numbers and defined.
-      if (!(x >= 0.0 && x <= kMaxDataValue && x == static_cast<int>(x))) ++s.bad_cells;
+      if (!(x >= 0.0 && x <= kMaxDataValue && x == static_cast<int>(x)) && s.bad_cells++ == 0) {
+        s.first_bad = x;
+        s.bad_line = row + static_cast<int>(i / static_cast<std::size_t>(cols));
+        s.bad_pixel = static_cast<int>(i % static_cast<std::size_t>(cols));
+      }
     }
   }
   if (s.data_cells > 0) {

@@ -21,6 +21,8 @@ struct LayerScan {
   double min = 0.0;               // the range of their values
   double max = 0.0;
   std::int64_t bad_cells = 0;  // those that are not whole numbers from 0 to 254
+  double first_bad = 0.0;      // the first of them, row by row, and its cell
+  int bad_pixel = 0, bad_line = 0;
 };
 
 // The highest data value tessera_summary takes: 255 is its no-data.
