@@ -185,7 +185,8 @@ std::string legend(const RunRecord& rec, const std::array<Rgba, 256>& colours,
   }
   h += "</table>\n<p class=\"sub\">Share: of the " + grouped(mapped) +
        " cells that hold a level. Bounds: a level holds the sums from its lower bound up to, "
-       "not including, its upper bound (rounded here; the run record holds the exact values)."
+       "not including, its upper bound, and the top level also holds the largest sum (rounded "
+       "here; the run record holds the exact values)."
        "</p></div>\n";
   return h;
 }
