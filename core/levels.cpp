@@ -19,13 +19,40 @@ void Levels::build(double max_valid, int level_count) {
     upper[k] = upper[k - 1] + step;
   }
 
-  // The bucket table. Rounding is monotone, so the sums of bucket q form one interval, and
-  // since sum * bucket_scale is exact to a relative 2^-53, that interval lies well inside
-  // [(q - 1) / scale, (q + 2) / scale]. When no bound lies there, every sum of the bucket
-  // (and the bucket's middle) compares alike with every bound: they share one level.
+  origin = 0.0;
+  build_buckets();
+}
+
+void Levels::build_bounds(const double* bounds, double max_valid, int level_count,
+                          double level_step) {
+  max_sum = max_valid;
+  step = level_step;
+  count = level_count;
+  origin = bounds[0];
+  lower[0] = bounds[0];
+  upper[0] = bounds[0];
+  for (int k = 1; k <= level_count; ++k) {
+    lower[k] = bounds[k - 1];
+    upper[k] = bounds[k];
+  }
+  const double width = bounds[level_count] - bounds[0];
+  inv_step = width > 0.0 && std::isfinite(level_count / width) ? level_count / width : 0.0;
+  build_buckets();
+}
+
+void Levels::build_buckets() {
+  // The bucket table, over the sums shifted by the origin. Rounding is monotone, so the
+  // sums of bucket q form one interval, and since (sum - origin) * bucket_scale is exact to a
+  // relative 2^-52 (the subtraction of two doubles errs relative to its result), that
+  // interval lies well inside [(q - 1) / scale, (q + 2) / scale]. The bounds are shifted the
+  // same way: since fl(b - origin) < fl(d - origin) implies b < d, a bucket with no shifted
+  // bound in that range compares alike with every bound for all of its sums: they share the
+  // level of the first upper bound above it (the levels tile the range, lower[k + 1] ==
+  // upper[k]).
   std::fill(bucket_level, bucket_level + kBuckets, static_cast<unsigned char>(0));
   bucket_scale = 0.0;
-  const double top = level_count >= 1 && level_count <= kMaxLevels ? upper[level_count] : 0.0;
+  if (count < 1 || count > kMaxLevels) return;
+  const double top = upper[count] - origin;
   const double scale = kBuckets / top;
   if (!(top >= std::numeric_limits<double>::min()) || !std::isfinite(top) ||
       !std::isfinite(scale)) {
@@ -39,11 +66,11 @@ void Levels::build(double max_valid, int level_count) {
   for (int q = 0; q < kBuckets; ++q) {
     const double lo = (q - 1) / scale;
     const double hi = (q + 2) / scale;
-    while (next_min <= level_count && lower[next_min] < lo) ++next_min;
-    while (next_max <= level_count && upper[next_max] < lo) ++next_max;
-    const bool bound_near = (next_min <= level_count && lower[next_min] <= hi) ||
-                            (next_max <= level_count && upper[next_max] <= hi);
-    if (!bound_near) bucket_level[q] = level_of((q + 0.5) / scale);
+    while (next_min <= count && lower[next_min] - origin < lo) ++next_min;
+    while (next_max <= count && upper[next_max] - origin < lo) ++next_max;
+    const bool bound_near = (next_min <= count && lower[next_min] - origin <= hi) ||
+                            (next_max <= count && upper[next_max] - origin <= hi);
+    if (!bound_near && next_max <= count) bucket_level[q] = static_cast<unsigned char>(next_max);
   }
 }
 
@@ -51,7 +78,7 @@ void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n
                     unsigned char* out) const {
   for (std::size_t j = 0; j < n; ++j) {
     const double d = sum[j];
-    const double x = d * bucket_scale;
+    const double x = (d - origin) * bucket_scale;
     unsigned char level = 0;
     if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
     if (level == 0 || d == max_sum) level = level_of(d);
