@@ -26,6 +26,13 @@ struct LayerScan {
 // The highest data value tessera_summary takes: 255 is its no-data.
 inline constexpr double kMaxDataValue = 254.0;
 
+// Checks n cells of a layer read by a BandReader: marks kNoData in `state` (the same n cells)
+// where a cell inside the boundary holds no data, and counts into `scan` its no-data cells and
+// its data cells inside the boundary, their range and those that are not whole numbers from 0
+// to 254 (min and max are the running range: start them at +inf and -inf).
+void scan_block(const double* values, const unsigned char* has_data, std::size_t n,
+                unsigned char* state, LayerScan& scan);
+
 // Reads a layer of `rows` rows; marks kNoData in `state` (rows x cols cells, 1 byte each)
 // where a cell inside the boundary holds no data in this layer, and checks the values of its
 // data cells inside the boundary.
