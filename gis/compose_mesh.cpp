@@ -35,6 +35,7 @@ struct MeshWriter::Impl {
   OGRLayer* cells = nullptr;
   OGRLayer* centres = nullptr;
   std::unique_ptr<OGRGeometry> boundary;  // the union of the boundary's polygons, or null
+  OGRPreparedGeometryUniquePtr prepared;  // the same, prepared for fast tests
   std::vector<MeshCell> row_cells;
   int mesh_row = 0;
   std::int64_t in_transaction = 0;
@@ -73,6 +74,7 @@ MeshWriter::MeshWriter(const std::string& staged, const std::string& final_name,
     for (const auto& p : boundary) all->addGeometry(p.get());
     m.boundary.reset(all->UnionCascaded());
     if (!m.boundary) m.boundary = std::move(all);
+    m.prepared.reset(OGRCreatePreparedGeometry(OGRGeometry::ToHandle(m.boundary.get())));
   }
   const int mesh_cols = (c.grid->cols + m.side - 1) / m.side;
   m.row_cells.resize(static_cast<std::size_t>(mesh_cols));
@@ -112,7 +114,13 @@ void MeshWriter::Impl::flush(std::int64_t& written) {
       OGRPolygon square;
       square.addRing(&ring);
       std::unique_ptr<OGRGeometry> shape;
-      if (m.outside > 0 && boundary) shape.reset(square.Intersection(boundary.get()));
+      // A mesh cell whose cells all have their centres inside can still reach over the
+      // boundary by half a cell: every cell not wholly inside is clipped.
+      if (boundary &&
+          (m.outside > 0 || !prepared ||
+           !OGRPreparedGeometryContains(prepared.get(), OGRGeometry::ToHandle(&square)))) {
+        shape.reset(square.Intersection(boundary.get()));
+      }
       if (!shape || shape->IsEmpty()) shape.reset(square.clone());
       if (wkbFlatten(shape->getGeometryType()) != wkbPolygon) {
         // A clipped cell that is not one polygon: its polygons (lines and points of the

@@ -339,8 +339,9 @@ std::string compose_report(const Composite& c, const ReportMap& map,
       "@page{size:A4 portrait;margin:10mm}\n"
       "@media print{body{margin:0;font-size:9px;-webkit-print-color-adjust:exact;"
       "print-color-adjust:exact}.map{width:" +
-      num(std::min(180.0, 150.0 * g.cols / std::max(1.0 * g.rows, 1.0)), "%.0f") +
-      "mm}h1{font-size:14px}h2{font-size:10px;margin:4px 0 2px}}\n"
+      num(std::min(170.0, 110.0 * g.cols / std::max(1.0 * g.rows, 1.0)), "%.0f") +
+      "mm}h1{font-size:14px}h2{font-size:10px;margin:4px 0 2px}.row{flex-wrap:nowrap}"
+      "td,th{padding:0 4px}}\n"
       "</style>\n</head>\n<body>\n";
   h += "<h1>" + esc(c.title) + "</h1>\n<p class=\"sub\">" + esc(t("date")) + " " + esc(c.date) +
        " \u00b7 " + esc(t("version")) + " " + esc(kToolVersion) + "</p>\n";
