@@ -23,6 +23,7 @@ import subprocess
 import sys
 import time
 
+import bench_compose
 import bench_prepare
 
 MIB = 1024 * 1024
@@ -333,6 +334,9 @@ def main():
     print("tessera_gis prepare against gdal_translate", file=sys.stderr)
     prepare_lines, prepare_checks = ([], []) if a.quick else \
         bench_prepare.run(build, data, size, a.runs, timed)
+    print("tessera_gis compose against the GDAL-only route", file=sys.stderr)
+    compose_lines, compose_checks = ([], []) if a.quick else \
+        bench_compose.run(build, data, size, a.runs, timed)
 
     # ---- the tables ----
     print(f"\n### Whole runs ({size} x {size} cells unless stated, median of {a.runs} runs, "
@@ -373,9 +377,11 @@ def main():
 
     if prepare_lines:
         print("\n" + "\n".join(prepare_lines))
+    if compose_lines:
+        print("\n" + "\n".join(compose_lines))
 
     print("\n### Targets\n")
-    for text, ok in targets(results, base, size, cases) + prepare_checks:
+    for text, ok in targets(results, base, size, cases) + prepare_checks + compose_checks:
         print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
     return 0
 

@@ -9,6 +9,7 @@
 
 #include "gis/commands.h"
 #include "gis/common.h"
+#include "gis/compose.h"
 #include "gis/export.h"
 #include "gis/prepare.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 // The subcommands, in the order of the help text.
 const std::vector<Command> kCommands = {
+    {"compose", kComposeSummary, compose_command},
     {"prepare", kPrepareSummary, prepare_command},
     {"export", "a run's result as a styled GeoTIFF, a PNG map and a report page", export_command},
 };
