@@ -3,7 +3,7 @@ layers with their weights, the run of one command, and the styling of loaded out
 
 import os
 
-from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext,
+from qgis.core import (NULL, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext,
                        QgsProcessingException, QgsProcessingLayerPostProcessorInterface,
                        QgsProcessingParameterBoolean, QgsProcessingParameterEnum,
                        QgsProcessingParameterFeatureSource, QgsProcessingParameterMatrix,
@@ -95,7 +95,7 @@ class TesseraAlgorithm(QgsProcessingAlgorithm):
         if not layers:
             raise QgsProcessingException("Give at least one raster layer")
         given = self.parameterAsMatrix(parameters, "WEIGHTS", context)
-        given = [w for w in given if w is not None and str(w).strip() != ""]
+        given = [w for w in given if w is not None and w != NULL and str(w).strip() != ""]
         if given and len(given) != len(layers):
             raise QgsProcessingException(
                 "{} weights for {} layers: give one weight a layer, in layer order, or "

@@ -82,9 +82,15 @@ class RichnessAlgorithm(TesseraAlgorithm):
         else:
             args.append(inputs.vector_path(source, context, feedback))
 
+        folder = os.path.dirname(os.path.abspath(tif))
         name = glob.escape(os.path.basename(tif))
-        leftovers = runner.Leftovers(os.path.dirname(os.path.abspath(tif)),
-                                     [name, name + ".*", "." + name + "*"]
+        leftovers = runner.Leftovers(folder, [name, name + ".*", "." + name + "*"]
                                      + runner.STAGED_PATTERNS)
-        self.run_command(args, feedback, [leftovers])
+        # The command writes into an existing folder; one made here goes again on failure.
+        os.makedirs(folder, exist_ok=True)
+        try:
+            self.run_command(args, feedback, [leftovers])
+        except QgsProcessingException:
+            leftovers.remove()
+            raise
         return {"OUTPUT": tif}
