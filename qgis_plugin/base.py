@@ -1,39 +1,43 @@
 """What the Tessera algorithms share: the parameters that mirror tessera_gis options, the
 layers with their weights, the run of one command, and the styling of loaded outputs."""
 
-import os
-
-from qgis.core import (NULL, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext,
-                       QgsProcessingException, QgsProcessingLayerPostProcessorInterface,
+from qgis.core import (NULL, QgsFillSymbol, QgsProcessing, QgsProcessingAlgorithm,
+                       QgsProcessingContext, QgsProcessingException, QgsProcessingLayerPostProcessorInterface,
                        QgsProcessingParameterBoolean, QgsProcessingParameterEnum,
                        QgsProcessingParameterFeatureSource, QgsProcessingParameterMatrix,
                        QgsProcessingParameterMultipleLayers, QgsProcessingParameterNumber,
-                       QgsProcessingParameterString)
+                       QgsProcessingParameterString, QgsSingleSymbolRenderer)
 
 from . import inputs, runner
 
 LANGUAGES = [("en", "English"), ("fr", "French"), ("es", "Spanish")]
-PALETTES = [("viridis", "viridis"), ("ylorrd", "yellow-orange-red (ColorBrewer YlOrRd)")]
+PALETTES = [("viridis", "viridis"), ("ylorrd", "ylorrd (yellow-orange-red)")]
 
 
-class StyleLoader(QgsProcessingLayerPostProcessorInterface):
-    """Applies a QGIS style file to an output layer once Processing has loaded it."""
+class Styler(QgsProcessingLayerPostProcessorInterface):
+    """Styles an output layer once Processing has loaded it: with a QGIS style file, or as
+    outlines only (mesh cells drawn over the map)."""
 
     # Processing does not own the post-processors it is given: they are kept here until used.
     pending = []
 
-    def __init__(self, qml):
+    def __init__(self, qml=None):
         super().__init__()
         self.qml = qml
-        StyleLoader.pending.append(self)
+        Styler.pending.append(self)
 
     def postProcessLayer(self, layer, context, feedback):
-        message, ok = layer.loadNamedStyle(self.qml)
-        if not ok:
-            feedback.reportError("{}: the style was not applied ({})".format(self.qml, message))
+        if self.qml:
+            message, ok = layer.loadNamedStyle(self.qml)
+            if not ok:
+                feedback.reportError("{}: the style was not applied ({})".format(self.qml,
+                                                                                 message))
+        else:
+            layer.setRenderer(QgsSingleSymbolRenderer(QgsFillSymbol.createSimple(
+                {"style": "no", "outline_color": "35,35,35,255", "outline_width": "0.2"})))
         layer.triggerRepaint()
-        if self in StyleLoader.pending:
-            StyleLoader.pending.remove(self)
+        if self in Styler.pending:
+            Styler.pending.remove(self)
 
 
 class TesseraAlgorithm(QgsProcessingAlgorithm):
@@ -56,18 +60,17 @@ class TesseraAlgorithm(QgsProcessingAlgorithm):
         self.addParameter(QgsProcessingParameterMultipleLayers(
             "LAYERS", description, QgsProcessing.TypeRaster))
         weights = QgsProcessingParameterMatrix(
-            "WEIGHTS", "Weights, one a layer in layer order (empty: 1 for each)",
+            "WEIGHTS", "Weights, one a layer in layer order (empty: 1 each)",
             numberRows=0, hasFixedNumberRows=False, headers=["Weight"], optional=True)
         self.addParameter(weights)
 
-    def add_boundary(self, description="Study area (polygons; default: the whole grid)"):
+    def add_boundary(self, description="Study area (polygons)"):
         self.addParameter(QgsProcessingParameterFeatureSource(
             "BOUNDARY", description, [QgsProcessing.TypeVectorPolygon], optional=True))
 
     def add_align(self):
         self.addParameter(QgsProcessingParameterBoolean(
-            "ALIGN", "Resample the other layers onto the first layer's grid (nearest "
-            "neighbour) instead of refusing grids that differ", defaultValue=False))
+            "ALIGN", "Resample the layers onto the first layer's grid", defaultValue=False))
 
     def add_levels(self):
         self.addParameter(QgsProcessingParameterNumber(
@@ -81,8 +84,7 @@ class TesseraAlgorithm(QgsProcessingAlgorithm):
 
     def add_title(self):
         self.addParameter(QgsProcessingParameterString(
-            "TITLE", "Title of the report page and of the GeoTIFF (default: the output's "
-            "name)", optional=True))
+            "TITLE", "Title (default: the output's name)", optional=True))
 
     # ---- reading them as command-line arguments ----
 
@@ -129,10 +131,10 @@ class TesseraAlgorithm(QgsProcessingAlgorithm):
             args.insert(2, "--progress")
         return runner.run(args, feedback, leftovers=leftovers), program
 
-    def style_on_completion(self, context, path, qml):
-        """Styles the output with `qml` when Processing loads it at the end."""
+    def style_on_completion(self, context, path, qml=None):
+        """Styles the output (see Styler) when Processing loads it at the end."""
         if context.willLoadLayerOnCompletion(path):
-            context.layerToLoadOnCompletionDetails(path).setPostProcessor(StyleLoader(qml))
+            context.layerToLoadOnCompletionDetails(path).setPostProcessor(Styler(qml))
 
     def load_on_completion(self, context, path, name, output):
         """Loads a file that is not a destination parameter's when the algorithm ends."""

@@ -10,10 +10,9 @@ from qgis.core import (QgsProcessingOutputFile, QgsProcessingOutputHtml,
 from . import runner
 from .base import LANGUAGES, PALETTES, TesseraAlgorithm, stem
 
-CLASSES = [("equal", "equal: N equal levels from 0 to the largest sum (tessera_summary's rule)"),
-           ("minmax", "minmax: N equal levels from the smallest to the largest sum"),
-           ("quantile", "quantile: levels of as equal cell counts as ties allow")]
-PROCESSING = [("none", "none given (read from layers made by Richness, or none)"),
+CLASSES = [("equal", "equal (tessera_summary's levels)"), ("minmax", "minmax"),
+           ("quantile", "quantile")]
+PROCESSING = [("none", "none given (or read from Richness layers)"),
               ("mesh", "square cell mesh"),
               ("window", "moving window")]
 
@@ -36,8 +35,12 @@ class ComposeAlgorithm(TesseraAlgorithm):
             "hold data in every layer and lie inside the study area, cuts the sums into levels "
             "and writes the map (runs tessera_gis compose).\n\n"
             "Layers: band 1 of each, whole numbers from 0 to 254; the grids must match the "
-            "first layer's unless 'Resample' is ticked. Weights: one number a layer, in the "
-            "order of the layers (1 each when empty).\n\n"
+            "first layer's unless 'Resample' is ticked (nearest neighbour). Weights: one number "
+            "a layer, in the order of the layers (1 each when empty). Study area: cells whose "
+            "centre lies in a polygon (default: the whole grid).\n\n"
+            "Class method: equal, N equal levels from 0 to the largest sum (the levels of "
+            "tessera_summary); minmax, N equal levels from the smallest to the largest sum; "
+            "quantile, levels of as equal cell counts as ties allow.\n\n"
             "Processing type: give the square cell mesh (writes the mesh cells as polygons) or "
             "the moving window the layers were made with, and its range R (cells of 2R+1 a "
             "side); layers made by Richness carry it.\n\n"
@@ -55,7 +58,7 @@ class ComposeAlgorithm(TesseraAlgorithm):
         self.add_choice("CLASSES", "Class method", CLASSES)
         self.add_choice("PROCESSING", "Processing type of the layers", PROCESSING)
         self.addParameter(QgsProcessingParameterNumber(
-            "RANGE", "Range R of the mesh or window (1 to 127)",
+            "RANGE", "Range R (1 to 127)",
             QgsProcessingParameterNumber.Integer, minValue=1, maxValue=127, optional=True))
         self.add_choice("PALETTE", "Palette", PALETTES)
         self.add_title()
@@ -107,4 +110,5 @@ class ComposeAlgorithm(TesseraAlgorithm):
         self.style_on_completion(context, tif, out + ".qml")
         if kind == "mesh" and context.willLoadLayerOnCompletion(tif):
             self.load_on_completion(context, results["CELLS"], "Mesh cells", "CELLS")
+            self.style_on_completion(context, results["CELLS"])
         return results

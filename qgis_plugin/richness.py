@@ -34,7 +34,7 @@ class RichnessAlgorithm(TesseraAlgorithm):
             "class); a polygon layer with a class field (rasterised on cell centres); or a "
             "point or line layer, or polygons without a field, where each feature is a class "
             "of its own in every cell it touches. A vector source is counted on the grid of "
-            "the given raster or on square cells of the given size over its extent.\n\n"
+            "the given raster or on square cells of the given size (in its CRS's unit) over its extent.\n\n"
             "Moving window: the area of a cell is the (2R+1) x (2R+1) window centred on it; a "
             "band of R cells along the edges is no-data (255). Square cell mesh: the grid is "
             "cut into mesh cells of 2R+1 a side from its top-left corner and every cell of a "
@@ -51,13 +51,13 @@ class RichnessAlgorithm(TesseraAlgorithm):
             optional=True))
         self.add_choice("PROCESSING", "Processing type", PROCESSING)
         self.addParameter(QgsProcessingParameterNumber(
-            "RANGE", "Range R (1 to 127): areas of 2R+1 cells a side",
+            "RANGE", "Range R (1 to 127)",
             QgsProcessingParameterNumber.Integer, minValue=1, maxValue=127))
         self.add_boundary("Study area (polygons; outside it nothing is a class)")
         self.addParameter(QgsProcessingParameterRasterLayer(
-            "LIKE", "Grid of a vector source: the grid of this raster", optional=True))
+            "LIKE", "Grid of a vector source: this raster's", optional=True))
         self.addParameter(QgsProcessingParameterNumber(
-            "CELL", "Grid of a vector source: square cells of this size (in its CRS's unit)",
+            "CELL", "Grid of a vector source: cells of this size",
             QgsProcessingParameterNumber.Double, minValue=0, optional=True))
         self.addParameter(QgsProcessingParameterRasterDestination("OUTPUT", "Richness"))
 
