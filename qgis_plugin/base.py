@@ -2,7 +2,8 @@
 layers with their weights, the run of one command, and the styling of loaded outputs."""
 
 from qgis.core import (NULL, QgsFillSymbol, QgsProcessing, QgsProcessingAlgorithm,
-                       QgsProcessingContext, QgsProcessingException, QgsProcessingLayerPostProcessorInterface,
+                       QgsProcessingContext, QgsProcessingException,
+                       QgsProcessingLayerPostProcessorInterface,
                        QgsProcessingParameterBoolean, QgsProcessingParameterEnum,
                        QgsProcessingParameterFeatureSource, QgsProcessingParameterMatrix,
                        QgsProcessingParameterMultipleLayers, QgsProcessingParameterNumber,

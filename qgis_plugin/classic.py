@@ -20,7 +20,7 @@ def summary_error(lines):
     text = [l.strip() for l in lines if l.strip()]
     for i in range(len(text) - 1, -1, -1):
         if "The run stops." in text[i]:
-            return " ".join(text[max(0, i - 1): i + 1])
+            return "tessera_summary: " + " ".join(text[max(0, i - 1): i + 1])
     return text[-1] if text else None
 
 

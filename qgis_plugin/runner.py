@@ -10,7 +10,7 @@ import shutil
 import subprocess
 import threading
 
-from qgis.core import QgsProcessingException, QgsSettings
+from qgis.core import QgsProcessingException, QgsProcessingFeedback, QgsSettings
 
 # The QgsSettings keys of the programs' paths, shown in Settings > Options > Processing >
 # Providers > Tessera (the provider registers them with Processing's configuration).
@@ -177,7 +177,9 @@ def run(args, feedback, leftovers=(), stdin_path=None, error_from_stdout=None):
     """Runs `args`, passing its progress to feedback.setProgress and its messages to the log.
     On feedback.isCanceled() the program is ended, and whatever it left in `leftovers` is
     removed. Raises QgsProcessingException with the program's message when it fails, and when
-    it was cancelled. Returns the lines of its standard output."""
+    it was cancelled. Returns the lines of its standard output, which go to the log too."""
+    if feedback is None:
+        feedback = QgsProcessingFeedback()
     feedback.pushCommandInfo(" ".join(_quote(a) for a in args))
     messages = []
 
@@ -246,6 +248,8 @@ def run(args, feedback, leftovers=(), stdin_path=None, error_from_stdout=None):
             "Cancelled: {} was stopped and its outputs were removed".format(
                 os.path.basename(args[0])))
     stdout_lines = "".join(out).splitlines()
+    for line in stdout_lines:
+        feedback.pushConsoleInfo(line)
     if status != 0:
         if error_from_stdout:
             message = error_from_stdout(stdout_lines)

@@ -122,8 +122,9 @@ class InstallAndRun(Case):
         status, text = qgis_process("list")
         self.assertEqual(status, 0, text)
         listed = text.split("\nTessera\n", 1)[1].split("\n\n", 1)[0].splitlines()
-        self.assertEqual([l.split("\t")[1] for l in listed], ["tessera:compose", "tessera:export", "tessera:prepare",
-                                        "tessera:richness"], text)
+        self.assertEqual([l.split("\t")[1] for l in listed],
+                         ["tessera:compose", "tessera:export", "tessera:prepare",
+                          "tessera:richness"], text)
 
         d = SCRATCH.name
         status, text = qgis_process(
