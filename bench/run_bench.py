@@ -24,6 +24,7 @@ import sys
 import time
 
 import bench_prepare
+import bench_richness
 
 MIB = 1024 * 1024
 WEIGHTS = ["1.5", "2", "0.75", "1.25", "3", "0.5", "1", "2.5", "1.75", "0.25"]
@@ -333,6 +334,9 @@ def main():
     print("tessera_gis prepare against gdal_translate", file=sys.stderr)
     prepare_lines, prepare_checks = ([], []) if a.quick else \
         bench_prepare.run(build, data, size, a.runs, timed)
+    print("tessera_gis richness against GRASS r.neighbors", file=sys.stderr)
+    richness_lines, richness_checks = ([], []) if a.quick else \
+        bench_richness.run(build, data, size, a.runs, timed)
 
     # ---- the tables ----
     print(f"\n### Whole runs ({size} x {size} cells unless stated, median of {a.runs} runs, "
@@ -373,9 +377,11 @@ def main():
 
     if prepare_lines:
         print("\n" + "\n".join(prepare_lines))
+    if richness_lines:
+        print("\n" + "\n".join(richness_lines))
 
     print("\n### Targets\n")
-    for text, ok in targets(results, base, size, cases) + prepare_checks:
+    for text, ok in targets(results, base, size, cases) + prepare_checks + richness_checks:
         print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
     return 0
 
