@@ -2,8 +2,6 @@
 #include "gis/layer_metadata.h"
 
 #include <charconv>
-#include <cstring>
-#include <string_view>
 #include <system_error>
 
 #include "gis/common.h"

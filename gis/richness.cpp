@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -264,10 +265,10 @@ RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) 
       o.boundary.empty() ? std::vector<unsigned char>() : study_area(o, s, warnings);
 
   const CountArea area{s.grid.cols, s.grid.rows, o.range, inside.empty() ? nullptr : inside.data()};
-  const auto done = [&progress](double from, double to) {
-    return [&progress, from, to](double f) {
-      if (progress) progress(from + (to - from) * f);
-    };
+  // The progress of one part of the work, [from, to] of the whole; none without `progress`.
+  const auto done = [&progress](double from, double to) -> std::function<void(double)> {
+    if (!progress) return nullptr;
+    return [&progress, from, to](double f) { progress(from + (to - from) * f); };
   };
   LayerProcessing made;
   made.type = o.type;

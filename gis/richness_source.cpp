@@ -570,7 +570,8 @@ std::unique_ptr<ClassRows> polygon_classes(VectorLayer& source, const std::strin
 
 void for_each_feature(VectorLayer& source, const std::function<void(const OGRGeometry&)>& each,
                       const std::function<void(double)>& done) {
-  const GIntBig total = source.layer->GetFeatureCount(TRUE);
+  // Counting the features may read the whole layer: only for a progress to show.
+  const GIntBig total = done ? source.layer->GetFeatureCount(TRUE) : 0;
   GIntBig read = 0;
   source.layer->ResetReading();
   for (OGRFeatureUniquePtr f(source.layer->GetNextFeature()); f;

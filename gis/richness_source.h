@@ -69,7 +69,7 @@ std::unique_ptr<ClassRows> polygon_classes(VectorLayer& source, const std::strin
                                            const Grid& grid, std::vector<std::string>& warnings);
 
 // Calls `each` with the geometry of every feature that has one, in the grid's CRS, curves made
-// linear; `done` gets the fraction of the features read.
+// linear; `done` (when set) gets the fraction of the features read.
 void for_each_feature(VectorLayer& source, const std::function<void(const OGRGeometry&)>& each,
                       const std::function<void(double)>& done);
 

@@ -298,14 +298,20 @@ class RichnessVectors(Scratch):
         # Five rows, six columns. Springs A in cell (0, 0), B and C both in cell (1, 1), D in
         # cell (3, 4); a river reach along the middle of row 4 touches the whole row. Each is a
         # class of its own: B and C count as two; the reach counts once in a window however
-        # many of its cells lie there.
+        # many of its cells lie there. The layer is in longitude and latitude (EPSG:4326),
+        # reprojected onto the raster's grid.
         write_raster(self.at("grid.tif"), np.zeros((5, 6), np.uint8), gdal.GDT_Byte)
         a, b, c, d = centre(0, 0), centre(1, 1, -4, 3), centre(1, 1, 5, -2), centre(4, 3)
         x0, y = centre(0, 4)
         features = [(f"POINT({a[0]} {a[1]})", {}), (f"POINT({b[0]} {b[1]})", {}),
                     (f"POINT({c[0]} {c[1]})", {}), (f"POINT({d[0]} {d[1]})", {}),
                     (f"LINESTRING({x0 - 5} {y},{x0 + 5 * CELL + 5} {y})", {})]
-        write_layer(self.at("springs.geojson"), features, ogr.wkbUnknown)
+        to_degrees = osr.CoordinateTransformation(srs_of(EPSG), srs_of(4326))
+        features = [(ogr.CreateGeometryFromWkt(wkt), values) for wkt, values in features]
+        for geometry, _ in features:
+            geometry.Transform(to_degrees)
+        write_layer(self.at("springs.geojson"), [(g.ExportToWkt(), v) for g, v in features],
+                    ogr.wkbUnknown, epsg=4326)
         window = [[255] * 6,
                   [255, 3, 2, 0, 0, 255],
                   [255, 2, 2, 1, 1, 255],
