@@ -261,6 +261,9 @@ RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) 
   }
   check_memory(s, o);
   check_inputs_kept(o, s);
+  if (std::error_code ec; fs::is_directory(o.out, ec)) {
+    throw DataError(o.out + ": cannot be written (a folder has this name)");
+  }
   const std::vector<unsigned char> inside =
       o.boundary.empty() ? std::vector<unsigned char>() : study_area(o, s, warnings);
 
