@@ -1,4 +1,5 @@
-// tessera_gis: prepares tessera_summary's inputs from GIS rasters and exports its results.
+// tessera_gis: makes sub-index layers, prepares tessera_summary's inputs from GIS rasters and
+// exports its results.
 // The entry point picks the subcommand and turns a failure into its message and exit status.
 #include <cstdio>
 #include <cstring>
