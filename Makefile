@@ -21,15 +21,19 @@ build: $(BUILD)/CMakeCache.txt
 run: build
 	@$(BUILD)/tessera_summary
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+# Installs what is missing first (the GIS tests need GDAL's Python bindings, numpy, Python
+# imaging and Chromium), and ends with the skipped tests and why each was skipped.
+test:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory build
+	@./tests/run_tests.sh $(BUILD) --require-label gis --output-on-failure -j $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test:
 	@$(MAKE) --no-print-directory deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSERA_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	@./tests/run_tests.sh $(ASAN_BUILD) --require-label gis --output-on-failure -j $(JOBS)
 
 # Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096 and
 # 16384 square), whole runs against a numpy baseline, micro-benchmarks of the hot parts; prints

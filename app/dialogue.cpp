@@ -1,5 +1,5 @@
-// The run parameter dialogue: every answer of the run, every file name, the histogram file,
-// the report and its run summary.
+// The run parameter dialogue: every answer of the run, every file name, the mask read at once,
+// the histogram file, the report and its run summary.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,18 +9,21 @@
 #include <system_error>
 #include <vector>
 
-#include "app/hostpath.h"
-#include "app/reading.h"
 #include "app/stages.h"
+#include "nrutil/files.h"
+#include "nrutil/hostpath.h"
 #include "rasterio/formats.h"
 
 namespace app {
 
 namespace {
 
+using rasterio::kMaxImages;
+using rasterio::kMaxLevels;
+
 // Creates an output text file at the start of the run, or stops the run naming it.
-void create_or_stop(Run& r, TextFile& f, const std::string& name) {
-  if (!f.create(host_path(name))) r.fail_create(name, errno);
+void create_or_stop(Ui& ui, TextFile& f, const std::string& name) {
+  if (!f.create(nrutil::host_path(name))) ui.fail_create(name, errno);
 }
 
 // Whether two names lead to one file: the same path once links and "." / ".." are resolved,
@@ -28,168 +31,180 @@ void create_or_stop(Run& r, TextFile& f, const std::string& name) {
 bool same_file(const std::string& a, const std::string& b) {
   namespace fs = std::filesystem;
   std::error_code ec1, ec2;
-  const fs::path pa = fs::weakly_canonical(host_path(a), ec1);
-  const fs::path pb = fs::weakly_canonical(host_path(b), ec2);
+  const fs::path pa = fs::weakly_canonical(nrutil::host_path(a), ec1);
+  const fs::path pb = fs::weakly_canonical(nrutil::host_path(b), ec2);
   if (!ec1 && !ec2 && pa == pb) return true;
   std::error_code ec;
-  return fs::equivalent(host_path(a), host_path(b), ec) && !ec;
+  return fs::equivalent(nrutil::host_path(a), nrutil::host_path(b), ec) && !ec;
 }
 
 // Stops the run when the folder answer names no folder, rather than a dozen answers later
 // when the first output file cannot be created there.
-void check_folder(Run& r) {
+void check_folder(Ui& ui, const std::string& folder) {
   struct stat st {};
-  if (::stat(host_path(r.nomim1b).c_str(), &st) != 0) {
-    r.fail_file(msg::kCannotOpenFolder, r.nomim1b, std::strerror(errno));
+  if (::stat(nrutil::host_path(folder).c_str(), &st) != 0) {
+    ui.fail_file(msg::kCannotOpenFolder, folder, std::strerror(errno));
   }
-  if (!S_ISDIR(st.st_mode)) r.fail_file(msg::kCannotOpenFolder, r.nomim1b, std::strerror(ENOTDIR));
+  if (!S_ISDIR(st.st_mode)) ui.fail_file(msg::kCannotOpenFolder, folder, std::strerror(ENOTDIR));
 }
 
 // Stops at the first image whose file does not exist, with its reader's message, before the
 // weights are asked. A raw image's descriptor is not looked for here: a missing one is asked
 // for when the image is read.
-void check_images_exist(Run& r) {
-  for (int k = 1; k <= r.num_imag; ++k) {
-    const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    const rasterio::FileFormat& f = *rasterio::format_of(c.format);
-    const std::string name = c.nombre + f.ext;
+void check_images_exist(Ui& ui, const std::vector<core::ImageParameter>& images) {
+  for (const core::ImageParameter& im : images) {
+    const std::string name = core::grid_file(im.grid);
     struct stat st {};
-    if (::stat(host_path(name).c_str(), &st) != 0) fail_missing(r, f, name);
+    if (::stat(nrutil::host_path(name).c_str(), &st) != 0) {
+      ui.fail(core::Failure::missing(name, im.grid.format));
+    }
   }
 }
 
-// Every input file the run reads: the images with their format's extension (and the
-// descriptor beside a raw image) and the mask, already read, with its descriptor.
-std::vector<std::string> input_files(const Run& r) {
+// Every input file the run reads: the images (and the descriptor beside a raw image) and the
+// mask, with its descriptor.
+std::vector<std::string> input_files(const core::RunParameters& p) {
   std::vector<std::string> files;
-  for (int k = 1; k <= r.num_imag; ++k) {
-    const imagen& c = r.capas[static_cast<std::size_t>(k)];
-    if (const rasterio::FileFormat* f = rasterio::format_of(c.format)) {
-      files.push_back(c.nombre + f->ext);
-      if (f->sidecar != nullptr) files.push_back(c.nombre + f->sidecar);
-    }
-  }
-  const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
-  if (r.mask_exist == 0 && m != nullptr) {
-    files.push_back(r.nom_mask_in);
-    const std::size_t ext = std::string(m->ext).size();
-    if (m->sidecar != nullptr && r.nom_mask_in.size() >= ext) {
-      files.push_back(r.nom_mask_in.substr(0, r.nom_mask_in.size() - ext) + m->sidecar);
-    }
-  }
+  const auto add = [&files](const core::InputGrid& g) {
+    if (rasterio::format_of(g.format) == nullptr) return;
+    files.push_back(core::grid_file(g));
+    if (const std::string d = core::descriptor_file(g); !d.empty()) files.push_back(d);
+  };
+  for (const core::ImageParameter& im : p.images) add(im.grid);
+  if (p.mask) add(*p.mask);
   return files;
 }
 
-// The result image's files for a format: the image, and the descriptor beside a raw one.
-std::vector<std::string> result_files(const Run& r) {
-  const rasterio::FileFormat* f = rasterio::format_of(r.format_out);
+// The result image's files for its format: the image, the descriptor beside a raw one, and
+// the .prj of its inputs beside a georeferenced one.
+std::vector<std::string> result_files(const Setup& s) {
+  const rasterio::FileFormat* f = rasterio::format_of(s.params.output_format);
   if (f == nullptr) return {};
-  const std::string base = r.nom_res + "_tessum";
-  std::vector<std::string> files = {base + f->ext};
-  if (f->sidecar != nullptr) files.push_back(base + f->sidecar);
-  // A georeferenced result gets the .prj of its inputs beside it.
-  if (f->georeferenced) files.push_back(base + ".prj");
+  std::vector<std::string> files = {s.files.result(*f)};
+  if (f->sidecar != nullptr) files.push_back(s.files.result_descriptor(*f));
+  if (f->georeferenced) files.push_back(s.files.prj);
   return files;
 }
 
 // Stops the run before an output file would replace one of its inputs.
-void refuse_input_as_output(Run& r, const std::vector<std::string>& outputs) {
-  const std::vector<std::string> inputs = input_files(r);
+void refuse_input_as_output(Ui& ui, const core::RunParameters& p,
+                            const std::vector<std::string>& outputs) {
+  const std::vector<std::string> inputs = input_files(p);
   for (const std::string& out : outputs) {
     for (const std::string& in : inputs) {
-      if (same_file(out, in)) r.fail(vformat(r.pick(msg::kOutputIsInput), out.c_str(), in.c_str()));
+      if (same_file(out, in)) {
+        ui.fail(vformat(ui.pick(msg::kOutputIsInput), out.c_str(), in.c_str()));
+      }
     }
   }
 }
 
-void write_summary(Run& r) {
-  r.report(msg::kSummaryProgram);
-  r.report(msg::kSummaryCredit);
-  r.report(msg::kSummaryDisk);
-  r.report(msg::kSummaryValue, r.nom_disk.c_str());
-  r.report(msg::kSummaryFolder, r.nom_disk.c_str());
-  r.report(msg::kSummaryValue, r.nomim1b.c_str());
-  r.report(msg::kSummaryImages, r.num_imag);
+// Stops the run before anything is written when an output's name is longer than its folder
+// allows (every result file's name is as long as "_tessum.prj"'s).
+void refuse_names_too_long(Ui& ui, const std::vector<std::string>& outputs) {
+  for (const std::string& out : outputs) {
+    if (!nrutil::name_fits(nrutil::host_path(out))) ui.fail_create(out, ENAMETOOLONG);
+  }
+}
+
+// Removes a run record of this run's name left by an earlier run; called before the run
+// replaces its first output, so that no record describes files it did not write. Stops the
+// run when the name cannot be cleared (a folder holds it).
+void remove_stale_record(Ui& ui, const std::string& record) {
+  if (::unlink(nrutil::host_path(record).c_str()) != 0 && errno != ENOENT) {
+    ui.fail_file(msg::kCannotCreate, record, std::strerror(errno));
+  }
+}
+
+// The mask, named and read at once.
+void read_mask(Ui& ui, Setup& s, const std::string& prefix) {
+  core::InputGrid mask;
+  mask.name = prefix + ui.ask_word(msg::kMaskName);
+  ui.say(msg::kMaskFormat);
+  mask.format = ui.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
+  s.params.mask = mask;
+  core::OpenedGrid opened = open_input(ui, mask, s.limits, std::nullopt, s.descriptors);
+  s.reference = core::reference_of(opened);
+  const bool ascii = rasterio::format_of(mask.format)->id == rasterio::Format::Ascii;
+  if (ascii) ui.con.write("\n");
+  s.mask = ui.take(core::read_mask(std::move(opened)));
+  if (ascii) ui.con.write("\n");
+  s.georef = core::after_grid(s.georef, s.mask->facts);
+}
+
+void write_summary(Ui& ui, const Setup& s) {
+  ui.report(msg::kSummaryProgram);
+  ui.report(msg::kSummaryCredit);
+  ui.report(msg::kSummaryDisk);
+  ui.report(msg::kSummaryValue, s.disk.c_str());
+  ui.report(msg::kSummaryFolder, s.disk.c_str());
+  ui.report(msg::kSummaryValue, s.folder.c_str());
+  ui.report(msg::kSummaryImages, static_cast<int>(s.params.images.size()));
 }
 
 }  // namespace
 
-void dialogue(Run& r) {
+Setup dialogue(Ui& ui) {
+  Setup s;
   // Disk and folder.
-  r.say(msg::kDiskQuestion);
-  const int rep = r.ask_menu(msg::kDiskOptions, 2);
-  if (rep == 0) {
-    r.nom_disk = "C:\\images";
-  } else if (rep == 1) {
-    r.nom_disk = "D:\\images";
-  } else {
-    r.nom_disk = r.ask_word(msg::kDiskName);
-  }
-  r.nomim1 = r.nom_disk + "\\";
-  const std::string nomdir = r.ask_word(msg::kFolder, r.nom_disk.c_str());
-  r.nomim1 += nomdir;
-  r.nomim1b = r.nomim1;
-  r.nomim1 += "\\";
-  check_folder(r);
-  const std::string& prefix = r.nomim1;
-  r.nom_res = r.nom_info = r.nom_file_point = r.nom_file_utm = r.nom_file_histo = r.nom_mask_in =
-      prefix;
+  ui.say(msg::kDiskQuestion);
+  const int disk = ui.ask_menu(msg::kDiskOptions, rasterio::answer::kDiskNamed);
+  s.disk = disk == rasterio::answer::kDiskNamed ? ui.ask_word(msg::kDiskName)
+                                                : std::string(rasterio::kPresetDisks[disk]);
+  s.folder = s.disk + "\\" + ui.ask_word(msg::kFolder, s.disk.c_str());
+  check_folder(ui, s.folder);
+  const std::string prefix = s.folder + "\\";
 
   // Images: how many, their names, types and weights.
-  r.num_imag = r.ask_count(msg::kNumImages, 1, kMaxImages);
-  r.con.write("\n");
-  for (int k = 1; k <= r.num_imag; ++k) {
-    r.capas[k].nombre = prefix + r.ask_word(msg::kGenericName, k);
+  const int count = ui.ask_count(msg::kNumImages, 1, kMaxImages);
+  s.params.images.resize(static_cast<std::size_t>(count));
+  ui.con.write("\n");
+  for (int k = 1; k <= count; ++k) {
+    s.params.images[k - 1].grid.name = prefix + ui.ask_word(msg::kGenericName, k);
   }
-  for (int k = 1; k <= r.num_imag; ++k) {
-    r.say(msg::kImageType, r.capas[k].nombre.c_str());
-    r.format = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
-    r.capas[k].format = r.format;
+  for (core::ImageParameter& im : s.params.images) {
+    ui.say(msg::kImageType, im.grid.name.c_str());
+    im.grid.format = ui.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
   }
-  check_images_exist(r);
-  r.con.write("\n");
-  for (int k = 1; k <= r.num_imag; ++k) {
-    r.capas[k].weight = r.ask_real(msg::kWeight, r.capas[k].nombre.c_str());
+  s.limits = core::ReadLimits::of(s.params);
+  s.limits.cell_limit = ui.cell_limit;
+  check_images_exist(ui, s.params.images);
+  ui.con.write("\n");
+  for (core::ImageParameter& im : s.params.images) {
+    im.weight = ui.ask_real(msg::kWeight, im.grid.name.c_str());
   }
 
   // Mask: 0 names one, read at once; any other answer means none.
-  r.say(msg::kMaskQuestion);
-  r.say(msg::kMaskNote);
-  r.mask_exist = r.ask_option(msg::kYesNo);
-  if (r.mask_exist == 0) {
-    r.nom_mask_in += r.ask_word(msg::kMaskName);
-    r.say(msg::kMaskFormat);
-    r.mask_format = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
-    mask_lecture(r);
-  }
+  ui.say(msg::kMaskQuestion);
+  ui.say(msg::kMaskNote);
+  if (ui.ask_option(msg::kYesNo) == rasterio::answer::kYes) read_mask(ui, s, prefix);
 
   // Result name: every output name is built now and the histogram file created.
-  const std::string result = r.ask_word(msg::kResultName);
-  r.nom_res += result;
-  r.nom_info += result + "_info.txt";
-  r.nom_file_point += result + "_points_ij.txt";
-  r.nom_file_utm += result + "_points_utm.txt";
-  r.nom_file_histo += result + "_histo.xls";
-  refuse_input_as_output(
-      r, {r.nom_file_histo, r.nom_info, r.nom_file_point, r.nom_file_utm, record_name(r)});
-  remove_stale_record(r);
-  create_or_stop(r, r.fpt3, r.nom_file_histo);
+  s.files = rasterio::RunFiles::of(prefix + ui.ask_word(msg::kResultName));
+  const rasterio::RunFiles& f = s.files;
+  refuse_input_as_output(ui, s.params, {f.histogram, f.info, f.points_ij, f.points_utm, f.record});
+  refuse_names_too_long(ui, {f.histogram, f.info, f.points_ij, f.points_utm, f.record, f.prj});
+  remove_stale_record(ui, f.record);
+  create_or_stop(ui, ui.histogram_file, f.histogram);
 
-  r.say(msg::kOutputFormat);
-  r.format_out = r.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
-  refuse_input_as_output(r, result_files(r));
-  r.num_segm = r.ask_count(msg::kNumLevels, 1, kMaxLevels);
+  ui.say(msg::kOutputFormat);
+  s.params.output_format = ui.ask_menu(msg::kFormatOptions, rasterio::kFormatCount - 1);
+  refuse_input_as_output(ui, s.params, result_files(s));
+  s.params.level_count = ui.ask_count(msg::kNumLevels, 1, kMaxLevels);
 
   // The pixel size is asked only when the image asked last is in a format that carries none
   // (BMP) and no mask has given one.
-  if (!rasterio::format_of(r.format)->carries_pixel_size && r.dpix_size == 0.0) {
-    r.dpix_size = r.ask_real(msg::kPixelSize);
+  const int last_format = s.params.images.back().grid.format;
+  if (!rasterio::format_of(last_format)->carries_pixel_size && s.georef.pixel_size == 0.0) {
+    s.params.pixel_size = ui.ask_real(msg::kPixelSize);
+    s.georef.pixel_size = *s.params.pixel_size;
   }
 
-  create_or_stop(r, r.finfo, r.nom_info);
-  write_summary(r);
-  r.say(msg::kTreatmentConsole);
-  r.report(msg::kTreatmentReport);
+  create_or_stop(ui, ui.report_file, f.info);
+  write_summary(ui, s);
+  ui.say(msg::kTreatmentConsole);
+  ui.report(msg::kTreatmentReport);
+  return s;
 }
 
 }  // namespace app

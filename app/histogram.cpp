@@ -1,50 +1,21 @@
-// The level histogram ("_histo.xls") and, after a square-cell-mesh drawing, the two point
-// files: one point per mesh cell, at its centre pixel, by column and row and by map
-// coordinates.
+// The level histogram and the point files: one point per mesh cell, at its centre pixel, by
+// column and row and by map coordinates.
+#include "app/histogram.h"
+
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/cell_loops.h"
-#include "app/hostpath.h"
-#include "app/level_grid.h"
-#include "app/stages.h"
+#include "nrutil/files.h"
+#include "nrutil/hostpath.h"
 
 namespace app {
 
 namespace {
-
-// A counter for every byte value, so that any cell value can be counted.
-using Counts = std::array<std::int64_t, 256>;
-
-// Counts the cell values of rows [i0, i1) and columns [j0, j1), clamped to the grid.
-Counts count_values(const Run& r, std::int64_t i0, std::int64_t i1, std::int64_t j0,
-                    std::int64_t j1) {
-  Counts h{};
-  const Span rows = clamp_span(i0, i1, r.nb_lig);
-  const Span cols = clamp_span(j0, j1, r.nb_col);
-  if (rows.empty() || cols.empty()) return h;
-  ValueCounter counter;
-  for (int i = rows.lo; i < rows.hi; ++i) {
-    counter.add(r.tab_out[i] + cols.lo, static_cast<std::size_t>(cols.hi - cols.lo));
-  }
-  for (int b = 0; b < 256; ++b) h[static_cast<std::size_t>(b)] = counter.count(b);
-  return h;
-}
-
-// One table: "%d\t%d\n " for each level 1 to num_segm.
-void write_table(Run& r, const Counts& h) {
-  const int last = std::min(r.num_segm, 255);
-  for (int k = 1; k <= last; ++k) {
-    r.fpt3.print("%d\t%lld\n ", k, static_cast<long long>(h[static_cast<std::size_t>(k)]));
-  }
-}
 
 // As "%.3lf" prints it: to_chars with a precision rounds exactly as printf does.
 std::string fixed3(double v) {
@@ -53,10 +24,13 @@ std::string fixed3(double v) {
   return std::string(tmp, res.ptr);
 }
 
-// Text lines gathered in memory and written to a file in large blocks.
+// Text lines gathered in memory and written in large blocks to a file that appears whole or
+// not at all (nrutil::AtomicFile).
 class BlockWriter {
  public:
-  BlockWriter(Run& r, TextFile& f, const std::string& name) : r_(r), f_(f), name_(name) {
+  BlockWriter(Ui& ui, const std::string& name) : ui_(ui), name_(name) {
+    errno = 0;
+    if (!f_.open(nrutil::host_path(name))) ui.fail_create(name, errno);
     buf_.reserve(kBlock + 1024);
   }
   void put(char c) { buf_.push_back(c); }
@@ -70,116 +44,89 @@ class BlockWriter {
     buf_.push_back('\n');
     if (buf_.size() >= kBlock) write_out();
   }
-  // Writes what is left and makes sure every byte reached the file.
+  // Writes what is left and puts the file in place.
   void finish() {
     write_out();
-    r_.check_written(f_, name_);
+    errno = 0;
+    if (!f_.commit()) fail();
   }
 
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
   void write_out() {
-    f_.write(buf_);
+    errno = 0;
+    if (!f_.write(buf_)) fail();
     buf_.clear();
-    if (!f_.good()) r_.fail_file(msg::kCannotWrite, name_, r_.pick(msg::kWhyWriteError));
+  }
+  [[noreturn]] void fail() {
+    const int err = errno;
+    f_.discard();
+    ui_.fail_file(msg::kCannotWrite, name_,
+                  err != 0 ? std::strerror(err) : ui_.pick(msg::kWhyWriteError));
   }
 
-  Run& r_;
-  TextFile& f_;
+  Ui& ui_;
   const std::string& name_;
+  nrutil::AtomicFile f_;
   std::string buf_;
 };
 
-void create_or_stop(Run& r, TextFile& f, const std::string& name) {
-  if (!f.create(host_path(name))) r.fail_create(name, errno);
-}
-
 }  // namespace
 
-void moving_window_histogram(Run& r) {
-  check_level_grid(r);
-  const Counts h = count_values(r, r.jdeb, std::int64_t{r.nb_lig} - r.jdeb, r.jdeb,
-                                std::int64_t{r.nb_col} - r.jdeb);
-  write_table(r, h);
-  r.fpt3.write("\n");
-  r.check_written(r.fpt3, r.nom_file_histo);
-  r.flag = 1;
-  r.report(msg::kReportMwHistoType);
-  r.report(msg::kReportMwHisto, r.nom_file_histo.c_str());
+void write_histogram_table(Ui& ui, const Setup& setup, const core::ValueCounts& counts,
+                           bool blank_line) {
+  const int last = std::min(setup.params.level_count, 255);
+  for (int k = 1; k <= last; ++k) {
+    ui.histogram_file.print("%d\t%lld\n ", k,
+                            static_cast<long long>(counts[static_cast<std::size_t>(k)]));
+  }
+  if (blank_line) ui.histogram_file.write("\n");
+  ui.check_written(ui.histogram_file, setup.files.histogram);
 }
 
-void cell_mesh_histogram(Run& r) {
-  check_level_grid(r);
-  // Mesh-line cells count under 0, which is not written; the last data row and column
-  // are left out.
-  const Counts h = count_values(r, 0, r.ifin, 0, r.jfin);
-  write_table(r, h);
-  r.fpt3.write("\n");
-  r.check_written(r.fpt3, r.nom_file_histo);
-  r.report(msg::kReportCellHisto, r.nom_file_histo.c_str());
-}
-
-void point_files(Run& r) {
-  check_level_grid(r);
-  r.say(msg::kPointFilesConsole);
-  // Cells of side ws start on the mesh lines; each point is a cell's centre pixel.
-  const std::int64_t hws = r.rango;
-  const std::int64_t ws = 2 * hws + 1;
-  Counts h{};
-
-  create_or_stop(r, r.fpt1, r.nom_file_point);
-  create_or_stop(r, r.fpt2, r.nom_file_utm);
-  BlockWriter ij(r, r.fpt1, r.nom_file_point);
-  BlockWriter utm(r, r.fpt2, r.nom_file_utm);
-
-  const double p = r.dpix_size;
-  // Columns: only cells wholly inside the grid. Rows: also a last row of cells that lacks
-  // its bottom row, as long as its centre row is inside the grid. A range below 0 has no
-  // cells.
-  const std::int64_t last_row =
-      hws < 0 ? hws - 1 : std::min<std::int64_t>(r.nb_lig - hws, r.nb_lig - 1);
+void write_point_files(Ui& ui, const Setup& setup, const core::LevelGrid& grid,
+                       const Processing& p) {
+  ui.say(msg::kPointFilesConsole);
+  const core::PointSamples samples = core::sample_points(grid, p.range, setup.params.level_count);
+  BlockWriter ij(ui, setup.files.points_ij);
+  BlockWriter utm(ui, setup.files.points_utm);
+  const double size = p.georef.pixel_size;
+  const core::Corner corner = p.georef.corner.value_or(core::Corner{});
   // Every row of points has the same eastings, and every point of a row the same northing:
   // each is formatted once.
   std::vector<std::string> eastings;
-  for (std::int64_t j = hws; hws >= 0 && j < r.nb_col - hws; j += ws) {
-    eastings.push_back(fixed3(r.X_min + (static_cast<double>(j) + 0.5) * p));
+  for (const int j : samples.cols) {
+    eastings.push_back(fixed3(corner.x_min + (static_cast<double>(j) + 0.5) * size));
   }
-  for (std::int64_t i = hws; i <= last_row; i += ws) {
-    const unsigned char* row = r.tab_out[static_cast<int>(i)];
-    const std::string northing = fixed3(r.Y_min + (static_cast<double>(r.nb_lig - i) - 0.5) * p);
-    std::size_t column = 0;
-    for (std::int64_t j = hws; j < r.nb_col - hws; j += ws, ++column) {
-      int val_loc = row[j];
-      if (val_loc == kBackground) val_loc = r.num_segm;
-      ij.put(static_cast<long long>(j));
+  std::size_t next = 0;
+  for (const int i : samples.rows) {
+    const std::string northing =
+        fixed3(corner.y_min + (static_cast<double>(grid.nb_lig() - i) - 0.5) * size);
+    for (std::size_t c = 0; c < samples.cols.size(); ++c) {
+      const auto level = static_cast<long long>(samples.levels[next++]);
+      ij.put(static_cast<long long>(samples.cols[c]));
       ij.put('\t');
       ij.put(static_cast<long long>(i));
       ij.put('\t');
-      ij.put(static_cast<long long>(val_loc));
+      ij.put(level);
       ij.end_line();
-      utm.put(eastings[column]);
+      utm.put(eastings[c]);
       utm.put('\t');
       utm.put(northing);
       utm.put('\t');
-      utm.put(static_cast<long long>(val_loc));
-      utm.put('.');
-      utm.put('0');
-      utm.put('0');
-      utm.put('0');
+      utm.put(level);
+      utm.put(".000");
       utm.end_line();
-      ++h[static_cast<std::size_t>(val_loc) & 0xFF];
     }
   }
   ij.finish();
   utm.finish();
 
-  write_table(r, h);
-  r.check_written(r.fpt3, r.nom_file_histo);
-
-  r.report(msg::kReportPointFiles);
-  r.report(msg::kReportPointFile, r.nom_file_point.c_str());
-  r.report(msg::kReportPointFile, r.nom_file_utm.c_str());
-  r.report(msg::kReportPointHisto, r.nom_file_histo.c_str());
+  write_histogram_table(ui, setup, samples.counts, false);
+  ui.report(msg::kReportPointFiles);
+  ui.report(msg::kReportPointFile, setup.files.points_ij.c_str());
+  ui.report(msg::kReportPointFile, setup.files.points_utm.c_str());
+  ui.report(msg::kReportPointHisto, setup.files.histogram.c_str());
 }
 
 }  // namespace app

@@ -14,6 +14,9 @@ int main() {
   // A reader that closes the console early (`... | head`) makes writes fail rather than end
   // the program unseen: the lost console text is then told below, as any console failure.
   std::signal(SIGPIPE, SIG_IGN);
+  // Under a limit on the size of written files (ulimit -f) a write past it fails like a write
+  // to a full disk, and is told as such, instead of ending the program unseen.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Only the character type follows the user's locale: numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);

@@ -1,29 +1,90 @@
-// The stages of a run, called in this order by opening().
+// The stages of the classic run, called in this order by opening(). Each asks and tells
+// through the Ui, hands the computation to the core, and returns what it found as a value.
 #pragma once
 
-#include "app/run.h"
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ui.h"
+#include "core/detection.h"
+#include "core/inputs.h"
+#include "core/parameters.h"
+#include "core/result.h"
+#include "core/samples.h"
+#include "core/summation.h"
+#include "rasterio/run_files.h"
 
 namespace app {
 
+// What the dialogue gathered.
+struct Setup {
+  core::RunParameters params;
+  rasterio::RunFiles files;
+  std::string disk;                          // the disk as answered, for the run summary
+  std::string folder;                        // the disk and folder joined, for the run summary
+  std::optional<core::MaskRead> mask;        // read at once when named
+  std::optional<core::Reference> reference;  // the mask's grid, when one was read
+  core::Georef georef;                       // from the mask and the pixel-size answer
+  std::vector<std::string> descriptors;      // written for inputs that had none
+  core::ReadLimits limits;
+};
+
+// The images after their first reading.
+struct Inputs {
+  std::vector<core::ImageRead> images;
+  core::Georef georef;                   // after every image
+  std::vector<std::string> descriptors;  // written for images that had none
+};
+
+// What the processing-type and mesh stages decided.
+struct Processing {
+  core::Detection detected;
+  core::DataArea area;               // the data area the square cell mesh was drawn over
+  int type = core::kSquareCellMesh;  // as confirmed, or as detected when not asked
+  int confirmed = -1;                // the type confirmed in the mesh dialogue; -1 not asked
+  bool mesh_drawn = false;
+  int range = 0;  // the window range asked, or the band a moving-window mesh was drawn with
+  bool histogram_reported = false;  // the moving-window histogram already named the type
+  bool points_written = false;
+  core::Georef georef;
+};
+
+// What the result stage wrote.
+struct Written {
+  std::string image;
+  std::string descriptor;
+  core::ValueCounts counts{};
+  core::Georef georef;
+};
+
 // Banner, language question and introduction.
-void start(Run& r);
+void start(Ui& ui);
 // Folder, images, weights, mask (read at once), result name and format, levels, pixel size;
 // builds every name, creates the histogram file and the report, writes the run summary.
-void dialogue(Run& r);
-// Reads every image (item statistics first, image by image), sums value x weight, and gives
-// every valid cell its level in tab_out, the run's only grid of a byte a cell.
-void summation(Run& r);
-// Detects square cell mesh or moving window, fills background holes with the top level,
-// and writes the moving-window histogram.
-void processing_type(Run& r);
+Setup dialogue(Ui& ui);
+// Reads a grid the run names: its descriptor question when it has none, its checks.
+core::OpenedGrid open_input(Ui& ui, const core::InputGrid& grid, const core::ReadLimits& limits,
+                            const std::optional<core::Reference>& reference,
+                            std::vector<std::string>& descriptors);
+// The first reading of every image, each with its item statistics on the console and in the
+// report.
+Inputs read_images(Ui& ui, const Setup& setup);
+// Sums value x weight and gives every valid cell its level; notes on standard error where no
+// data of an image before the last enters a sum.
+core::Summation summation(Ui& ui, const Setup& setup, const Inputs& inputs);
+// Detects square cell mesh or moving window, fills background holes with the top level, and
+// writes the moving-window histogram.
+Processing processing_type(Ui& ui, const Setup& setup, core::LevelGrid& grid, core::Georef georef);
 // The drawing question, the confirmation of the type, the mesh parameters and the drawing;
 // after a square-cell-mesh drawing, the cell histogram and the point files.
-void cell_mesh(Run& r);
-// The histogram and point files.
-void moving_window_histogram(Run& r);
-void cell_mesh_histogram(Run& r);
-void point_files(Run& r);
+void cell_mesh(Ui& ui, const Setup& setup, core::LevelGrid& grid, Processing& p);
 // Final masking, the result image, the closing lines of the report.
-void write_result(Run& r);
+Written write_result(Ui& ui, const Setup& setup, const Inputs& inputs, core::LevelGrid& grid,
+                     const Processing& p);
+// The run record, written last.
+void write_run_record(Ui& ui, const Setup& setup, const Inputs& inputs, const core::Summation& sums,
+                      const Processing& p, const Written& w,
+                      const std::optional<core::CarriedPrj>& prj);
 
 }  // namespace app

@@ -17,7 +17,7 @@ std::string banner_line(int lead, const char* text) {
   return s;
 }
 
-void print_banner(Run& r) {
+void print_banner(Ui& r) {
   const BoxChars b;
   const std::string edge(kBannerInner, b.h);
   r.con.print("\n\n\t%c%s%c", b.p1, edge.c_str(), b.p2);
@@ -38,13 +38,13 @@ void print_banner(Run& r) {
 }
 
 // The language menu, asked again while the answer is not 0, 1 or 2.
-int ask_language(Run& r) {
+int ask_language(Ui& r) {
   for (;;) {
     for (const Text3* line : msg::kLanguageMenu) r.con.write(line->en);
     int v = 0;
     const Answer a = r.con.read_int(v);
     if (a == Answer::EndOfInput || a == Answer::TooLong) {
-      r.idiom = 0;  // no language chosen yet: the stop is told in English
+      r.language = 0;  // no language chosen yet: the stop is told in English
       if (a == Answer::TooLong) {
         r.say(msg::kAnswerTooLong, kMaxAnswer);
       } else {
@@ -58,11 +58,9 @@ int ask_language(Run& r) {
 
 }  // namespace
 
-void start(Run& r) {
-  r.UTM_coord = 0;
-  r.flag = 0;
+void start(Ui& r) {
   print_banner(r);
-  r.idiom = ask_language(r);
+  r.language = ask_language(r);
   for (const Text3* line : msg::kIntro) r.say(*line);
 }
 

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "nrutil/outfile.h"
+#include "nrutil/files.h"
 
 namespace app {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cell_loops.h"
-#include "app/levels.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
 #include "nrutil/bitgrid.h"
 #include "nrutil/grid.h"
 #include "rasterio/formats.h"
@@ -135,7 +135,7 @@ void WriteAscii(benchmark::State& s) {
 void CountValues(benchmark::State& state) {
   image();
   for (auto _ : state) {
-    app::ValueCounter counter;
+    core::ValueCounter counter;
     for (int i = 0; i < kSide; ++i) counter.add(image()[i], kSide);
     benchmark::DoNotOptimize(counter.count(7));
   }
@@ -163,7 +163,7 @@ void WeightedSum(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kSide; ++i) {
       for (int k = 0; k < count; ++k) rows[static_cast<std::size_t>(k)] = image(k)[i];
-      app::weighted_sum(rows.data(), w, count, kSide, sum.data());
+      core::weighted_sum(rows.data(), w, count, kSide, sum.data());
     }
     benchmark::DoNotOptimize(sum[0]);
   }
@@ -177,7 +177,7 @@ const std::vector<double>& row_sums(int i) {
     const double w[3] = {1.5, 2.0, 0.75};
     for (int r = 0; r < kSide; ++r) {
       const unsigned char* rows[3] = {image(0)[r], image(1)[r], image(2)[r]};
-      app::weighted_sum(rows, w, 3, kSide, s[static_cast<std::size_t>(r)].data());
+      core::weighted_sum(rows, w, 3, kSide, s[static_cast<std::size_t>(r)].data());
     }
     return s;
   }();
@@ -189,7 +189,7 @@ void MaxValidSum(benchmark::State& state) {
   for (auto _ : state) {
     double m = 0.0;
     for (int i = 0; i < kSide; ++i)
-      m = app::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
+      m = core::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
     benchmark::DoNotOptimize(m);
   }
   set_rates(state, kCells * 9);
@@ -197,8 +197,8 @@ void MaxValidSum(benchmark::State& state) {
 
 void AssignLevels(benchmark::State& state) {
   double m = 0.0;
-  for (int i = 0; i < kSide; ++i) m = app::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
-  app::Levels lv;
+  for (int i = 0; i < kSide; ++i) m = core::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
+  core::Levels lv;
   lv.build(m, static_cast<int>(state.range(0)));
   auto out = nrutil::ByteGrid::make(kSide, kSide);
   for (int i = 0; i < kSide; ++i) lv.assign(image(2)[i], row_sums(i).data(), kSide, out[i]);

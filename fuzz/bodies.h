@@ -27,9 +27,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/reading.h"
-#include "app/run.h"
+#include "app/stages.h"
 #include "app/tessera_summary.h"
+#include "core/summation.h"
 #include "image/bmp.h"
 #include "nrutil/grid.h"
 #include "rasterio/formats.h"
@@ -37,8 +37,8 @@
 
 namespace fuzz_bodies {
 
-// Cells a fuzzed file may announce before the reader refuses it (set with
-// app::set_cell_limit): small enough that no input makes a body allocate much.
+// Cells a fuzzed file may announce before the reader refuses it (the front-end's cell
+// limit): small enough that no input makes a body allocate much.
 inline constexpr std::int64_t kCellLimit = std::int64_t{1} << 14;
 
 inline bool write_bytes(const std::string& path, std::string_view bytes) {
@@ -58,12 +58,16 @@ inline std::string read_bytes(const std::string& path) {
 // A run whose answers are `answers` and whose console text and notes are kept.
 struct QuietRun {
   explicit QuietRun(const std::string& answers = "")
-      : in(answers), con(in, out, false), run(con, notes) {}
+      : in(answers), con(in, out, false), ui(con, notes) {
+    ui.cell_limit = kCellLimit;
+  }
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream notes;
   app::Console con;
-  app::Run run;
+  app::Ui ui;
+  app::Setup setup;
+  app::Inputs inputs;
 };
 
 // The table's entry of a format.
@@ -71,16 +75,14 @@ inline const rasterio::FileFormat& format_entry(rasterio::Format f) {
   return rasterio::kFormats[rasterio::code_of(f)];
 }
 
-// Reads image 1 of a run in `format` (the first pass); the stop status, or 0 when the image
-// was taken.
+// Reads the one image of a run in `format` (the first reading); the stop status, or 0 when
+// the image was taken.
 inline int read_image(QuietRun& q, const std::string& base, int format) {
-  app::imagen& c = q.run.capas[1];
-  c.nombre = base;
-  c.format = format;
-  c.weight = 1.0;
-  q.run.num_imag = 1;
+  q.setup.params.images = {{{base, format}, 1.0}};
+  q.setup.limits = core::ReadLimits::of(q.setup.params);
+  q.setup.limits.cell_limit = kCellLimit;
   try {
-    app::lecture(q.run, 1);
+    q.inputs = app::read_images(q.ui, q.setup);
   } catch (const app::RunStop& stop) {
     return stop.status;
   }
@@ -96,34 +98,32 @@ inline std::string check_read(QuietRun& q, int status, bool should_take, const s
   if (!should_take) {
     if (status != 1) return "a bad file was taken (status " + std::to_string(status) + ")";
     if (text.find(file) == std::string::npos) return "the refusal does not name " + file;
-    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
-        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+    if (text.find(q.ui.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.ui.pick(app::msg::kEndOfInput)) == std::string::npos) {
       return "the refusal does not stop the run";
     }
     return "";
   }
   if (status != 0) return "a sound file was refused: " + text;
-  app::Run& r = q.run;
-  if (r.nb_lig != rows || r.nb_col != cols) return "wrong size";
+  const core::ImageRead& im = q.inputs.images[0];
+  if (im.facts.rows != rows || im.facts.cols != cols) return "wrong size";
   std::array<std::int64_t, 256> items{};
   for (const char c : cells)
     ++items[static_cast<unsigned char>(c) == 255 ? 254 : static_cast<unsigned char>(c)];
-  if (r.capas[1].items != items) return "wrong item counts";
-  try {
-    app::ImageRows again(r);
-    for (int first = 0; first < rows; first += again.block_rows()) {
-      const int count = std::min(again.block_rows(), rows - first);
-      again.load(first, count);
-      for (int i = first; i < first + count; ++i) {
-        const std::string_view want(cells.data() + static_cast<std::size_t>(i) * cols,
-                                    static_cast<std::size_t>(cols));
-        if (std::memcmp(again.row(1, i), want.data(), want.size()) != 0) {
-          return "wrong cell values in a later pass";
-        }
+  if (im.items != items) return "wrong item counts";
+  const std::vector<core::SumInput> inputs = {{&im, 1.0}};
+  core::ImageRows again(inputs, rows, cols);
+  if (again.status()) return "a later pass refused the file";
+  for (int first = 0; first < rows; first += again.block_rows()) {
+    const int count = std::min(again.block_rows(), rows - first);
+    if (again.load(first, count)) return "a later pass could not read the file";
+    for (int i = first; i < first + count; ++i) {
+      const std::string_view want(cells.data() + static_cast<std::size_t>(i) * cols,
+                                  static_cast<std::size_t>(cols));
+      if (std::memcmp(again.row(0, i), want.data(), want.size()) != 0) {
+        return "wrong cell values in a later pass";
       }
     }
-  } catch (const app::RunStop&) {
-    return "a later pass refused the file: " + q.out.str();
   }
   return "";
 }
@@ -335,7 +335,7 @@ inline std::string grid_text(const nrutil::ByteGrid& g) {
   return s;
 }
 
-// ---- ChargeBMP ----
+// ---- BMP image ----
 
 inline std::uint32_t le32(std::string_view s, std::size_t at) {
   std::uint32_t v = 0;
@@ -349,8 +349,8 @@ inline std::uint16_t le16(std::string_view s, std::size_t at) {
 
 struct RefBmp {
   bmp::LoadError why = bmp::LoadError::None;
-  int cols = 0, rows = 0, type = 0, taille = 1;
-  std::string cells;  // rows x (cols x taille) bytes, row 0 (the top) first
+  int cols = 0, rows = 0, bits = 8;
+  std::string cells;  // rows x (cols x bits / 8) bytes, row 0 (the top) first
 };
 
 inline RefBmp ref_bmp(std::string_view f) {
@@ -364,15 +364,8 @@ inline RefBmp ref_bmp(std::string_view f) {
   // 8-bit: 256 palette entries, or (40-byte information header) the 1 to 255 entries that
   // BiClrUsed declares, the pixels right after them.
   const bool short_palette = le32(f, 14) == 40 && used >= 1 && used < 256 && off == 54 + 4 * used;
-  std::size_t entries = 256;
-  if (bits == 8 && off == 1078) {
-    r.taille = 1;
-  } else if (bits == 8 && short_palette) {
-    r.taille = 1;
-    entries = used;
-  } else if (bits == 24 && off == 54) {
-    r.taille = 3;
-    r.type = 2;
+  if ((bits == 8 && (off == 1078 || short_palette)) || (bits == 24 && off == 54)) {
+    r.bits = bits;
   } else {
     return r.why = LoadError::UnsupportedLayout, r;
   }
@@ -382,18 +375,8 @@ inline RefBmp ref_bmp(std::string_view f) {
   if (w <= 0 || h <= 0) {
     return r.why = LoadError::BadSize, r;
   }
-  if (r.taille == 1) {
-    if (f.size() < 54 + 4 * entries) return r.why = LoadError::ShortPalette, r;
-    // The entries a short palette lacks are 0: such a palette is never the grey ramp.
-    for (std::size_t i = 0; i < 256; ++i) {
-      const auto* e = reinterpret_cast<const unsigned char*>(f.data()) + 54 + 4 * i;
-      if (i >= entries || e[0] != i || e[1] != i || e[2] != i) {
-        r.type = 1;
-        break;
-      }
-    }
-  }
-  const std::size_t row = static_cast<std::size_t>(w) * r.taille;
+  if (f.size() < off) return r.why = LoadError::ShortPalette, r;
+  const std::size_t row = static_cast<std::size_t>(w) * (r.bits / 8);
   const std::size_t stride = (row + 3) / 4 * 4;
   if (f.size() < off + stride * static_cast<std::size_t>(h)) return r.why = LoadError::ShortRows, r;
   r.cols = w;
@@ -402,7 +385,32 @@ inline RefBmp ref_bmp(std::string_view f) {
   return r;
 }
 
-// `data` is the file. Also writes back what was read and reads that again.
+// Reads the whole BMP file `path` with bmp::FileReader, in blocks of `block` rows; sets the
+// sizes and bit count and returns the reason of a refusal.
+inline bmp::LoadError read_bmp(const std::string& path, int block, RefBmp& got) {
+  bmp::FileReader rd;
+  const bmp::LoadError e = rd.open(path.c_str());
+  if (e != bmp::LoadError::None) return e;
+  got.cols = rd.nb_col();
+  got.rows = rd.nb_lig();
+  got.bits = rd.bit_count();
+  const std::size_t row = static_cast<std::size_t>(got.cols) * (got.bits / 8);
+  // The file holds every row (open checks its length), so the grid is no larger than it.
+  got.cells.assign(row * static_cast<std::size_t>(got.rows), '\0');
+  std::vector<unsigned char*> rows;
+  for (int i = 0; i < got.rows; ++i) {
+    rows.push_back(reinterpret_cast<unsigned char*>(got.cells.data()) + row * i);
+  }
+  for (int first = 0; first < got.rows; first += block) {
+    const int count = std::min(block, got.rows - first);
+    const bmp::LoadError b = rd.read_block(first, count, rows.data() + first);
+    if (b != bmp::LoadError::None) return b;
+  }
+  return bmp::LoadError::None;
+}
+
+// `data` is the file; its last byte picks the size of the blocks of rows it is read in. An
+// 8-bit file that was read is also written back with bmp::FileWriter and read again.
 inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const rasterio::FileFormat& format = format_entry(rasterio::Format::Bmp);
@@ -410,59 +418,47 @@ inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std
   if (!write_bytes(path, bytes)) return "";  // the scratch disk is not what is tested
   const RefBmp want = ref_bmp(bytes);
 
-  int cols = -1, rows = -1, type = -1;
-  Color32 marker{};
-  Color32* palette = (size > 0 && (data[size - 1] & 1) != 0) ? &marker : nullptr;
-  bmp::LoadError why = bmp::LoadError::None;
-  unsigned char** g = bmp::load(path.c_str(), cols, rows, type, palette, &why);
-  if (palette != nullptr && palette != &marker) delete[] palette;
-  if (palette == &marker) return "the palette asked for was not handed over";
-  if (g == nullptr) {
-    if (why == bmp::LoadError::None) return "a refusal without a reason";
-    if (why != want.why) return "refused for another reason than the reference";
-    return "";
+  const int block = size > 0 ? 1 + data[size - 1] % 8 : 1;
+  RefBmp got;
+  const bmp::LoadError why = read_bmp(path, block, got);
+  if (why != want.why) return "refused for another reason than the reference, or not refused";
+  if (why != bmp::LoadError::None) return "";
+  if (got.cols != want.cols || got.rows != want.rows || got.bits != want.bits) {
+    return "wrong size or bit count";
   }
-  std::string got;
-  for (int i = 0; i < rows; ++i)
-    got.append(reinterpret_cast<const char*>(g[i]), cols * want.taille);
-  std::string fault;
-  if (want.why != bmp::LoadError::None)
-    fault = "a bad file was taken";
-  else if (cols != want.cols || rows != want.rows || type != want.type)
-    fault = "wrong size or type";
-  else if (got != want.cells)
-    fault = "wrong pixel values";
+  if (got.cells != want.cells) return "wrong pixel values";
 
   // What was read, written again, reads back the same.
-  if (fault.empty()) {
+  if (want.bits == 8) {
     const std::string again = dir + "/again.bmp";
-    if (SauveBMP(again.c_str(), g, cols, rows, type == 2 ? 2 : 0, nullptr) != 0) {
-      fault = "SauveBMP failed on a sound grid";
-    } else {
-      int c2 = 0, r2 = 0, t2 = 0;
-      Color32* none = nullptr;
-      unsigned char** g2 = ChargeBMP(again.c_str(), c2, r2, t2, none);
-      if (g2 == nullptr || c2 != cols || r2 != rows) {
-        fault = "a written image does not read back";
-      } else {
-        for (int i = 0; i < rows && fault.empty(); ++i) {
-          if (std::memcmp(g2[i], g[i], static_cast<std::size_t>(cols) * want.taille) != 0) {
-            fault = "a written image reads back different";
-          }
-        }
-      }
-      if (g2 != nullptr) bmp::free_grid(g2, r2);
+    std::vector<const unsigned char*> rows;
+    for (int i = 0; i < got.rows; ++i) {
+      rows.push_back(reinterpret_cast<const unsigned char*>(got.cells.data()) +
+                     static_cast<std::size_t>(got.cols) * i);
     }
+    bmp::FileWriter w;
+    if (!w.create(again.c_str()) || !w.begin(got.cols, got.rows)) {
+      return "FileWriter refused a sound grid";
+    }
+    for (int first = 0; first < got.rows; first += block) {
+      if (!w.write_block(first, std::min(block, got.rows - first), rows.data() + first)) {
+        return "FileWriter failed on a sound grid";
+      }
+    }
+    if (!w.close()) return "FileWriter failed to close";
+    RefBmp back;
+    if (read_bmp(again, got.rows, back) != bmp::LoadError::None || back.cols != got.cols ||
+        back.rows != got.rows || back.bits != 8) {
+      return "a written image does not read back";
+    }
+    if (back.cells != got.cells) return "a written image reads back different";
+    if (ref_bmp(read_bytes(again)).cells != got.cells) return "a written image is laid out wrong";
   }
-  bmp::free_grid(g, rows);
-  if (!fault.empty()) return fault;
 
   // The same file as the input image of a run.
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
-  const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
-                    std::int64_t{want.cols} * want.rows <= kCellLimit;
+  const bool take = want.bits == 8 && std::int64_t{want.cols} * want.rows <= kCellLimit;
   return check_read(q, status, take, path, want.rows, want.cols, want.cells);
 }
 
@@ -506,7 +502,6 @@ inline std::string ascii_one(const std::uint8_t* data, std::size_t size, const s
     }
   }
 
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
   const bool take = small && want == FileError::None;
@@ -549,7 +544,6 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
   if (from_file != want) return "read_descriptor disagrees with parse_descriptor";
   if (from_file == FileError::None && !same(file_d, want_d)) return "file descriptor differs";
 
-  app::set_cell_limit(kCellLimit);
   QuietRun q;
   const int status = read_image(q, base, rasterio::code_of(format.id));
   const bool take = want == FileError::None && want_d.nb_lig > 0 && want_d.nb_col > 0 &&
@@ -561,7 +555,9 @@ inline std::string descriptor_one(const std::uint8_t* data, std::size_t size,
   }
   // A refused descriptor is named; so is one whose sizes cannot be.
   std::string fault = check_read(q, status, take, descriptor, want_d.nb_lig, want_d.nb_col, cells);
-  if (fault.empty() && take && q.run.dpix_size != want_d.pix_size) fault = "wrong pixel size";
+  if (fault.empty() && take && q.inputs.georef.pixel_size != want_d.pix_size) {
+    fault = "wrong pixel size";
+  }
   return fault;
 }
 
@@ -624,10 +620,10 @@ class RunArea {
     return a;
   }
 
-  // "" when no file of the area changed but those named as outputs of the run `r` (an
-  // existing file of an output's name is replaced), and never one of the run's own inputs.
-  // Puts back what changed and removes everything the run created.
-  std::string check_and_clean(const app::Run& r) const {
+  // "" when no file of the area changed but those named as outputs of the run (an existing
+  // file of an output's name is replaced), and never one of the run's own inputs. Puts back
+  // what changed and removes everything the run created.
+  std::string check_and_clean(const app::RunNames& r) const {
     const std::set<std::string> outputs = output_names(r);
     const std::set<std::string> own = input_names(r);
     std::string fault;
@@ -656,43 +652,29 @@ class RunArea {
     const std::size_t at = name.find_last_of("\\/");
     return at == std::string::npos ? name : name.substr(at + 1);
   }
-  // The files a run may write: its report, histogram, point files and the result image in
-  // any format (with the descriptor beside a raw one).
-  static std::set<std::string> output_names(const app::Run& r) {
-    std::set<std::string> names = {base(r.nom_info), base(r.nom_file_histo), base(r.nom_file_point),
-                                   base(r.nom_file_utm)};
-    std::string res = base(r.nom_res);
-    for (const rasterio::FileFormat& f : rasterio::kFormats) {
-      const std::string ext = std::string("_tessum") + f.ext;
-      if (res.size() > ext.size() && res.compare(res.size() - ext.size(), ext.size(), ext) == 0) {
-        res.resize(res.size() - ext.size());
-      }
-    }
-    for (const rasterio::FileFormat& f : rasterio::kFormats) {
-      names.insert(res + "_tessum" + f.ext);
-      if (f.sidecar != nullptr) names.insert(res + "_tessum" + f.sidecar);
+  // The files a run may write: its report, histogram, point files, record and the result
+  // image in any format (with the descriptor beside a raw one and the .prj).
+  static std::set<std::string> output_names(const app::RunNames& r) {
+    const rasterio::RunFiles& f = r.files;
+    std::set<std::string> names = {base(f.info),       base(f.histogram), base(f.points_ij),
+                                   base(f.points_utm), base(f.record),    base(f.prj)};
+    for (const rasterio::FileFormat& format : rasterio::kFormats) {
+      names.insert(base(f.result(format)));
+      if (format.sidecar != nullptr) names.insert(base(f.result_descriptor(format)));
     }
     return names;
   }
   // The files the run reads: each image in its format (with the descriptor beside a raw
-  // image) and the mask, whose name carries its extension once read.
-  static std::set<std::string> input_names(const app::Run& r) {
+  // image) and the mask.
+  static std::set<std::string> input_names(const app::RunNames& r) {
     std::set<std::string> names;
-    for (int k = 1; k <= r.num_imag && k <= app::kMaxImages; ++k) {
-      const app::imagen& c = r.capas[static_cast<std::size_t>(k)];
-      const rasterio::FileFormat* f = rasterio::format_of(c.format);
-      if (f == nullptr) continue;
-      names.insert(base(c.nombre) + f->ext);
-      if (f->sidecar != nullptr) names.insert(base(c.nombre) + f->sidecar);
-    }
-    const rasterio::FileFormat* m = rasterio::format_of(r.mask_format);
-    if (r.mask_exist == 0 && m != nullptr) {
-      const std::string name = base(r.nom_mask_in);
-      const std::size_t ext = std::string(m->ext).size();
-      names.insert(name);
-      if (m->sidecar != nullptr && name.size() > ext) {
-        names.insert(name.substr(0, name.size() - ext) + m->sidecar);
-      }
+    std::vector<core::InputGrid> grids;
+    for (const core::ImageParameter& im : r.params.images) grids.push_back(im.grid);
+    if (r.params.mask) grids.push_back(*r.params.mask);
+    for (const core::InputGrid& g : grids) {
+      if (rasterio::format_of(g.format) == nullptr) continue;
+      names.insert(base(core::grid_file(g)));
+      if (const std::string d = core::descriptor_file(g); !d.empty()) names.insert(base(d));
     }
     return names;
   }
@@ -706,13 +688,30 @@ class RunArea {
     put(name + raw.sidecar,
         std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
   }
+  // An 8-bit grey or a 24-bit BMP image of `cells` (row 0 first), written byte by byte.
   void put_bmp(const std::string& name, const std::string& cells, int rows, int cols, int bits) {
-    const int taille = bits / 8;
-    nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
-    for (int i = 0; i < rows; ++i)
-      std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
-    const std::string path = zone_ + "/" + name + format_entry(rasterio::Format::Bmp).ext;
-    SauveBMP(path.c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0, nullptr);
+    const std::size_t row = static_cast<std::size_t>(cols) * (bits / 8);
+    const std::size_t stride = (row + 3) / 4 * 4;
+    const std::size_t offset = bits == 8 ? 1078 : 54;
+    std::string f(54, '\0');
+    const auto le = [&f](std::size_t at, std::uint32_t v, int n) {
+      for (int k = 0; k < n; ++k) f[at + k] = static_cast<char>(v >> (8 * k));
+    };
+    le(0, 0x4D42, 2);
+    le(2, static_cast<std::uint32_t>(offset + stride * rows), 4);
+    le(10, static_cast<std::uint32_t>(offset), 4);
+    le(14, 40, 4);
+    le(18, static_cast<std::uint32_t>(cols), 4);
+    le(22, static_cast<std::uint32_t>(rows), 4);
+    le(26, 1, 2);
+    le(28, static_cast<std::uint32_t>(bits), 2);
+    le(34, static_cast<std::uint32_t>(stride * rows), 4);
+    for (int i = 0; bits == 8 && i < 256; ++i) f += {char(i), char(i), char(i), '\0'};
+    for (int i = rows - 1; i >= 0; --i) {
+      f += cells.substr(row * i, row);
+      f.append(stride - row, '\0');
+    }
+    put(name + format_entry(rasterio::Format::Bmp).ext, f);
   }
 
   std::string dir_;
@@ -724,34 +723,34 @@ class RunArea {
 // `data` is the answer stream after the folder. The run must end with status 0 having
 // written its result, or with status 1 after saying why; the inputs stay as they were.
 inline std::string run_one(const std::uint8_t* data, std::size_t size, const RunArea& area) {
-  app::set_cell_limit(kCellLimit);
   QuietRun q(area.answers(data, size));
-  int status = -1;
-  status = app::opening(q.run);
+  app::RunNames names;
+  const int status = app::opening(q.ui, &names);
   std::string fault;
   const std::string text = q.out.str();
+  const auto host = [](std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+  };
   if (status == 0) {
     struct stat st {};
-    const std::string result = q.run.nom_res;
-    std::string path = result;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    if (q.run.format_out >= 0 && q.run.format_out <= 2 &&
-        (stat(path.c_str(), &st) != 0 || st.st_size == 0)) {
+    const rasterio::FileFormat* f = rasterio::format_of(names.params.output_format);
+    const std::string path = f != nullptr ? host(names.files.result(*f)) : std::string();
+    if (f != nullptr && (stat(path.c_str(), &st) != 0 || st.st_size == 0)) {
       fault = "a run that succeeded left no result image " + path;
     }
-    std::string info = q.run.nom_info;
-    std::replace(info.begin(), info.end(), '\\', '/');
-    if (stat(info.c_str(), &st) != 0 || st.st_size == 0)
+    if (stat(host(names.files.info).c_str(), &st) != 0 || st.st_size == 0) {
       fault = "a run that succeeded left no report";
+    }
   } else if (status == 1) {
-    if (text.find(q.run.pick(app::msg::kRunStops)) == std::string::npos &&
-        text.find(q.run.pick(app::msg::kEndOfInput)) == std::string::npos) {
+    if (text.find(q.ui.pick(app::msg::kRunStops)) == std::string::npos &&
+        text.find(q.ui.pick(app::msg::kEndOfInput)) == std::string::npos) {
       fault = "a stop without its message";
     }
   } else {
     fault = "exit status " + std::to_string(status);
   }
-  const std::string inputs = area.check_and_clean(q.run);
+  const std::string inputs = area.check_and_clean(names);
   return fault.empty() ? inputs : fault;
 }
 

@@ -1,6 +1,7 @@
 // tessera_gis: makes sub-index layers, prepares tessera_summary's inputs from GIS rasters and
 // exports its results.
 // The entry point picks the subcommand and turns a failure into its message and exit status.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -9,6 +10,7 @@
 
 #include "gis/commands.h"
 #include "gis/common.h"
+#include "gis/compose.h"
 #include "gis/export.h"
 #include "gis/prepare.h"
 #include "gis/richness.h"
@@ -35,6 +37,7 @@ int richness_command(int argc, char** argv) {
 // The subcommands, in the order of the help text.
 const std::vector<Command> kCommands = {
     {"richness", kRichnessSummary, richness_command},
+    {"compose", kComposeSummary, compose_command},
     {"prepare", kPrepareSummary, prepare_command},
     {"export", "a run's result as a styled GeoTIFF, a PNG map and a report page", export_command},
 };
@@ -76,6 +79,9 @@ int run(int argc, char** argv) {
 }  // namespace gis
 
 int main(int argc, char** argv) {
+  // A write past a limit on the size of files (ulimit -f) then fails with EFBIG and is told
+  // like a full disk, instead of the signal ending the program with a file half-written.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return gis::run(argc, argv);
   } catch (const gis::UsageError& e) {

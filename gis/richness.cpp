@@ -2,11 +2,7 @@
 // memory, reads the boundary, counts and writes the layer.
 #include "gis/richness.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -21,6 +17,7 @@
 #include "gis/richness_features.h"
 #include "gis/richness_source.h"
 #include "gis/richness_tiff.h"
+#include "nrutil/block.h"
 
 namespace gis {
 
@@ -30,21 +27,6 @@ namespace fs = std::filesystem;
 
 constexpr GIntBig kBlockCache = GIntBig{64} << 20;
 constexpr std::int64_t kMiB = std::int64_t{1} << 20;
-
-// The memory the command may count on, in bytes: the positive whole number in
-// TESSERA_MEMORY_BYTES (which tests set, so that a refusal does not depend on the machine),
-// else the machine's physical memory; 0 when unknown.
-std::int64_t memory_bytes() {
-  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long long n = std::strtoll(v, &end, 10);
-    if (*end == '\0' && n > 0 && errno == 0) return n;
-  }
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
-}
 
 // What kind of source, and so which count.
 enum class Kind { Raster, PolygonField, Features };
@@ -57,17 +39,9 @@ struct Opened {
   std::string grid_file;  // the file that gives the grid: the source or --like
 };
 
-// Refuses a raster that is not placed on the map: no geotransform or no CRS.
-void check_georeferenced(GDALDataset& ds, const std::string& path) {
-  std::array<double, 6> gt{};
-  if (ds.GetGeoTransform(gt.data()) != CE_None) {
-    throw DataError(path +
-                    ": has no georeferencing (no corner and cell size): assign them, for example "
-                    "gdal_edit.py -a_ullr ULX ULY LRX LRY -a_srs EPSG:XXXX " +
-                    path);
-  }
-  const OGRSpatialReference* srs = ds.GetSpatialRef();
-  if (srs == nullptr || srs->IsEmpty()) {
+// Refuses a grid without a CRS: the layer carries its source's.
+void check_crs(const Grid& grid, const std::string& path) {
+  if (!grid.srs) {
     throw DataError(path +
                     ": has no CRS: assign it its CRS, for example gdal_edit.py -a_srs "
                     "EPSG:XXXX " +
@@ -94,7 +68,6 @@ Opened open_source(const RichnessOptions& o, std::vector<std::string>& warnings)
                        " is a raster: its own grid and codes are counted");
     }
     s.kind = Kind::Raster;
-    check_georeferenced(*s.source, o.source);
     s.grid = grid_of(*s.source);
     s.grid_file = o.source;
   } else {
@@ -106,7 +79,6 @@ Opened open_source(const RichnessOptions& o, std::vector<std::string>& warnings)
     OGRLayer& layer = only_layer(*s.source, o.source);
     if (!o.like.empty()) {
       s.like = open_raster(o.like);
-      check_georeferenced(*s.like, o.like);
       s.grid = grid_of(*s.like);
       s.grid_file = o.like;
     } else {
@@ -115,6 +87,7 @@ Opened open_source(const RichnessOptions& o, std::vector<std::string>& warnings)
     }
   }
   if (std::string w = check_run_grid(s.grid, s.grid_file); !w.empty()) warnings.push_back(w);
+  check_crs(s.grid, s.grid_file);
   return s;
 }
 
@@ -159,7 +132,7 @@ std::int64_t bytes_needed(const Opened& s, const RichnessOptions& o) {
 }
 
 void check_memory(const Opened& s, const RichnessOptions& o) {
-  const std::int64_t memory = memory_bytes();
+  const std::int64_t memory = nrutil::memory_bytes();
   const std::int64_t needed = bytes_needed(s, o) + kBlockCache + 16 * kMiB;
   if (memory > 0 && needed > memory) {
     throw DataError(s.grid_file + ": its grid of " + std::to_string(s.grid.cols) + " x " +

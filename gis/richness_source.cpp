@@ -517,6 +517,7 @@ Grid grid_over_extent(OGRLayer& layer, const std::string& path, double cell, boo
   g.cols = static_cast<int>(cols);
   g.rows = static_cast<int>(rows);
   g.gt = {e.MinX, cell, 0.0, e.MaxY, 0.0, -cell};
+  g.georeferenced = true;
   return g;
 }
 

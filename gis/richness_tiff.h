@@ -8,13 +8,14 @@
 #include "gdal_priv.h"
 #include "gis/layer_metadata.h"
 #include "gis/prepare_grid.h"
+#include "nrutil/files.h"
 
 namespace gis {
 
 // A Byte GeoTIFF (DEFLATE, tiled, no-data 255) on `grid`, in its CRS, with the metadata of
 // `made`. Rows are handed out in order and written in strips of whole tiles, so the file is
-// never held whole. Until commit() the file exists only under a temporary name, which the
-// destructor removes; every failure is a DataError naming `path`.
+// never held whole. Until commit() GDAL writes it into a private staging folder beside
+// `path`, which the destructor removes; every failure is a DataError naming `path`.
 class RichnessTiff {
  public:
   RichnessTiff(std::string path, const Grid& grid, const LayerProcessing& made);
@@ -35,8 +36,9 @@ class RichnessTiff {
   void write_strip();
 
   std::string path_;
-  std::string tmp_;
-  std::string tmp_side_;  // GDAL's side file of the temporary, should it write one
+  nrutil::StagingDir staging_;
+  std::string tmp_;       // the file in the staging folder
+  std::string tmp_side_;  // GDAL's side file of it, should it write one
   int cols_;
   int rows_;
   int strip_rows_;

@@ -17,8 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "nrutil/files.h"
 #include "nrutil/grid.h"
-#include "nrutil/outfile.h"
 #include "nrutil/rowio.h"
 #include "rasterio/scanner.h"
 
@@ -86,12 +86,6 @@ FileError scan_descriptor(Scanner& sc, Descriptor& d) {
   }
   d = Descriptor{v[0], v[1], v[2], v[3], v[4], v[5]};
   return FileError::None;
-}
-
-// Writes all n bytes at fd's position; false when a write fails.
-bool write_all(int fd, const void* p, std::size_t n) {
-  const nrutil::Piece one{const_cast<void*>(p), n};
-  return nrutil::write_pieces(fd, &one, 1);
 }
 
 // Closes fd once; false when the close fails.
@@ -187,31 +181,27 @@ FileError RawReader::read_rows(unsigned char* const* rows, int n) {
   return FileError::None;
 }
 
-RawWriter::~RawWriter() {
-  close_fd(fd_);
-}
+RawWriter::~RawWriter() = default;
 
 FileError RawWriter::create(const std::string& path) {
-  close_fd(fd_);
-  fd_ = nrutil::open_output(path);
-  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+  return file_.open(path) ? FileError::None : FileError::CannotOpen;
 }
 
 FileError RawWriter::begin(const GridInfo& g) {
   if (g.nb_col <= 0 || g.nb_lig <= 0) return FileError::BadSize;
   nb_col_ = g.nb_col;
-  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+  return file_.is_open() ? FileError::None : FileError::CannotOpen;
 }
 
 FileError RawWriter::write_rows(const unsigned char* const* rows, int n) {
-  if (fd_ < 0) return FileError::CannotOpen;
+  if (!file_.is_open()) return FileError::CannotOpen;
   const std::vector<nrutil::Piece> pieces = pieces_of(rows, n, static_cast<std::size_t>(nb_col_));
-  return nrutil::write_pieces(fd_, pieces.data(), pieces.size()) ? FileError::None
-                                                                 : FileError::WriteError;
+  return nrutil::write_pieces(file_.fd(), pieces.data(), pieces.size()) ? FileError::None
+                                                                        : FileError::WriteError;
 }
 
 FileError RawWriter::finish() {
-  return close_fd(fd_) ? FileError::None : FileError::WriteError;
+  return file_.is_open() && file_.commit() ? FileError::None : FileError::WriteError;
 }
 
 // ---- ASCII grid ----
@@ -368,25 +358,21 @@ const std::array<CellText, 256> kCellTexts = [] {
 
 }  // namespace
 
-AsciiGridWriter::~AsciiGridWriter() {
-  close_fd(fd_);
-}
+AsciiGridWriter::~AsciiGridWriter() = default;
 
 FileError AsciiGridWriter::create(const std::string& path) {
-  close_fd(fd_);
   used_ = 0;
-  fd_ = nrutil::open_output(path);
-  return fd_ >= 0 ? FileError::None : FileError::CannotOpen;
+  return file_.open(path) ? FileError::None : FileError::CannotOpen;
 }
 
 bool AsciiGridWriter::drain() {
-  const bool ok = write_all(fd_, out_.get(), used_);
+  const bool ok = file_.write(std::string_view(out_.get(), used_));
   used_ = 0;
   return ok;
 }
 
 FileError AsciiGridWriter::begin(const GridInfo& g) {
-  if (fd_ < 0) return FileError::CannotOpen;
+  if (!file_.is_open()) return FileError::CannotOpen;
   if (g.nb_col <= 0 || g.nb_lig <= 0) return FileError::BadSize;
   nb_col_ = g.nb_col;
   if (!out_) {
@@ -395,11 +381,11 @@ FileError AsciiGridWriter::begin(const GridInfo& g) {
   }
   const std::string head =
       format_ascii_head(g.nb_col, g.nb_lig) + format_ascii_corner(g.X_min, g.Y_min, g.dpix_size);
-  return write_all(fd_, head.data(), head.size()) ? FileError::None : FileError::WriteError;
+  return file_.write(head) ? FileError::None : FileError::WriteError;
 }
 
 FileError AsciiGridWriter::write_rows(const unsigned char* const* rows, int n) {
-  if (fd_ < 0 || !out_) return FileError::CannotOpen;
+  if (!file_.is_open() || !out_) return FileError::CannotOpen;
   const auto cols = static_cast<std::size_t>(nb_col_);
   for (int row = 0; row < n; ++row) {
     const unsigned char* in = rows[row];
@@ -423,9 +409,12 @@ FileError AsciiGridWriter::write_rows(const unsigned char* const* rows, int n) {
 }
 
 FileError AsciiGridWriter::finish() {
-  const bool wrote = fd_ >= 0 && drain();
-  const bool closed = close_fd(fd_);
-  return wrote && closed ? FileError::None : FileError::WriteError;
+  const bool wrote = file_.is_open() && drain();
+  if (!wrote) {
+    file_.discard();
+    return FileError::WriteError;
+  }
+  return file_.commit() ? FileError::None : FileError::WriteError;
 }
 
 }  // namespace rasterio

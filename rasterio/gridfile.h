@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "nrutil/files.h"
 #include "rasterio/rows.h"
 
 namespace rasterio {
@@ -60,8 +61,9 @@ class RawReader final : public RowReader {
   bool ended_ = false;  // the file ended: every later cell reads as 0
 };
 
-// Writes the raw image, row by row. create() refuses a name that is not a regular file
-// (nrutil::open_output).
+// Writes the raw image, row by row, into a temporary file that finish() puts in place of the
+// name (nrutil::AtomicFile): a writer that fails or goes away leaves an earlier file whole.
+// create() refuses a name that is not a regular file.
 class RawWriter final : public RowWriter {
  public:
   RawWriter() = default;
@@ -74,7 +76,7 @@ class RawWriter final : public RowWriter {
   FileError finish() override;
 
  private:
-  int fd_ = -1;
+  nrutil::AtomicFile file_;
   int nb_col_ = 0;
 };
 
@@ -139,7 +141,8 @@ std::string format_ascii_head(int nb_col, int nb_lig);
 std::string format_ascii_corner(double X_min, double Y_min, double dpix_size);
 
 // Writes an ASCII grid: the header, then every cell as "%d\t", row 0 first, with no line
-// break anywhere after the header. create() refuses a name that is not a regular file.
+// break anywhere after the header; like RawWriter, through a temporary file put in place by
+// finish(). create() refuses a name that is not a regular file.
 class AsciiGridWriter final : public RowWriter {
  public:
   AsciiGridWriter() = default;
@@ -154,7 +157,7 @@ class AsciiGridWriter final : public RowWriter {
  private:
   // Writes the buffered text; false when a write fails.
   bool drain();
-  int fd_ = -1;
+  nrutil::AtomicFile file_;
   int nb_col_ = 0;
   std::unique_ptr<char[]> out_;
   std::size_t used_ = 0;

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "app/console.h"
-#include "app/hostpath.h"
+#include "nrutil/hostpath.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ TEST(HostPath, DrivesAndBackslashesMapToPosixPaths) {
       {"1:\\x", "1:/x"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(app::host_path(c.name), c.path) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(nrutil::host_path(c.name), c.path) << c.name;
 }
 
 }  // namespace

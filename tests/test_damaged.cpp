@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/run.h"
+#include "core/summation.h"
 #include "image/bmp.h"
 #include "rasterio/gridfile.h"
 #include "support/child.h"
@@ -21,7 +21,8 @@ namespace {
 
 // Every count of cells is 64-bit: a grid of more than 2^31 cells is counted right (such
 // grids are too large to make in a test, so the types are what is checked).
-static_assert(sizeof(app::imagen{}.items[0]) == 8 && sizeof(app::imagen{}.nodata_in_valid) == 8);
+static_assert(sizeof(core::ItemCounts::value_type) == 8 &&
+              sizeof(core::Summation{}.nodata_in_valid[0]) == 8);
 static_assert(sizeof(std::declval<nrutil::ByteGrid>().cells()) == 8);
 
 using testing_support::changed_files;
@@ -361,9 +362,6 @@ TEST(NamedPipe, TheLibraryReadersRefuseItWithoutWaiting) {
   alarm(20);
   bmp::FileReader bmp_file;
   EXPECT_EQ(bmp_file.open(pipe.c_str()), bmp::LoadError::CannotOpen);
-  int cols = 0, rows = 0, type = 0;
-  Color32* palette = nullptr;
-  EXPECT_EQ(ChargeBMP(pipe.c_str(), cols, rows, type, palette), nullptr);
   rasterio::AsciiGridReader ascii;
   EXPECT_EQ(ascii.open(pipe), rasterio::FileError::CannotOpen);
   rasterio::Descriptor d;

@@ -11,14 +11,16 @@ namespace {
 using testing_support::ScratchDir;
 using testing_support::Session;
 
-// Runs the start and the dialogue only; returns the stop status, or 0.
-int dialogue_only(Session& s) {
+// Runs the start and the dialogue only; returns the stop status, or 0. What the dialogue
+// gathered goes into `setup`.
+int dialogue_only(Session& s, app::Setup* setup = nullptr) {
   const int status = testing_support::stop_status([&] {
-    app::start(s.run);
-    app::dialogue(s.run);
+    app::start(s.ui);
+    app::Setup got = app::dialogue(s.ui);
+    if (setup != nullptr) *setup = std::move(got);
   });
-  s.run.finfo.close();
-  s.run.fpt3.close();
+  s.ui.report_file.close();
+  s.ui.histogram_file.close();
   return status;
 }
 
@@ -51,10 +53,6 @@ class Dialogue : public ::testing::Test {
 TEST_F(Dialogue, PresetDiskNamesTheFolderAndStopsWhenItIsMissing) {
   Session s("0\n0\nzone1\n2\ngeol\nsoil\n0\n0\n1\n2\n1\nres\n");
   EXPECT_EQ(dialogue_only(s), 1);
-  const app::Run& r = s.run;
-  EXPECT_EQ(r.nom_disk, "C:\\images");
-  EXPECT_EQ(r.nomim1, "C:\\images\\zone1\\");
-  EXPECT_EQ(r.nomim1b, "C:\\images\\zone1");
   // The folder does not exist under /mnt/c: the stop names it as built, at once.
   const std::string t = s.text();
   EXPECT_NE(t.find("\n\tCannot open the folder C:\\images\\zone1: "), std::string::npos);
@@ -63,7 +61,8 @@ TEST_F(Dialogue, PresetDiskNamesTheFolderAndStopsWhenItIsMissing) {
 
 TEST_F(Dialogue, EnglishRunWritesTheSummaryAndAsksInOrder) {
   Session s(head(0, dir) + "2\ngeol\nsoil\n0\n0\n1\n2.5\n1\nres\n1\n10\n");
-  ASSERT_EQ(dialogue_only(s), 0);
+  app::Setup setup;
+  ASSERT_EQ(dialogue_only(s, &setup), 0);
   const std::string d = dir.path();
   const std::string t = s.text();
   const std::string expected_tail =
@@ -99,17 +98,14 @@ TEST_F(Dialogue, EnglishRunWritesTheSummaryAndAsksInOrder) {
       "\n\n\tTreatment";
   ASSERT_GE(t.size(), expected_tail.size());
   EXPECT_EQ(t.substr(t.size() - expected_tail.size()), expected_tail);
-  EXPECT_EQ(s.run.format_out, 1);
-  EXPECT_EQ(s.run.num_segm, 10);
-  EXPECT_EQ(s.run.capas[2].weight, 2.5);
+  EXPECT_EQ(setup.params.output_format, 1);
+  EXPECT_EQ(setup.params.level_count, 10);
+  EXPECT_EQ(setup.params.images[1].weight, 2.5);
   const std::string p = d + "\\zone1\\";
-  EXPECT_EQ(s.run.capas[1].nombre, p + "geol");
-  EXPECT_EQ(s.run.capas[2].nombre, p + "soil");
-  EXPECT_EQ(s.run.nom_res, p + "res");
-  EXPECT_EQ(s.run.nom_info, p + "res_info.txt");
-  EXPECT_EQ(s.run.nom_file_histo, p + "res_histo.xls");
-  EXPECT_EQ(s.run.nom_file_point, p + "res_points_ij.txt");
-  EXPECT_EQ(s.run.nom_file_utm, p + "res_points_utm.txt");
+  EXPECT_EQ(setup.params.images[0].grid.name, p + "geol");
+  EXPECT_EQ(setup.params.images[1].grid.name, p + "soil");
+  EXPECT_EQ(setup.files.info, p + "res_info.txt");
+  EXPECT_EQ(setup.files.points_utm, p + "res_points_utm.txt");
 
   const std::string report = testing_support::read_file(zone("res_info.txt"));
   EXPECT_EQ(report,
@@ -142,7 +138,8 @@ TEST_F(Dialogue, SpanishMaskTextsCarryTheAccentedA) {
   // A raw mask without descriptor: the size prompts appear, then the descriptor exists.
   testing_support::write_file(zone("m.raw"), std::string(6, '\x01'));
   Session s(head(2, dir) + "1\ng\n0\n1\n0\nm\n0\n2\n3\n7\nres\n0\n5\n");
-  ASSERT_EQ(dialogue_only(s), 0);
+  app::Setup setup;
+  ASSERT_EQ(dialogue_only(s, &setup), 0);
   const std::string t = s.text();
   EXPECT_NE(t.find("\n\t\xA8"
                    "Area de estudio comprendida en una m\xA0scara? "),
@@ -153,37 +150,42 @@ TEST_F(Dialogue, SpanishMaskTextsCarryTheAccentedA) {
                    "del pixel? "),
             std::string::npos);
   EXPECT_EQ(testing_support::read_file(zone("m.txt")), "2\n3\n1\n0\n255\n7\n");
-  EXPECT_EQ(s.run.nom_mask_in, dir.path() + "\\zone1\\m.raw");
-  EXPECT_EQ(s.run.tab_mask_in.nb_lig(), 2);
-  EXPECT_EQ(s.run.dpix_size, 7.0);
+  ASSERT_TRUE(setup.mask.has_value());
+  EXPECT_EQ(setup.mask->file, dir.path() + "\\zone1\\m.raw");
+  EXPECT_EQ(setup.mask->outside.nb_lig(), 2);
+  EXPECT_EQ(setup.georef.pixel_size, 7.0);
+  EXPECT_EQ(setup.descriptors, std::vector<std::string>{dir.path() + "\\zone1\\m.txt"});
 }
 
 TEST_F(Dialogue, WrongTypeAnswersRepeatOnlyTheOptionLines) {
   Session s(head(0, dir) + "1\ng\n5\n-2\nx\n0\n1\n1\nres\n3\n0\n5\n");
-  ASSERT_EQ(dialogue_only(s), 0);
+  app::Setup setup;
+  ASSERT_EQ(dialogue_only(s, &setup), 0);
   const std::string t = s.text();
   EXPECT_EQ(count_of(t, "\n\tType of the image "), 1u);
   EXPECT_EQ(count_of(t, "\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t"),
             4u + 2u);
   EXPECT_EQ(count_of(t, "\n\tFormat of the output picture: "), 1u);
-  EXPECT_EQ(s.run.format_out, 0);
+  EXPECT_EQ(setup.params.output_format, 0);
 }
 
 TEST_F(Dialogue, NoMaskAsksNothingMoreAndReadsNothing) {
   Session s(head(0, dir) + "1\ng\n0\n1\n1\nres\n0\n5\n");
-  ASSERT_EQ(dialogue_only(s), 0);
+  app::Setup setup;
+  ASSERT_EQ(dialogue_only(s, &setup), 0);
   EXPECT_EQ(s.text().find("Name of the mask"), std::string::npos);
   EXPECT_EQ(s.text().find("Mask format"), std::string::npos);
-  EXPECT_TRUE(s.run.tab_mask_in.empty());
+  EXPECT_FALSE(setup.mask.has_value());
 }
 
 TEST_F(Dialogue, PixelSizeIsAskedOnlyWhenTheLastImageIsBmpAndNoneIsKnown) {
   const char* kQuestion = "\n\tpixel size (decimal value in meters) ? ";
   {
     Session s(head(0, dir) + "3\na\nb\nc\n0\n0\n1\n1\n1\n1\n1\nres\n0\n5\n2.5\n");
-    ASSERT_EQ(dialogue_only(s), 0);
+    app::Setup setup;
+    ASSERT_EQ(dialogue_only(s, &setup), 0);
     EXPECT_EQ(count_of(s.text(), kQuestion), 1u);
-    EXPECT_EQ(s.run.dpix_size, 2.5);
+    EXPECT_EQ(setup.georef.pixel_size, 2.5);
   }
   {
     Session s(head(0, dir) + "3\na\nb\nc\n1\n1\n0\n1\n1\n1\n1\nres\n0\n5\n");
@@ -194,22 +196,24 @@ TEST_F(Dialogue, PixelSizeIsAskedOnlyWhenTheLastImageIsBmpAndNoneIsKnown) {
     testing_support::write_file(zone("m.raw"), "ab");
     testing_support::write_file(zone("m.txt"), "1 2 1 0 255 30");
     Session s(head(0, dir) + "1\na\n1\n1\n0\nm\n0\nres\n0\n5\n");
-    ASSERT_EQ(dialogue_only(s), 0);
+    app::Setup setup;
+    ASSERT_EQ(dialogue_only(s, &setup), 0);
     EXPECT_EQ(count_of(s.text(), kQuestion), 0u);
-    EXPECT_EQ(s.run.dpix_size, 30.0);
+    EXPECT_EQ(setup.georef.pixel_size, 30.0);
   }
 }
 
 TEST_F(Dialogue, CountsOutsideOneToNinetyNineAreAskedAgainWithANote) {
   Session s(head(0, dir) + "0\n100\n-4\nmany\n1\ng\n0\nw\n1\n1\nres\n0\n0\n120\n99\n");
-  ASSERT_EQ(dialogue_only(s), 0);
+  app::Setup setup;
+  ASSERT_EQ(dialogue_only(s, &setup), 0);
   const std::string t = s.text();
   EXPECT_EQ(count_of(t, "\n\tThe answer must lie between 1 and 99."), 5u);
   EXPECT_EQ(count_of(t, "\n\tNumber of images to mix ? "), 5u);
   EXPECT_EQ(count_of(t, "\n\tNumber of segments in the resulting image: "), 3u);
   EXPECT_EQ(count_of(t, "\tWeight of the image "), 2u);  // "w" is not a number
-  EXPECT_EQ(s.run.num_imag, 1);
-  EXPECT_EQ(s.run.num_segm, 99);
+  EXPECT_EQ(setup.params.images.size(), 1u);
+  EXPECT_EQ(setup.params.level_count, 99);
 }
 
 TEST_F(Dialogue, EndOfInputAtAnyQuestionStopsWithStatusOne) {

@@ -168,7 +168,7 @@ TEST_P(FullDiskRun, StopsWithStatus1NamingTheFile) {
       << r.out;
   EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
   for (const auto& e : std::filesystem::directory_iterator(a.zone)) {
-    EXPECT_NE(e.path().filename().string().rfind(".tessera_", 0), 0u) << e.path();
+    EXPECT_NE(e.path().filename().string().rfind(".tsr", 0), 0u) << e.path();
   }
   if (c.descriptor) {
     EXPECT_FALSE(std::filesystem::exists(a.zone + "/" + c.file)) << "a descriptor cut short";
@@ -262,26 +262,55 @@ TEST(WriteFaults, ConsoleClosedByItsReaderGivesStatus1) {
   EXPECT_TRUE(std::filesystem::file_size(a.zone + "/res_tessum.raw") > 0);
 }
 
-// The run record is written last through "<R>_run.json.part". A folder holding the record's
-// name stops the run before any output is replaced; one holding the temporary name stops it at
-// the end, with every other file written and no record.
-TEST(WriteFaults, RunRecordNameOrTemporaryNameHeldByAFolder) {
-  for (const char* held : {"res_run.json", "res_run.json.part"}) {
-    Area a;
-    std::filesystem::create_directory(a.zone + "/" + held);
-    const ChildRun r = a.run(0);
-    EXPECT_EQ(r.status, 1) << held;
-    EXPECT_NE(r.out.find("Cannot create the file " + a.named("res_run.json") + ": "),
-              std::string::npos)
-        << r.out;
-    const bool early = std::string(held) == "res_run.json";
-    EXPECT_EQ(std::filesystem::exists(a.zone + "/res_histo.xls"), !early) << held;
-    EXPECT_EQ(std::filesystem::exists(a.zone + "/res_tessum.raw"), !early) << held;
-    EXPECT_TRUE(std::filesystem::is_directory(a.zone + "/" + held));
-    if (!early) {
-      EXPECT_FALSE(std::filesystem::exists(a.zone + "/res_run.json"));
-    }
-  }
+// The run record, the .prj and the result are written last through temporary files of
+// unpredictable names created exclusively: a named pipe, a link to an input or a folder
+// planted where a temporary name could be guessed never makes the run wait, write through the
+// link or fail; a folder holding the record's own name stops the run before any output is
+// replaced.
+TEST(WriteFaults, TemporaryNamesCannotBePlantedAndTheRecordNameIsCheckedFirst) {
+  Area a;
+  std::string cells;
+  for (int k = 0; k < 144; ++k) cells += std::to_string(k % 5 + 1) + " ";
+  write_file(a.zone + "/g.asc", "ncols 12\nnrows 12\nx 0\ny 0\nc 30\nn 255\n" + cells);
+  write_file(a.zone + "/g.prj", "PROJCS[\"x\"]");
+  ASSERT_EQ(mkfifo((a.zone + "/res_run.json.part").c_str(), 0600), 0);
+  std::filesystem::create_symlink("g.asc", a.zone + "/res_tessum.prj.part");
+  const auto before = snapshot(a.dir.path());
+  const ChildRun r = run_binary(a.answers("1\ng\n2\n1\n1\nres\n2\n5\n1\n"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(changed_files(before, snapshot(a.dir.path())), "");
+  EXPECT_EQ(testing_support::read_file(a.zone + "/res_tessum.prj"), "PROJCS[\"x\"]");
+
+  Area b;
+  std::filesystem::create_directory(b.zone + "/res_run.json");
+  const ChildRun held = b.run(0);
+  EXPECT_EQ(held.status, 1);
+  EXPECT_NE(held.out.find("Cannot create the file " + b.named("res_run.json") + ": "),
+            std::string::npos)
+      << held.out;
+  EXPECT_FALSE(std::filesystem::exists(b.zone + "/res_histo.xls"));
+}
+
+// A run that stops at the map-origin questions of an ASCII result leaves the earlier result
+// whole, and a result name too long for the folder is refused before anything is written.
+TEST(WriteFaults, AStoppedRunLeavesTheEarlierResultAndLongNamesAreRefusedFirst) {
+  Area a;
+  const std::string head = "1\ngeol\n0\n1\n1\n";
+  ASSERT_EQ(run_binary(a.answers(head + "res\n2\n5\n1\n100\n200\n")).status, 0);
+  const std::string earlier = testing_support::read_file(a.zone + "/res_tessum.asc");
+  const ChildRun stopped = run_binary(a.answers(head + "res\n2\n5\n1\n100\n"));
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(testing_support::read_file(a.zone + "/res_tessum.asc"), earlier);
+
+  const auto before = snapshot(a.dir.path());
+  const std::string long_name(245, 'r');  // fits with "_histo.xls", not with "_points_ij.txt"
+  const ChildRun r = run_binary(a.answers(head + long_name + "\n2\n5\n1\n100\n200\n"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Cannot create the file " + a.named(long_name + "_points_ij.txt") +
+                       ": File name too long"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(snapshot(a.dir.path()), before);  // nothing changed, nothing new
 }
 
 // A record left by an earlier run is removed once the run starts replacing outputs, so a run

@@ -31,7 +31,7 @@ TEST(MovingWindowHistogram, TableLinesStartWithABlankAfterTheFirst) {
   s.levels({"............", ".1111111111.", ".2222222222.", ".2222222222.", ".3333333333.",
             ".3333333333.", ".3333333333.", "............"},
            3);
-  app::processing_type(s.r);
+  s.detect();
   EXPECT_EQ(s.bytes("_histo.xls"), "1\t10\n 2\t20\n 3\t30\n \n");
 }
 
@@ -47,14 +47,13 @@ class MovingWindowReport : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(MovingWindowReport, NamesTypeAndHistogramFile) {
   StageRun s;
-  s.r.idiom = GetParam().idiom;
-  s.r.jdeb = 1;
-  s.levels({"...", ".1.", "..."}, 5);
-  app::moving_window_histogram(s.r);
-  EXPECT_EQ(s.bytes("_histo.xls"), "1\t1\n 2\t0\n 3\t0\n 4\t0\n 5\t0\n \n");
-  EXPECT_EQ(s.r.flag, 1);
+  s.ui.language = GetParam().idiom;
+  s.levels({".....", ".111.", ".111.", ".111.", "....."}, 5);
+  s.detect();  // a moving window of band 1
+  EXPECT_EQ(s.bytes("_histo.xls"), "1\t9\n 2\t0\n 3\t0\n 4\t0\n 5\t0\n \n");
+  EXPECT_TRUE(s.p.histogram_reported);
   std::string expected = GetParam().expected;
-  expected.replace(expected.find('@'), 1, s.r.nom_file_histo);
+  expected.replace(expected.find('@'), 1, s.setup.files.histogram);
   EXPECT_EQ(s.report(), expected);
 }
 
@@ -76,7 +75,7 @@ TEST(SquareMeshRun, CellTablePointTablePointFilesAndReport) {
   for (int i = 5; i < 10; ++i) p[i] = "2222222222";
   StageRun s("0\n0\n1\n");
   s.levels(p, 2);
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   // Cells of rows and columns 0 to 8 off the lines 0, 3, 6: rows 1, 2, 4 of level 1 and
   // rows 5, 7, 8 of level 2, six cells each. Points at rows and columns 1, 4, 7.
   EXPECT_EQ(s.bytes("_histo.xls"), "1\t18\n 2\t18\n \n1\t6\n 2\t3\n ");
@@ -86,24 +85,25 @@ TEST(SquareMeshRun, CellTablePointTablePointFilesAndReport) {
             "1045.000\t2255.000\t1.000\n1135.000\t2255.000\t1.000\n1225.000\t2255.000\t1.000\n"
             "1045.000\t2165.000\t1.000\n1135.000\t2165.000\t1.000\n1225.000\t2165.000\t1.000\n"
             "1045.000\t2075.000\t2.000\n1135.000\t2075.000\t2.000\n1225.000\t2075.000\t2.000\n");
-  const std::string& h = s.r.nom_file_histo;
+  const std::string& h = s.setup.files.histogram;
   EXPECT_EQ(s.report(),
             "\n\n\tCell mesh treatment has been used to generate the input images. "
             "\n\n\tdiversity levels histogram: " +
-                h + " \n\n\tTwo point files created: \n\t\t- " + s.r.nom_file_point + " \n\t\t- " +
-                s.r.nom_file_utm + " \n\n\tdiversity levels histogram : " + h + " ");
+                h + " \n\n\tTwo point files created: \n\t\t- " + s.setup.files.points_ij +
+                " \n\t\t- " + s.setup.files.points_utm +
+                " \n\n\tdiversity levels histogram : " + h + " ");
 }
 
 TEST(PointFiles, FrenchReportLines) {
   StageRun s;
-  s.r.idiom = 1;
-  s.r.rango = 1;
+  s.ui.language = 1;
+  s.p.range = 1;
   s.uniform(3, 3, 1);
-  app::point_files(s.r);
-  EXPECT_EQ(s.report(), "\n\n\tDeux fichiers de points ont ete enregistres : \n\t\t- " +
-                            s.r.nom_file_point + " \n\t\t- " + s.r.nom_file_utm +
-                            " \n\n\thistogramme des niveaux de diversite : " + s.r.nom_file_histo +
-                            " ");
+  s.points();
+  EXPECT_EQ(s.report(),
+            "\n\n\tDeux fichiers de points ont ete enregistres : \n\t\t- " +
+                s.setup.files.points_ij + " \n\t\t- " + s.setup.files.points_utm +
+                " \n\n\thistogramme des niveaux de diversite : " + s.setup.files.histogram + " ");
   EXPECT_EQ(s.console(),
             "\n\n\tCr\x82"
             "ation de fichiers de points pour r\x82"
@@ -123,9 +123,9 @@ class PointRows : public ::testing::TestWithParam<RowsCase> {};
 TEST_P(PointRows, RowTestKeepsALastShortRowColumnTestDoesNot) {
   const RowsCase& c = GetParam();
   StageRun s;
-  s.r.rango = c.rango;
+  s.p.range = c.rango;
   s.uniform(c.nb_lig, c.nb_col, 1);
-  app::point_files(s.r);
+  s.points();
   EXPECT_EQ(point_cells(s.bytes("_points_ij.txt")), c.cells);
 }
 
@@ -140,10 +140,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PointFiles, BackgroundCentreIsWrittenAsTopLevel) {
   StageRun s;
-  s.r.rango = 1;
+  s.p.range = 1;
   s.levels({"111111", "1.1111", "111111"}, 7);
-  s.r.dpix_size = 1.0;
-  app::point_files(s.r);
+  s.georef.pixel_size = 1.0;
+  s.georef.corner = core::Corner{0.0, 0.0};
+  s.points();
   EXPECT_EQ(s.bytes("_points_ij.txt"), "1\t1\t7\n4\t1\t1\n");
   EXPECT_EQ(s.bytes("_points_utm.txt"), "1.500\t1.500\t7.000\n4.500\t1.500\t1.000\n");
   EXPECT_EQ(s.bytes("_histo.xls"), "1\t1\n 2\t0\n 3\t0\n 4\t0\n 5\t0\n 6\t0\n 7\t1\n ");
@@ -156,12 +157,11 @@ TEST(PointFiles, MapCoordinatesMatchPrintfRounding) {
                                {-1e-9, 5e-4, 1e-3},        {1.0, 2.0, 1.0 / 3.0}};
   for (const auto& o : origins) {
     StageRun s;
-    s.r.rango = 1;
+    s.p.range = 1;
     s.uniform(7, 8, 3);
-    s.r.X_min = o[0];
-    s.r.Y_min = o[1];
-    s.r.dpix_size = o[2];
-    app::point_files(s.r);
+    s.georef.corner = core::Corner{o[0], o[1]};
+    s.georef.pixel_size = o[2];
+    s.points();
     std::string expected;
     char line[1200];
     for (int i = 1; i <= 6; i += 3) {
@@ -178,9 +178,9 @@ TEST(PointFiles, MapCoordinatesMatchPrintfRounding) {
 TEST(PointFiles, ManyPointsAreWrittenWhole) {
   // More than one output block of lines.
   StageRun s;
-  s.r.rango = 0;
+  s.p.range = 0;
   s.uniform(300, 400, 2);
-  app::point_files(s.r);
+  s.points();
   const std::string ij = s.bytes("_points_ij.txt");
   EXPECT_EQ(ij.substr(ij.size() - 10), "399\t299\t2\n");
   std::size_t lines = 0;
@@ -191,22 +191,23 @@ TEST(PointFiles, ManyPointsAreWrittenWhole) {
 
 TEST(PointFiles, MissingFolderStopsNamingTheFile) {
   StageRun s;
-  s.r.rango = 1;
+  s.p.range = 1;
   s.uniform(3, 3, 1);
-  s.r.nom_file_point = s.dir.path() + "\\absent\\res_points_ij.txt";
-  EXPECT_EQ(testing_support::stop_status([&] { app::point_files(s.r); }), 1);
-  EXPECT_NE(s.console().find("\n\tCannot create the file " + s.r.nom_file_point + ": "),
+  s.setup.files.points_ij = s.dir.path() + "\\absent\\res_points_ij.txt";
+  EXPECT_EQ(testing_support::stop_status([&] { s.points(); }), 1);
+  EXPECT_NE(s.console().find("\n\tCannot create the file " + s.setup.files.points_ij + ": "),
             std::string::npos);
-  EXPECT_NE(s.report().find("Cannot create the file " + s.r.nom_file_point), std::string::npos);
+  EXPECT_NE(s.report().find("Cannot create the file " + s.setup.files.points_ij),
+            std::string::npos);
 }
 
 TEST(PointFiles, ADeviceInPlaceOfAPointFileIsRefused) {
   StageRun s;
-  s.r.rango = 1;
+  s.p.range = 1;
   s.uniform(30, 30, 1);
   ASSERT_EQ(symlink("/dev/full", s.file("_points_utm.txt").c_str()), 0);
-  EXPECT_EQ(testing_support::stop_status([&] { app::point_files(s.r); }), 1);
-  EXPECT_NE(s.console().find("\n\tCannot create the file " + s.r.nom_file_utm +
+  EXPECT_EQ(testing_support::stop_status([&] { s.points(); }), 1);
+  EXPECT_NE(s.console().find("\n\tCannot create the file " + s.setup.files.points_utm +
                              ": the name is taken by a folder, a device or a named pipe"),
             std::string::npos);
 }

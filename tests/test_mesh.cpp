@@ -38,16 +38,16 @@ TEST(Detection, SquareCellMeshMeasuresDataAreaAndFillsHolesBeforeIt) {
             "2222222222..", "3333333333..", "3333333333..", "33.3333333..", "............",
             "............", "............"},
            4);
-  app::processing_type(s.r);
-  EXPECT_EQ(s.r.im_gene, 0);
-  EXPECT_EQ(s.r.jdeb, 0);
-  EXPECT_EQ(s.r.jfin, 9);
-  EXPECT_EQ(s.r.ifin, 8);
+  s.detect();
+  EXPECT_EQ(s.p.type, 0);
+  EXPECT_EQ(s.p.detected.band_width, 0);
+  EXPECT_EQ(s.p.detected.area.last_col, 9);
+  EXPECT_EQ(s.p.detected.area.last_row, 8);
   // The hole before row ifin and column jfin gets the top level; those on them do not.
   EXPECT_EQ(s.picture()[2], "1114111111..");
   EXPECT_EQ(s.picture()[3], "111111111...");
   EXPECT_EQ(s.picture()[8], "33.3333333..");
-  EXPECT_EQ(s.r.flag, 0);
+  EXPECT_FALSE(s.p.histogram_reported);
   EXPECT_EQ(s.bytes("_histo.xls"), "");
 }
 
@@ -56,29 +56,29 @@ TEST(Detection, MovingWindowBandGivesJdebAndWritesHistogramAtOnce) {
   p[4][5] = '.';
   StageRun s;
   s.levels(p, 3);
-  app::processing_type(s.r);
-  EXPECT_EQ(s.r.im_gene, 1);
-  EXPECT_EQ(s.r.jdeb, 3);
-  EXPECT_EQ(s.r.tab_out[4][5], 3);
-  EXPECT_EQ(s.r.tab_out[2][5], 255);
-  EXPECT_EQ(s.r.flag, 1);
+  s.detect();
+  EXPECT_EQ(s.p.type, 1);
+  EXPECT_EQ(s.p.detected.band_width, 3);
+  EXPECT_EQ(s.grid[4][5], 3);
+  EXPECT_EQ(s.grid[2][5], 255);
+  EXPECT_TRUE(s.p.histogram_reported);
   EXPECT_EQ(s.bytes("_histo.xls"), "1\t0\n 2\t35\n 3\t1\n \n");
 }
 
 TEST(Detection, LeftHalfOfMiddleRowAllBackgroundIsSquareCellMesh) {
   StageRun s;
   s.levels({"111111", "111111", "111111", "...111", "111111", "111111"});
-  app::processing_type(s.r);
-  EXPECT_EQ(s.r.im_gene, 0);
-  EXPECT_EQ(s.r.jdeb, 0);
+  s.detect();
+  EXPECT_EQ(s.p.type, 0);
+  EXPECT_EQ(s.p.detected.band_width, 0);
 }
 
 TEST(CellMesh, DecliningTheDrawingLeavesTheGridAndTheHistogramAlone) {
   StageRun s("1\n");
   s.levels({"1111", "11.1", "1111", "1111", "...."});
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   EXPECT_EQ(s.picture(), (Picture{"1111", "1191", "1111", "1111", "...."}));
-  EXPECT_EQ(s.r.cmd, 1);
+  EXPECT_FALSE(s.p.mesh_drawn);
   EXPECT_EQ(s.console(), kQ1En + kYesNoEn);
   EXPECT_EQ(s.bytes("_histo.xls"), "");
   EXPECT_EQ(s.report(), "");
@@ -88,14 +88,14 @@ TEST(CellMesh, DecliningTheDrawingLeavesTheGridAndTheHistogramAlone) {
 TEST(CellMesh, OutOfRangeAnswersRepeatOnlyTheOptionLines) {
   StageRun s("7\n-1\nx\n1\n");
   s.levels({"11", "11"});
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   EXPECT_EQ(s.console(), kQ1En + kYesNoEn + kYesNoEn + kYesNoEn + kYesNoEn);
 }
 
 TEST(CellMesh, EnglishSquareCellMeshDialogueAndReportLine) {
   StageRun s("0\n0\n1\n");
   s.levels(Picture(6, "111111"));
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   EXPECT_EQ(s.console(),
             kQ1En + kYesNoEn +
                 "\n\tCell mesh treatment has been used to generate the input images. "
@@ -110,15 +110,15 @@ TEST(CellMesh, EnglishSquareCellMeshDialogueAndReportLine) {
   EXPECT_EQ(
       s.report().rfind("\n\n\tCell mesh treatment has been used to generate the input images. ", 0),
       0u);
-  EXPECT_EQ(s.r.cmd, 0);
-  EXPECT_EQ(s.r.rango, 1);
+  EXPECT_TRUE(s.p.mesh_drawn);
+  EXPECT_EQ(s.p.range, 1);
 }
 
 TEST(CellMesh, SpanishRejectionsUseTheirOwnAgreementAndTypeLines) {
   // Square cell mesh rejected, moving window chosen and rejected, square cell mesh again.
   StageRun s("0\n1\n1\n1\n0\n1\n");
   s.levels(Picture(6, "111111"));
-  detect_and_mesh(s, 2);
+  s.detect_and_mesh(2);
   const std::string expected =
       "\n\n\t\xA8requiere dibujar las celdas? " + kYesNoEs +
       "\n\tSe usaron celdas para el tratamiento. \n\n\t\xA8"
@@ -132,7 +132,7 @@ TEST(CellMesh, SpanishRejectionsUseTheirOwnAgreementAndTypeLines) {
       "\n\tPar\xA0metros utilizados para realizar el c\xA0lculo: " +
       "\n\n\t\tTama\xA4o del p\xA1xel size = 30.00 ";
   EXPECT_EQ(s.console().substr(0, expected.size()), expected);
-  EXPECT_EQ(s.r.im_gene, 0);
+  EXPECT_EQ(s.p.type, 0);
   EXPECT_EQ(
       s.report().rfind("\n\n\tUn tratamiento tipo malla de celdas cuadradas genero la imagen. ", 0),
       0u);
@@ -141,10 +141,10 @@ TEST(CellMesh, SpanishRejectionsUseTheirOwnAgreementAndTypeLines) {
 TEST(CellMesh, FrenchMovingWindowDialogueAddsNoSecondTypeLine) {
   StageRun s("0\n0\n0\n1\n");
   s.levels(moving_window(8, 8, 1));
-  s.r.idiom = 1;
-  app::processing_type(s.r);
+  s.ui.language = 1;
+  s.detect();
   const std::string report_before = s.report();
-  app::cell_mesh(s.r);
+  s.mesh();
   EXPECT_EQ(s.console(),
             "\n\n\tvoulez-vous dessiner la maille : " + kYesNoFr +
                 "\n\tUn traitement de type fen\x88tre mobile a \x82t\x82 utilis\x82. " +
@@ -154,13 +154,13 @@ TEST(CellMesh, FrenchMovingWindowDialogueAddsNoSecondTypeLine) {
                 "\n\n\tD\x82sirez-vous vraiment dessiner cette maille ? " + kYesNoFr +
                 "\n\n\tdessin du maillage : " + kYesNoFr);
   EXPECT_EQ(s.report(), report_before);
-  EXPECT_EQ(s.r.cmd, 1);
+  EXPECT_FALSE(s.p.mesh_drawn);
 }
 
 TEST(CellMesh, EnglishSquareCellMeshChangedToMovingWindowIsConfirmedAgain) {
   StageRun s("0\n1\n1\n0\n0\n1\n");
   s.levels(Picture(6, "111111"));
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   EXPECT_EQ(s.console(),
             kQ1En + kYesNoEn +
                 "\n\tCell mesh treatment has been used to generate the input images. "
@@ -180,22 +180,23 @@ TEST(CellMesh, EnglishSquareCellMeshChangedToMovingWindowIsConfirmedAgain) {
 TEST(CellMesh, UnknownMapOriginIsAskedOnce) {
   StageRun s("0\n0\n512.5\n-7\n1\n");
   s.levels(Picture(3, "111"));
-  s.r.dpix_size = 2.5;
-  app::processing_type(s.r);
-  app::cell_mesh(s.r);
+  s.georef.pixel_size = 2.5;
+  s.georef.corner.reset();
+  s.detect();
+  s.mesh();
   const std::string part =
       "\n\n\t\tPixel size = 2.50 \n\n\t\tUTM Coordinates: \n\t\t\tX_min ? \t\t\tY_min ? "
       "\n\n\t\tSize of the window range ? ";
   EXPECT_NE(s.console().find(part), std::string::npos);
-  EXPECT_EQ(s.r.UTM_coord, 1);
-  EXPECT_DOUBLE_EQ(s.r.X_min, 512.5);
-  EXPECT_DOUBLE_EQ(s.r.Y_min, -7.0);
+  ASSERT_TRUE(s.p.georef.corner.has_value());
+  EXPECT_DOUBLE_EQ(s.p.georef.corner->x_min, 512.5);
+  EXPECT_DOUBLE_EQ(s.p.georef.corner->y_min, -7.0);
 }
 
 TEST(SquareMeshDrawing, RangeTwoDrawsEveryFifthRowAndColumn) {
   StageRun s("0\n0\n2\n");
   s.levels(Picture(12, std::string(20, '1')));
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   const std::string line(20, '#');
   const std::string cells = "#1111#1111#1111#1111";
   EXPECT_EQ(s.picture(), (Picture{line, cells, cells, cells, cells, line, cells, cells, cells,
@@ -207,9 +208,9 @@ TEST(SquareMeshDrawing, RowAndColumnAfterTheDataAreaKeepTheirValuesBeyondIsReset
   for (int k = 8; k < 12; ++k) p[6][k] = p[k][6] = '.';  // data ends at row 7, column 7
   StageRun s("0\n0\n1\n");
   s.levels(p);
-  detect_and_mesh(s);
-  EXPECT_EQ(s.r.ifin, 7);
-  EXPECT_EQ(s.r.jfin, 7);
+  s.detect_and_mesh();
+  EXPECT_EQ(s.p.area.last_row, 7);
+  EXPECT_EQ(s.p.area.last_col, 7);
   const std::string line = "#########...", cells = "#11#11#11...", none(12, '.');
   EXPECT_EQ(s.picture(), (Picture{line, cells, cells, line, cells, cells, line, cells, cells, none,
                                   none, none}));
@@ -218,9 +219,9 @@ TEST(SquareMeshDrawing, RowAndColumnAfterTheDataAreaKeepTheirValuesBeyondIsReset
 TEST(MovingWindowDrawing, BandOfThreeDrawsLinesOutsideTheBandOnly) {
   StageRun s("0\n0\n0\n0\n");
   s.levels(moving_window(16, 16, 3));
-  detect_and_mesh(s);
-  EXPECT_EQ(s.r.rango, 3);
-  EXPECT_EQ(s.r.cmd, 0);
+  s.detect_and_mesh();
+  EXPECT_EQ(s.p.range, 3);
+  EXPECT_TRUE(s.p.mesh_drawn);
   const std::string band(16, '.'), line = "...##########...", cells = "...#22#22#22#...";
   EXPECT_EQ(s.picture(), (Picture{band, band, band, line, cells, cells, line, cells, cells, line,
                                   cells, cells, line, band, band, band}));
@@ -230,12 +231,12 @@ TEST(MovingWindowDrawing, DeclinedMeshStillResetsTheBand) {
   Picture p = moving_window(8, 8, 2);
   StageRun s("0\n0\n1\n1\n");
   s.levels(p);
-  app::processing_type(s.r);
+  s.detect();
   // Whatever the band holds becomes background again.
-  s.r.tab_out[0][0] = 5;
-  app::cell_mesh(s.r);
+  s.grid[0][0] = 5;
+  s.mesh();
   EXPECT_EQ(s.picture(), p);
-  EXPECT_EQ(s.r.cmd, 1);
+  EXPECT_FALSE(s.p.mesh_drawn);
 }
 
 // ---- Sound behaviour where the plain procedure would go wrong ----
@@ -243,8 +244,8 @@ TEST(MovingWindowDrawing, DeclinedMeshStillResetsTheBand) {
 TEST(SoundBehaviour, WindowRangeBelowOneIsAskedAgainWithANote) {
   StageRun s("0\n0\n0\n-3\n2\n");
   s.levels(Picture(6, "111111"));
-  detect_and_mesh(s);
-  EXPECT_EQ(s.r.rango, 2);
+  s.detect_and_mesh();
+  EXPECT_EQ(s.p.range, 2);
   EXPECT_EQ(occurrences(s.console(), "\n\n\t\tSize of the window range ? "), 3u);
   EXPECT_EQ(occurrences(s.console(), "\n\tThe window range must be at least 1."), 2u);
 }
@@ -252,28 +253,28 @@ TEST(SoundBehaviour, WindowRangeBelowOneIsAskedAgainWithANote) {
 TEST(SoundBehaviour, MovingWindowChangedToSquareMeshMeasuresTheDataArea) {
   StageRun s("0\n1\n0\n1\n");
   s.levels(moving_window(16, 16, 3));
-  detect_and_mesh(s);
-  EXPECT_EQ(s.r.im_gene, 0);
-  EXPECT_EQ(s.r.ifin, 12);
-  EXPECT_EQ(s.r.jfin, 12);
+  s.detect_and_mesh();
+  EXPECT_EQ(s.p.type, 0);
+  EXPECT_EQ(s.p.area.last_row, 12);
+  EXPECT_EQ(s.p.area.last_col, 12);
   // Without the measurement every row and column from 2 on would be reset.
-  EXPECT_EQ(s.r.tab_out[4][4], 2);
-  EXPECT_EQ(s.r.tab_out[13][4], 255);
+  EXPECT_EQ(s.grid[4][4], 2);
+  EXPECT_EQ(s.grid[13][4], 255);
   EXPECT_EQ(s.picture()[14], std::string(16, '.'));
-  EXPECT_EQ(s.r.tab_out[4][14], 255);
+  EXPECT_EQ(s.grid[4][14], 255);
 }
 
 TEST(SoundBehaviour, SquareMeshChangedToMovingWindowWithoutBandDrawsNothing) {
   StageRun s("0\n1\n1\n0\n0\n0\n");
   s.levels(Picture(6, "111111"));
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   const std::string note = "\n\tNo border band was found: the moving window mesh is not drawn.\n";
   EXPECT_NE(s.console().find("\n\n\tcell mesh drawing: " + kYesNoEn + note), std::string::npos);
   EXPECT_EQ(s.report(),
             "\n\n\tMoving window treatment has been used to generate the input images. " + note);
   EXPECT_EQ(s.picture(), Picture(6, "111111"));
-  EXPECT_EQ(s.r.rango, 0);
-  EXPECT_EQ(s.r.cmd, 1);  // so the report will not claim a drawn mesh
+  EXPECT_EQ(s.p.range, 0);
+  EXPECT_FALSE(s.p.mesh_drawn);  // so the report will not claim a drawn mesh
 }
 
 struct TinyCase {
@@ -292,7 +293,7 @@ TEST_P(TinyGrids, StayInsideTheGrid) {
   const TinyCase& c = GetParam();
   StageRun s(c.answers);
   s.levels(c.grid);
-  detect_and_mesh(s);
+  s.detect_and_mesh();
   EXPECT_EQ(s.picture(), c.expected);
 }
 

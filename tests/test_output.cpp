@@ -14,9 +14,8 @@ using testing_support::StageRun;
 
 struct MaskCase {
   const char* name;
-  bool with_mask;       // tab_mask built from the first image
-  int mask_exist;       // 0 when a mask was read
-  bool with_mask_in;    // tab_mask_in present
+  bool zeros;           // the first image held 0 in cells 0 and 2
+  bool outside;         // a mask held 255 in cells 0 and 1
   const char* written;  // the four result bytes
 };
 void PrintTo(const MaskCase& c, std::ostream* os) {
@@ -29,29 +28,33 @@ TEST_P(FinalMasking, OutsideStudyAreaWinsOverBackground) {
   const MaskCase& c = GetParam();
   StageRun s;
   s.levels({"1234"});
-  // tab_mask marks where the first image holds 0, tab_mask_in where the mask holds 255.
-  if (c.with_mask) {
-    s.r.tab_mask = nrutil::BitGrid::make(4, 1);
-    s.r.tab_mask.mark_row(0, reinterpret_cast<const unsigned char*>("\0\xFF\0\xFF"), 0);
+  s.inputs.images.emplace_back();
+  if (c.zeros) {
+    s.inputs.images[0].zeros = nrutil::BitGrid::make(4, 1);
+    s.inputs.images[0].zeros.mark_row(0, reinterpret_cast<const unsigned char*>("\0\xFF\0\xFF"), 0);
   }
-  if (c.with_mask_in) {
-    s.r.tab_mask_in = nrutil::BitGrid::make(4, 1);
-    s.r.tab_mask_in.mark_row(0, reinterpret_cast<const unsigned char*>("\xFF\xFF\x01\x01"), 255);
+  if (c.outside) {
+    s.setup.mask.emplace();
+    s.setup.mask->outside = nrutil::BitGrid::make(4, 1);
+    s.setup.mask->outside.mark_row(0, reinterpret_cast<const unsigned char*>("\xFF\xFF\x01\x01"),
+                                   255);
   }
-  s.r.mask_exist = c.mask_exist;
-  s.r.format_out = 0;
-  app::write_result(s.r);
+  const app::Written w = s.result(0);
   EXPECT_EQ(s.bytes("_tessum.raw"), std::string(c.written, 4));
+  // The counts of the record are those of the written cells.
+  core::ValueCounts written{};
+  for (const char b : std::string(c.written, 4)) ++written[static_cast<unsigned char>(b)];
+  EXPECT_EQ(w.counts, written);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Masks, FinalMasking,
-    ::testing::Values(MaskCase{"Both", true, 0, true, "\xFE\xFE\xFF\x04"},
-                      MaskCase{"MaskNotAskedFor", true, 1, true, "\xFF\x02\xFF\x04"},
-                      MaskCase{"NoMaskGrid", true, 1, false, "\xFF\x02\xFF\x04"},
-                      MaskCase{"NoFirstImageMask", false, 0, true, "\xFE\xFE\x03\x04"},
-                      MaskCase{"Neither", false, 1, false, "\x01\x02\x03\x04"}),
-    [](const ::testing::TestParamInfo<MaskCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Masks, FinalMasking,
+                         ::testing::Values(MaskCase{"Both", true, true, "\xFE\xFE\xFF\x04"},
+                                           MaskCase{"NoMask", true, false, "\xFF\x02\xFF\x04"},
+                                           MaskCase{"NoZeros", false, true, "\xFE\xFE\x03\x04"},
+                                           MaskCase{"Neither", false, false, "\x01\x02\x03\x04"}),
+                         [](const ::testing::TestParamInfo<MaskCase>& info) {
+                           return info.param.name;
+                         });
 
 struct PixelCase {
   double dpix_size;
@@ -66,13 +69,12 @@ class RawResult : public ::testing::TestWithParam<PixelCase> {};
 TEST_P(RawResult, DescriptorAndRowsTopFirst) {
   StageRun s;
   s.levels({"1234", "5678", "9.#1"});
-  s.r.dpix_size = GetParam().dpix_size;
-  s.r.format_out = 0;
-  app::write_result(s.r);
+  s.georef.pixel_size = GetParam().dpix_size;
+  const app::Written w = s.result(0);
   EXPECT_EQ(s.bytes("_tessum.txt"), std::string("3\n4\n1\n0\n255\n") + GetParam().last_line);
   EXPECT_EQ(s.bytes("_tessum.raw"),
             std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xFF\x00\x01", 12));
-  EXPECT_EQ(s.r.nom_res, s.dir.path() + "\\res_tessum.raw");
+  EXPECT_EQ(w.image, s.dir.path() + "\\res_tessum.raw");
 }
 
 // The pixel size is truncated toward zero; sizes beyond int are held at its limits.
@@ -84,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(PixelSizes, RawResult,
 TEST(BmpResult, GreyPaletteAndLastRowFirst) {
   StageRun s;
   s.levels({"12345", "6789#", "....1"});
-  s.r.format_out = 1;
-  app::write_result(s.r);
+  s.result(1);
   const std::string b = s.bytes("_tessum.bmp");
   ASSERT_EQ(b.size(), 1078u + 3 * 8);  // rows of 5 bytes padded to 8
   EXPECT_EQ(b.substr(0, 2), "BM");
@@ -97,12 +98,9 @@ TEST(BmpResult, GreyPaletteAndLastRowFirst) {
 TEST(AsciiResult, KnownOriginAsksNothing) {
   StageRun s;
   s.levels({"123", "456"});
-  s.r.UTM_coord = 1;
-  s.r.X_min = 500.0;
-  s.r.Y_min = 600.0;
-  s.r.dpix_size = 30.0;
-  s.r.format_out = 2;
-  app::write_result(s.r);
+  s.georef.corner = core::Corner{500.0, 600.0};
+  s.georef.pixel_size = 30.0;
+  s.result(2);
   EXPECT_EQ(s.bytes("_tessum.asc"),
             "ncols 3\nnrows 2\nxllcorner 500.000000\nyllcorner 600.000000\ncellsize "
             "30.000000\nnodata_value -9999.9999\n1\t2\t3\t4\t5\t6\t");
@@ -111,18 +109,19 @@ TEST(AsciiResult, KnownOriginAsksNothing) {
 
 TEST(AsciiResult, UnknownOriginIsAskedInTheUsersLanguage) {
   StageRun s("500\n600.25\n");
-  s.r.idiom = 1;
+  s.ui.language = 1;
   s.levels({"123", "456"});
-  s.r.dpix_size = 2.5;
-  s.r.format_out = 2;
-  app::write_result(s.r);
+  s.georef.pixel_size = 2.5;
+  s.georef.corner.reset();
+  const app::Written w = s.result(2);
   EXPECT_EQ(s.bytes("_tessum.asc"),
             "ncols 3\nnrows 2\nxllcorner 500.000000\nyllcorner 600.250000\ncellsize "
             "2.500000\nnodata_value -9999.9999\n1\t2\t3\t4\t5\t6\t");
   EXPECT_EQ(s.console(),
             "\n\n\tCoordonn\x82"
             "es UTM : \n\t\tX_min ? \t\tY_min ? \n");
-  EXPECT_EQ(s.r.UTM_coord, 1);
+  ASSERT_TRUE(w.georef.corner.has_value());
+  EXPECT_EQ(w.georef.corner->y_min, 600.25);
 }
 
 struct ClosingCase {
@@ -140,16 +139,12 @@ TEST_P(ClosingLines, NameWeightsLevelsPixelAndMesh) {
   const ClosingCase& c = GetParam();
   StageRun s;
   s.levels({"12"});
-  s.r.idiom = c.idiom;
-  s.r.format_out = c.format_out;
-  s.r.cmd = c.cmd;
-  s.r.num_segm = 5;
-  s.r.dpix_size = 2.75;
-  s.r.num_imag = 3;
-  s.r.capas[1].weight = 1.0;
-  s.r.capas[2].weight = 0.5;
-  s.r.capas[3].weight = 2.25;
-  app::write_result(s.r);
+  s.ui.language = c.idiom;
+  s.p.mesh_drawn = c.cmd == 0;
+  s.setup.params.level_count = 5;
+  s.georef.pixel_size = 2.75;
+  for (const double w : {1.0, 0.5, 2.25}) s.setup.params.images.push_back({{}, w});
+  s.result(c.format_out);
   std::string expected = c.lines;
   expected.replace(expected.find('@'), 1, s.dir.path() + "\\res" + c.suffix);
   EXPECT_EQ(s.report(), expected);
@@ -165,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n\n\tNumber of segments in the resulting image: 5"
                     "\n\tpixel size (decimal value in meters) = 2.75 "
                     "\n\n\tcell mesh drawn \n\n"},
-        ClosingCase{1, 7, 1, "",
+        ClosingCase{1, 2, 1, "_tessum.asc",
                     "\n\n\tNom de l'image resultante = @ \n"
                     "\n\tPoids de image 1 = 1.00 \n\tPoids de image 2 = 0.50 "
                     "\n\tPoids de image 3 = 2.25 "
@@ -178,17 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n\n\tNumero de segmentos en la imagen resultante: 5 "
                     "\n\ttamano del pixel (valor decimal en metros) = 2.75 "
                     "\n\n\tmalla de celdas dibujada \n\n"}));
-
-TEST(NoResultFormat, WritesNoImage) {
-  StageRun s;
-  s.levels({"12"});
-  s.r.format_out = -1;
-  app::write_result(s.r);
-  for (const char* suffix : {"_tessum.raw", "_tessum.txt", "_tessum.bmp", "_tessum.asc"}) {
-    EXPECT_FALSE(std::filesystem::exists(s.file(suffix))) << suffix;
-  }
-  EXPECT_EQ(s.r.nom_res, s.dir.path() + "\\res");
-}
 
 struct FailCase {
   int format_out;
@@ -205,15 +189,13 @@ TEST_P(ResultFailure, StopsWithStatusOneNamingTheFile) {
   const FailCase& c = GetParam();
   StageRun s;
   s.levels({"12", "34"});
-  s.r.UTM_coord = 1;
-  s.r.format_out = c.format_out;
   if (c.device) {
     ASSERT_EQ(symlink("/dev/full", s.file(c.suffix).c_str()), 0);
   } else {
-    s.r.nom_res = s.dir.path() + "\\absent\\res";
+    s.setup.files = rasterio::RunFiles::of(s.dir.path() + "\\absent\\res");
   }
-  const std::string name = s.r.nom_res + c.suffix;
-  EXPECT_EQ(testing_support::stop_status([&] { app::write_result(s.r); }), 1);
+  const std::string name = s.setup.files.base + c.suffix;
+  EXPECT_EQ(testing_support::stop_status([&] { s.result(c.format_out); }), 1);
   // A device is refused before it is opened, like a name in a missing folder.
   const std::string what = "Cannot create the file ";
   const std::string why = c.device ? "not a regular file" : "No such file or directory";

@@ -2,8 +2,7 @@
 // on bad files.
 #include <gtest/gtest.h>
 
-#include "app/reading.h"
-#include "image/bmp.h"
+#include "core/summation.h"
 #include "support/child.h"
 #include "support/images.h"
 #include "support/session.h"
@@ -20,23 +19,44 @@ class Reader : public ::testing::Test {
   // A run in language `lang` whose report is open in the scratch folder.
   std::unique_ptr<Session> session(int lang, const std::string& answers = "") {
     auto s = std::make_unique<Session>(answers);
-    s->run.idiom = lang;
-    s->run.finfo.create(dir.file("report.txt"));
+    s->ui.language = lang;
+    s->ui.report_file.create(dir.file("report.txt"));
     return s;
   }
-  // Reads image k (the first pass); returns the stop status or 0.
-  static int read(Session& s, const std::string& base, int k, int format) {
-    app::imagen& c = s.run.capas[static_cast<std::size_t>(k)];
-    c.nombre = base;
-    c.format = format;
-    s.run.num_imag = k;
-    return testing_support::stop_status([&] { app::lecture(s.run, k); });
+  // The first reading of the images (base name, format) of a run; the stop status or 0.
+  int read(Session& s, const std::vector<std::pair<std::string, int>>& images) {
+    setup = app::Setup();
+    for (const auto& [base, format] : images) setup.params.images.push_back({{base, format}, 1.0});
+    setup.limits = core::ReadLimits::of(setup.params);
+    setup.params.level_count = 5;
+    return testing_support::stop_status([&] { inputs = app::read_images(s.ui, setup); });
+  }
+  // The cells of image k (from 0) as the passes after the first read them, row 0 first.
+  std::string cells(std::size_t k) {
+    std::vector<core::SumInput> in;
+    for (const core::ImageRead& im : inputs.images) in.push_back({&im, 1.0});
+    const int rows = inputs.images[k].facts.rows;
+    const int cols = inputs.images[k].facts.cols;
+    core::ImageRows block(in, rows, cols);
+    EXPECT_FALSE(block.status().has_value());
+    std::string out;
+    for (int first = 0; first < rows; first += block.block_rows()) {
+      const int count = std::min(block.block_rows(), rows - first);
+      EXPECT_FALSE(block.load(first, count).has_value());
+      for (int i = first; i < first + count; ++i) {
+        out.append(reinterpret_cast<const char*>(block.row(static_cast<int>(k), i)),
+                   static_cast<std::size_t>(cols));
+      }
+    }
+    return out;
   }
   std::string report(Session& s) {
-    s.run.finfo.close();
+    s.ui.report_file.close();
     return read_file(dir.file("report.txt"));
   }
   ScratchDir dir;
+  app::Setup setup;
+  app::Inputs inputs;
 };
 
 // 10 x 10: 25 cells of 3, 25 of 7, 50 of 255.
@@ -64,12 +84,12 @@ TEST_F(Reader, ItemStatisticsLeaveOutTheHighestValueInEachLanguage) {
   };
   for (int lang = 0; lang < 3; ++lang) {
     auto s = session(lang);
-    ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
+    ASSERT_EQ(read(*s, {{dir.file("a"), 0}}), 0);
     EXPECT_EQ(s->text(), expected[lang].console) << lang;
     EXPECT_EQ(report(*s), expected[lang].report) << lang;
     // The 50 cells of 255 are counted as 254 (the unlisted highest item); the cells keep 255.
-    EXPECT_EQ(s->run.capas[1].items[254], 50);
-    EXPECT_EQ(testing_support::image_cells(s->run, 1), items_image());
+    EXPECT_EQ(inputs.images[0].items[254], 50);
+    EXPECT_EQ(cells(0), items_image());
   }
 }
 
@@ -79,10 +99,8 @@ TEST_F(Reader, ItemCountsForBackgroundOnlyAndFor254With255) {
   write_file(dir.file("mix.raw"), std::string("\x00\xFE\xFF\xFF", 4));
   write_file(dir.file("mix.txt"), "2 2 1 0 255 1");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("bg"), 1, 0), 0);
+  ASSERT_EQ(read(*s, {{dir.file("bg"), 0}, {dir.file("mix"), 0}}), 0);
   EXPECT_NE(s->text().find("\n\tcontains 0 items \n\n"), std::string::npos);
-  EXPECT_EQ(s->text().find("item 1"), std::string::npos);
-  ASSERT_EQ(read(*s, dir.file("mix"), 2, 0), 0);
   EXPECT_NE(s->text().find("The image number 2 named"), std::string::npos);
   EXPECT_NE(s->text().find("\n\tcontains 1 items \n\n\t\titem 1 code 0 pixels 1 percent 25.00 \n"),
             std::string::npos);
@@ -94,26 +112,26 @@ TEST_F(Reader, RawDescriptorOnOneLineThirdValueIgnoredAndFileLengths) {
   write_file(dir.file("short.raw"), "abcd");
   write_file(dir.file("short.txt"), "2\n3\n1\n0\n255\n12\n");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("long"), 1, 0), 0);
-  EXPECT_EQ(testing_support::image_cells(s->run, 1), "abcdef");
-  EXPECT_EQ(s->run.dpix_size, 12.0);
-  EXPECT_EQ(s->run.UTM_coord, 0);
-  EXPECT_EQ(s->run.capas[1].file, dir.file("long.raw"));
-  ASSERT_EQ(read(*s, dir.file("short"), 2, 0), 0);
-  EXPECT_EQ(testing_support::image_cells(s->run, 2), std::string("abcd\0\0", 6));
+  ASSERT_EQ(read(*s, {{dir.file("long"), 0}, {dir.file("short"), 0}}), 0);
+  EXPECT_EQ(cells(0), "abcdef");
+  EXPECT_EQ(inputs.georef.pixel_size, 12.0);
+  EXPECT_FALSE(inputs.georef.corner.has_value());
+  EXPECT_EQ(inputs.images[0].file, dir.file("long.raw"));
+  EXPECT_EQ(cells(1), std::string("abcd\0\0", 6));
 }
 
 TEST_F(Reader, MissingDescriptorIsAskedForWrittenAndThenFound) {
   write_file(dir.file("g.raw"), "\x01\x02\x03\x04\x05\x06");
   auto s = session(0, "2 3 25\n");
-  ASSERT_EQ(read(*s, dir.file("g"), 1, 0), 0);
+  ASSERT_EQ(read(*s, {{dir.file("g"), 0}}), 0);
   const std::string prompts =
       "\n\tNo File  " + dir.file("g.txt") +
       " \n\n\t\tNumber of lines? \n\t\tNumber of columns? \n\t\tPixel size? ";
   EXPECT_EQ(s->text().rfind(prompts, 0), 0u) << s->text();
   EXPECT_EQ(read_file(dir.file("g.txt")), "2\n3\n1\n0\n255\n25\n");
+  EXPECT_EQ(inputs.descriptors, std::vector<std::string>{dir.file("g.txt")});
   auto again = session(0, "");
-  ASSERT_EQ(read(*again, dir.file("g"), 1, 0), 0);
+  ASSERT_EQ(read(*again, {{dir.file("g"), 0}}), 0);
   EXPECT_EQ(again->text().find("No File"), std::string::npos);
 }
 
@@ -123,52 +141,47 @@ TEST_F(Reader, AsciiGridValuesWrapAndFiveLineHeadersAreRead) {
              "256 300\n-1\t-9999\n");
   write_file(dir.file("h.asc"), "ncols 2\nnrows 1\nxll 1\nyll 2\ncell 5\n7 8\n");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("g"), 1, 2), 0);
-  EXPECT_EQ(testing_support::image_cells(s->run, 1), std::string("\x00\x2C\xFF\xF1", 4));
-  EXPECT_EQ(s->run.X_min, 100.5);
-  EXPECT_EQ(s->run.Y_min, -20.0);
-  EXPECT_EQ(s->run.dpix_size, 30.0);
-  EXPECT_EQ(s->run.UTM_coord, 1);
+  ASSERT_EQ(read(*s, {{dir.file("g"), 2}}), 0);
+  EXPECT_EQ(cells(0), std::string("\x00\x2C\xFF\xF1", 4));
+  ASSERT_TRUE(inputs.georef.corner.has_value());
+  EXPECT_EQ(inputs.georef.corner->x_min, 100.5);
+  EXPECT_EQ(inputs.georef.corner->y_min, -20.0);
+  EXPECT_EQ(inputs.georef.pixel_size, 30.0);
   auto five = session(0);
-  ASSERT_EQ(read(*five, dir.file("h"), 1, 2), 0);
-  EXPECT_EQ(testing_support::image_cells(five->run, 1), "\x07\x08");
-  EXPECT_EQ(five->run.dpix_size, 5.0);
+  ASSERT_EQ(read(*five, {{dir.file("h"), 2}}), 0);
+  EXPECT_EQ(cells(0), "\x07\x08");
+  EXPECT_EQ(inputs.georef.pixel_size, 5.0);
 }
 
 TEST_F(Reader, BmpGreyAndColourPalettesGiveTheSameGrid) {
-  auto g = nrutil::ByteGrid::make(3, 2);
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j) g[i][j] = static_cast<unsigned char>(10 * i + j);
-  Color32 colours[256];
-  for (int i = 0; i < 256; ++i) {
-    colours[i] = Color32{static_cast<unsigned char>(255 - i), 0, static_cast<unsigned char>(i), 0};
-  }
-  ASSERT_EQ(SauveBMP(dir.file("grey.bmp").c_str(), g.rows(), 3, 2, 0, nullptr), 0);
-  ASSERT_EQ(SauveBMP(dir.file("col.bmp").c_str(), g.rows(), 3, 2, 1, colours), 0);
+  const std::string grid("\x00\x01\x02\x0A\x0B\x0C", 6);
+  testing_support::BmpLayout colour;
+  colour.green = 0;
+  colour.red = 3;
+  write_file(dir.file("grey.bmp"), testing_support::bmp_bytes(3, 2, grid));
+  write_file(dir.file("col.bmp"), testing_support::bmp_bytes(3, 2, grid, colour));
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("grey"), 1, 1), 0);
-  ASSERT_EQ(read(*s, dir.file("col"), 2, 1), 0);
-  const std::string grey = testing_support::image_cells(s->run, 1);
-  EXPECT_EQ(grey, std::string("\x00\x01\x02\x0A\x0B\x0C", 6));
-  EXPECT_EQ(testing_support::image_cells(s->run, 2), grey);
-  EXPECT_EQ(s->run.UTM_coord, 0);
+  ASSERT_EQ(read(*s, {{dir.file("grey"), 1}, {dir.file("col"), 1}}), 0);
+  EXPECT_EQ(cells(0), grid);
+  EXPECT_EQ(cells(1), grid);
+  EXPECT_FALSE(inputs.georef.corner.has_value());
 }
 
 TEST_F(Reader, MaskInEachFormatKeepsItsValuesAndItsCorner) {
   write_file(dir.file("m.asc"), "ncols 3\nnrows 1\nx 5\ny 6\nc 2.5\nn -9\n1 511 7\n");
   auto s = session(0);
-  s->run.nom_mask_in = dir.file("m");
-  s->run.mask_format = 2;
-  app::mask_lecture(s->run);
+  core::OpenedGrid opened = s->ui.take(core::open_grid({dir.file("m"), 2}, nullptr, {}, {}));
+  const core::MaskRead m = s->ui.take(core::read_mask(std::move(opened)));
   // Only the 255 cells (511 read modulo 256) mark the study area's outside.
-  EXPECT_FALSE(s->run.tab_mask_in.test(0, 0));
-  EXPECT_TRUE(s->run.tab_mask_in.test(0, 1));
-  EXPECT_FALSE(s->run.tab_mask_in.test(0, 2));
-  EXPECT_EQ(s->run.X_min, 5.0);
-  EXPECT_EQ(s->run.Y_min, 6.0);
-  EXPECT_EQ(s->run.dpix_size, 2.5);
-  EXPECT_EQ(s->run.nom_mask_in, dir.file("m.asc"));
-  EXPECT_EQ(s->run.UTM_coord, 1);
+  EXPECT_FALSE(m.outside.test(0, 0));
+  EXPECT_TRUE(m.outside.test(0, 1));
+  EXPECT_FALSE(m.outside.test(0, 2));
+  const core::Georef g = core::after_grid({}, m.facts);
+  ASSERT_TRUE(g.corner.has_value());
+  EXPECT_EQ(g.corner->x_min, 5.0);
+  EXPECT_EQ(g.corner->y_min, 6.0);
+  EXPECT_EQ(g.pixel_size, 2.5);
+  EXPECT_EQ(m.file, dir.file("m.asc"));
 }
 
 // Every bad file stops the run with status 1 and a message naming the file.
@@ -184,8 +197,9 @@ TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
   write_file(dir.file("big.txt"), "100000000 100000000 1 0 255 1");
   write_file(dir.file("big.raw"), "a");
   std::filesystem::create_directory(dir.file("dir.asc"));
-  auto rgb = nrutil::ByteGrid::make(6, 1);
-  ASSERT_EQ(SauveBMP(dir.file("rgb.bmp").c_str(), rgb.rows(), 2, 1, 2, nullptr), 0);
+  testing_support::BmpLayout rgb;
+  rgb.bits = 24;
+  write_file(dir.file("rgb.bmp"), testing_support::bmp_bytes(2, 1, std::string(6, '\x01'), rgb));
   const struct {
     const char* base;
     int format;
@@ -205,7 +219,7 @@ TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
   };
   for (const auto& c : cases) {
     auto s = session(0);
-    EXPECT_EQ(read(*s, dir.file(c.base), 1, c.format), 1) << c.base;
+    EXPECT_EQ(read(*s, {{dir.file(c.base), c.format}}), 1) << c.base;
     EXPECT_NE(s->text().find(c.named), std::string::npos) << c.base << ": " << s->text();
     EXPECT_NE(s->text().find("The run stops."), std::string::npos) << c.base;
     EXPECT_NE(report(*s).find(c.named), std::string::npos) << c.base;
@@ -214,7 +228,7 @@ TEST_F(Reader, BadFilesStopTheRunNamingTheFile) {
 
 TEST_F(Reader, DescriptorThatCannotBeCreatedStops) {
   auto s = session(1, "2 2 1\n");
-  EXPECT_EQ(read(*s, dir.file("nowhere/g"), 1, 0), 1);
+  EXPECT_EQ(read(*s, {{dir.file("nowhere/g"), 0}}), 1);
   EXPECT_NE(s->text().find("Impossible de cr\x82"
                            "er le fichier " +
                            dir.file("nowhere/g.txt")),
@@ -227,8 +241,7 @@ TEST_F(Reader, ImagesOfAnotherSizeThanTheFirstStop) {
   write_file(dir.file("b.raw"), "abcdef");
   write_file(dir.file("b.txt"), "3 2 1 0 255 1");
   auto s = session(0);
-  ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
-  EXPECT_EQ(read(*s, dir.file("b"), 2, 0), 1);
+  EXPECT_EQ(read(*s, {{dir.file("a"), 0}, {dir.file("b"), 0}}), 1);
   EXPECT_NE(s->text().find("The file " + dir.file("b.raw") + " has 3 rows and 2 columns, but " +
                            dir.file("a.raw") + " has 2 rows and 3 columns."),
             std::string::npos);
@@ -246,14 +259,13 @@ TEST_F(Reader, AFileThatChangedSinceTheFirstPassStopsTheLaterPasses) {
   } changes[] = {{"a.raw", "abcdefg"}, {"b.bmp", testing_support::bmp_bytes(3, 2, "ABCDEF")}};
   for (const auto& change : changes) {
     auto s = session(1);
-    ASSERT_EQ(read(*s, dir.file("a"), 1, 0), 0);
-    ASSERT_EQ(read(*s, dir.file("b"), 2, 1), 0);
-    EXPECT_EQ(testing_support::image_cells(s->run, 2), "abcdef");  // unchanged: read again
+    ASSERT_EQ(read(*s, {{dir.file("a"), 0}, {dir.file("b"), 1}}), 0);
+    EXPECT_EQ(cells(1), "abcdef");  // unchanged: read again
     // The raw file grows; the BMP file keeps its size but is written an hour later.
     const auto when = std::filesystem::last_write_time(dir.file(change.file));
     write_file(dir.file(change.file), change.bytes);
     std::filesystem::last_write_time(dir.file(change.file), when + std::chrono::hours(1));
-    EXPECT_EQ(testing_support::stop_status([&] { app::ImageRows rows(s->run); }), 1);
+    EXPECT_EQ(testing_support::stop_status([&] { app::summation(s->ui, setup, inputs); }), 1);
     EXPECT_NE(s->text().find("\n\tLe fichier " + dir.file(change.file) +
                              " a chang\x82 pendant que le traitement le lisait.\n"),
               std::string::npos)

@@ -10,7 +10,7 @@ using testing_support::Session;
 
 std::string start_text(const std::string& answers, int* status = nullptr) {
   Session s(answers);
-  const int st = testing_support::stop_status([&] { app::start(s.run); });
+  const int st = testing_support::stop_status([&] { app::start(s.ui); });
   if (status != nullptr) *status = st;
   return s.text();
 }

@@ -6,43 +6,46 @@
 #include <limits>
 #include <random>
 
-#include "app/cell_loops.h"
-#include "app/levels.h"
+#include "core/cell_loops.h"
+#include "core/levels.h"
+#include "core/summation.h"
 #include "support/child.h"
-#include "support/session.h"
 
 namespace {
 
 using testing_support::ScratchDir;
-using testing_support::Session;
 using testing_support::write_file;
 
-// The level as the scan over every level gives it: the last k whose interval holds dval.
-int literal_scan(const app::Levels& lv, double dval) {
+// The level as the scan over every level gives it: the last k whose interval holds dval; the
+// largest valid sum itself is in the top level.
+int literal_scan(const core::Levels& lv, double dval) {
+  if (dval == lv.max_sum) return lv.count;
   int out = 255;
-  for (int k = 1; k <= lv.num_segm; ++k) {
-    if (lv.esc_min[k] <= dval && dval < lv.esc_max[k]) out = k;
+  for (int k = 1; k <= lv.count; ++k) {
+    if (lv.lower[k] <= dval && dval < lv.upper[k]) out = k;
   }
   return out;
 }
 
 TEST(Levels, BoundsAreRunningSumsAndTileTheRange) {
-  app::Levels lv;
+  core::Levels lv;
   lv.build(10.0, 4);
-  EXPECT_EQ(lv.esc_min[1], 0.0);
-  for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.esc_min[k + 1], lv.esc_max[k]);
+  EXPECT_EQ(lv.lower[1], 0.0);
+  for (int k = 1; k < 4; ++k) EXPECT_EQ(lv.lower[k + 1], lv.upper[k]);
   EXPECT_EQ(lv.level_of(2.5), 2);
   EXPECT_EQ(lv.level_of(0.0), 1);
-  EXPECT_EQ(lv.level_of(10.0), 255);  // the bound ends exactly at the maximum
+  EXPECT_EQ(lv.level_of(10.0), 4);  // the bound ends exactly at the maximum, which is in level 4
+  EXPECT_EQ(lv.level_of(10.5), 255);
   EXPECT_EQ(lv.level_of(-0.1), 255);
   lv.build(50.0, 6);
-  EXPECT_EQ(lv.esc_max[6], 50.00000000000001);
+  EXPECT_EQ(lv.upper[6], 50.00000000000001);
   EXPECT_EQ(lv.level_of(50.0), 6);
   lv.build(1.0, 10);
-  EXPECT_EQ(lv.esc_max[10], 0.9999999999999999);
-  EXPECT_EQ(lv.level_of(1.0), 255);
-  lv.build(0.0, 5);  // every sum 0: every interval empty
-  EXPECT_EQ(lv.level_of(0.0), 255);
+  EXPECT_EQ(lv.upper[10], 0.9999999999999999);
+  EXPECT_EQ(lv.level_of(1.0), 10);  // the bound ends below the maximum
+  lv.build(0.0, 5);                 // every sum 0: every interval empty, but 0 is the maximum
+  EXPECT_EQ(lv.level_of(0.0), 5);
+  EXPECT_EQ(lv.level_of(1e-300), 255);
 }
 
 TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
@@ -50,13 +53,13 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
   std::uniform_real_distribution<double> maxima(0.0, 5000.0);
   for (int trial = 0; trial < 400; ++trial) {
     const int segments = 1 + trial % 99;
-    const double max_hist = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
-    app::Levels lv;
-    lv.build(max_hist, segments);
-    std::uniform_real_distribution<double> sums(-1.0, max_hist * 1.01 + 1.0);
-    std::vector<double> probes = {0.0, -0.0, max_hist, -1e-300, 1e300};
+    const double max_sum = trial % 7 == 0 ? std::floor(maxima(rng)) : maxima(rng);
+    core::Levels lv;
+    lv.build(max_sum, segments);
+    std::uniform_real_distribution<double> sums(-1.0, max_sum * 1.01 + 1.0);
+    std::vector<double> probes = {0.0, -0.0, max_sum, -1e-300, 1e300};
     for (int k = 0; k <= segments; ++k) {
-      for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+      for (double b : {lv.lower[k], lv.upper[k]}) {
         probes.push_back(b);
         probes.push_back(std::nextafter(b, -INFINITY));
         probes.push_back(std::nextafter(b, INFINITY));
@@ -65,7 +68,7 @@ TEST(Levels, SearchAgreesWithTheScanOnRandomSumsAndOnEveryBound) {
     for (int n = 0; n < 200; ++n) probes.push_back(sums(rng));
     for (double d : probes) {
       ASSERT_EQ(lv.level_of(d), literal_scan(lv, d))
-          << "max " << max_hist << " levels " << segments << " sum " << d;
+          << "max " << max_sum << " levels " << segments << " sum " << d;
     }
   }
 }
@@ -77,15 +80,15 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
   std::mt19937_64 rng(7);
   const double maxima[] = {0.0,    1.0,   10.0,  50.0,  104.5, 255.0 * 3.75, 4999.99,
                            1e-310, 1e-30, 1e300, 1e308, 3e-5,  987654.321};
-  for (const double max_hist : maxima) {
+  for (const double max_sum : maxima) {
     for (const int segments : {1, 2, 7, 10, 33, 99}) {
-      app::Levels lv;
-      lv.build(max_hist, segments);
-      std::vector<double> sums = {0.0,       -0.0,  max_hist,
+      core::Levels lv;
+      lv.build(max_sum, segments);
+      std::vector<double> sums = {0.0,       -0.0,  max_sum,
                                   -1e-300,   1e300, INFINITY,
                                   -INFINITY, NAN,   std::numeric_limits<double>::denorm_min()};
       for (int k = 0; k <= segments; ++k) {
-        for (double b : {lv.esc_min[k], lv.esc_max[k]}) {
+        for (double b : {lv.lower[k], lv.upper[k]}) {
           sums.push_back(b);
           for (double toward : {-INFINITY, INFINITY}) {
             double c = b;
@@ -94,14 +97,14 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
         }
       }
       if (lv.bucket_scale > 0.0) {
-        for (int q = 0; q <= app::Levels::kBuckets; q += 97) {
+        for (int q = 0; q <= core::Levels::kBuckets; q += 97) {
           const double edge = q / lv.bucket_scale;
           sums.push_back(edge);
           sums.push_back(std::nextafter(edge, -INFINITY));
           sums.push_back(std::nextafter(edge, INFINITY));
         }
       }
-      std::uniform_real_distribution<double> any(-0.01 * max_hist, max_hist * 1.01);
+      std::uniform_real_distribution<double> any(-0.01 * max_sum, max_sum * 1.01);
       for (int n = 0; n < 3000; ++n) sums.push_back(any(rng));
       std::vector<unsigned char> last(sums.size(), 0);
       for (std::size_t j = 0; j < last.size(); j += 5)
@@ -110,8 +113,8 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
       lv.assign(last.data(), sums.data(), sums.size(), out.data());
       for (std::size_t j = 0; j < sums.size(); ++j) {
         const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
-        ASSERT_EQ(out[j], want) << "max " << max_hist << " levels " << segments << " sum "
-                                << sums[j] << " last " << int{last[j]};
+        ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum " << sums[j]
+                                << " last " << int{last[j]};
       }
     }
   }
@@ -126,9 +129,9 @@ TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
   std::int64_t naive[256] = {};
   for (unsigned char b : v) ++naive[b];
   for (const std::size_t flush_every :
-       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, app::ValueCounter::kFlushEvery}) {
+       {std::size_t{1}, std::size_t{5}, std::size_t{1000}, core::ValueCounter::kFlushEvery}) {
     for (const std::size_t row : {std::size_t{1}, std::size_t{3}, std::size_t{64}, v.size()}) {
-      app::ValueCounter c(flush_every);
+      core::ValueCounter c(flush_every);
       for (std::size_t at = 0; at < v.size(); at += row) {
         c.add(v.data() + at, std::min(row, v.size() - at));
       }
@@ -148,7 +151,7 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   const unsigned char* rows[6] = {v[0], v[1], v[2], v[3], v[4], v[5]};
   for (int count = 1; count <= 6; ++count) {
     double acc[4] = {9.0, 9.0, 9.0, 9.0};
-    app::weighted_sum(rows, w, count, 4, acc);
+    core::weighted_sum(rows, w, count, 4, acc);
     for (int j = 0; j < 4; ++j) {
       volatile double want = 0.0;
       for (int k = 0; k < count; ++k) {
@@ -160,18 +163,18 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   }
   // A zero-filled accumulator gives +0.0 for 0 x -0.1 (0.0 + -0.0): not the bare -0.0.
   double acc[4];
-  app::weighted_sum(rows, w, 1, 4, acc);
+  core::weighted_sum(rows, w, 1, 4, acc);
   EXPECT_FALSE(std::signbit(acc[0]));
 }
 
 TEST(CellLoops, ValidMaximumAndNoDataInValidCells) {
   const unsigned char valid[] = {1, 255, 0, 3, 2};
   const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
-  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
-  EXPECT_EQ(app::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
-  EXPECT_EQ(app::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
+  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
+  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
+  EXPECT_EQ(core::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
   const unsigned char image[] = {255, 255, 255, 0, 255};
-  EXPECT_EQ(app::count_nodata_in_valid(image, valid, 5), 3);
+  EXPECT_EQ(core::count_nodata_in_valid(image, valid, 5), 3);
 }
 
 class Summation : public ::testing::Test {
@@ -182,28 +185,41 @@ class Summation : public ::testing::Test {
     write_file(dir.file(base + ".txt"),
                std::to_string(rows) + " " + std::to_string(cols) + " 1 0 255 1");
   }
-  // Sums the images (raw, with the given weights) into levels.
-  std::unique_ptr<Session> run(const std::vector<std::pair<std::string, double>>& images,
-                               int levels, std::vector<int> formats = {}) {
-    auto s = std::make_unique<Session>("");
-    app::Run& r = s->run;
-    r.num_imag = static_cast<int>(images.size());
-    for (int k = 1; k <= r.num_imag; ++k) {
-      r.capas[k].nombre = dir.file(images[k - 1].first);
-      r.capas[k].weight = images[k - 1].second;
-      r.capas[k].format = formats.empty() ? 0 : formats[k - 1];
+  // What the core makes of the images (raw unless said otherwise, with the given weights).
+  struct Summed {
+    std::vector<core::ImageRead> images;
+    core::Summation sums;
+  };
+  std::unique_ptr<Summed> run(const std::vector<std::pair<std::string, double>>& images, int levels,
+                              std::vector<int> formats = {}) {
+    auto out = std::make_unique<Summed>();
+    std::vector<core::SumInput> inputs;
+    out->images.reserve(images.size());
+    for (std::size_t k = 0; k < images.size(); ++k) {
+      const core::InputGrid g{dir.file(images[k].first), formats.empty() ? 0 : formats[k]};
+      const core::Outcome<core::DescriptorLookup> d = core::look_up_descriptor(g);
+      const bool raw = g.format == 0;
+      core::Outcome<core::OpenedGrid> opened =
+          core::open_grid(g, raw ? &d.value().descriptor : nullptr, {}, {});
+      EXPECT_TRUE(opened.ok());
+      core::Outcome<core::ImageRead> im = core::read_image(std::move(opened.value()), k == 0);
+      EXPECT_TRUE(im.ok());
+      out->images.push_back(std::move(im.value()));
     }
-    r.num_segm = levels;
-    r.finfo.create(dir.file("report.txt"));
-    app::summation(r);
-    return s;
+    for (std::size_t k = 0; k < images.size(); ++k) {
+      inputs.push_back({&out->images[k], images[k].second});
+    }
+    core::Outcome<core::Summation> sums = core::sum_and_level(inputs, levels);
+    EXPECT_TRUE(sums.ok());
+    out->sums = std::move(sums.value());
+    return out;
   }
   // The level grid, row by row.
-  static std::string levels(const app::Run& r) {
-    std::string s;
-    for (int i = 0; i < r.nb_lig; ++i)
-      s.append(reinterpret_cast<const char*>(r.tab_out[i]), r.nb_col);
-    return s;
+  static std::string levels(const Summed& s) {
+    std::string out;
+    for (int i = 0; i < s.sums.grid.nb_lig(); ++i)
+      out.append(reinterpret_cast<const char*>(s.sums.grid[i]), s.sums.grid.nb_col());
+    return out;
   }
   ScratchDir dir;
 };
@@ -212,51 +228,51 @@ TEST_F(Summation, WeightedValuesAddUpInImageOrder) {
   raw("a", 1, 3, std::string("\x0A\x00\x05", 3));
   raw("b", 1, 3, std::string("\x14\x01\x05", 3));
   auto s = run({{"a", 1.0}, {"b", 2.0}}, 5);
-  // Sums 50, 2 and 15: 50 equals the last bound exactly (no level), 15 lies in [10, 20).
-  EXPECT_EQ(s->run.levels.max_hist, 50.0);
-  EXPECT_EQ(s->run.levels.step_hist, 10.0);
-  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x02", 3));
-  EXPECT_TRUE(s->run.tab_mask.test(0, 1));  // the first image holds 0 there
-  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
+  // Sums 50, 2 and 15: 50, the maximum, is in the top level; 15 lies in [10, 20).
+  EXPECT_EQ(s->sums.levels.max_sum, 50.0);
+  EXPECT_EQ(s->sums.levels.step, 10.0);
+  EXPECT_EQ(levels(*s), std::string("\x05\x01\x02", 3));
+  EXPECT_TRUE(s->images[0].zeros.test(0, 1));  // the first image holds 0 there
+  EXPECT_FALSE(s->images[0].zeros.test(0, 0));
 }
 
 TEST_F(Summation, OneRawImageMakesEveryCellValidIncluding255) {
   raw("a", 1, 3, std::string("\xFF\x00\x33", 3));
   auto s = run({{"a", 1.0}}, 3);
-  EXPECT_EQ(s->run.levels.max_hist, 255.0);  // the 255 cell is valid: it raises the maximum
-  EXPECT_EQ(levels(s->run), std::string("\xFF\x01\x01", 3));  // 255 is the last bound; 51 < 85
-  EXPECT_FALSE(s->run.tab_mask.test(0, 0));
+  EXPECT_EQ(s->sums.levels.max_sum, 255.0);  // the 255 cell is valid: it raises the maximum
+  EXPECT_EQ(levels(*s), std::string("\x03\x01\x01", 3));  // 255, the maximum; 51 < 85
+  EXPECT_FALSE(s->images[0].zeros.test(0, 0));
 }
 
 TEST_F(Summation, LastImage255CellsAreNotValidWhateverTheirSum) {
   raw("a", 1, 2, std::string("\x01\x02", 2));
   raw("b", 1, 2, std::string("\xFF\x02", 2));
   auto s = run({{"a", 1.0}, {"b", 1.0}}, 2);
-  EXPECT_EQ(s->run.levels.max_hist, 4.0);
-  EXPECT_EQ(s->run.tab_out[0][0], 255);
+  EXPECT_EQ(s->sums.levels.max_sum, 4.0);
+  EXPECT_EQ(s->sums.grid[0][0], 255);
 }
 
 TEST_F(Summation, ZeroAndNegativeWeights) {
   raw("a", 1, 3, std::string("\x01\x02\x03", 3));
   {
-    auto s = run({{"a", 0.0}}, 4);
-    EXPECT_EQ(levels(s->run), std::string(3, '\xFF'));
+    auto s = run({{"a", 0.0}}, 4);  // every sum 0, the maximum: the top level
+    EXPECT_EQ(levels(*s), std::string(3, '\x04'));
   }
   raw("b", 1, 3, std::string("\x04\x01\x01", 3));
   auto s = run({{"a", 1.0}, {"b", -1.0}}, 2);  // sums -3, 1, 2
-  EXPECT_EQ(s->run.levels.max_hist, 2.0);
-  EXPECT_EQ(s->run.tab_out[0][0], 255);
-  EXPECT_EQ(s->run.tab_out[0][1], 2);
+  EXPECT_EQ(s->sums.levels.max_sum, 2.0);
+  EXPECT_EQ(s->sums.grid[0][0], 255);
+  EXPECT_EQ(s->sums.grid[0][1], 2);
 }
 
 TEST_F(Summation, AsciiFirstImageGetsAMaskWithoutTheRewrite) {
   write_file(dir.file("g.asc"), "ncols 3\nnrows 1\nx 0\ny 0\nc 1\nn 0\n0 255 4\n");
   auto s = run({{"g", 1.0}}, 2, {2});
-  EXPECT_TRUE(s->run.tab_mask.test(0, 0));
-  EXPECT_FALSE(s->run.tab_mask.test(0, 1));
-  EXPECT_EQ(s->run.levels.max_hist, 4.0);  // not rewritten: the 255 cell stays invalid
-  EXPECT_EQ(levels(s->run), std::string("\x01\xFF\xFF", 3));
-  EXPECT_EQ(s->run.UTM_coord, 1);
+  EXPECT_TRUE(s->images[0].zeros.test(0, 0));
+  EXPECT_FALSE(s->images[0].zeros.test(0, 1));
+  EXPECT_EQ(s->sums.levels.max_sum, 4.0);  // not rewritten: the 255 cell stays invalid
+  EXPECT_EQ(levels(*s), std::string("\x01\xFF\x02", 3));
+  EXPECT_TRUE(core::after_grid({}, s->images[0].facts).corner.has_value());
 }
 
 // Cells where an image before the last holds 255 while the last image holds a value: their
@@ -290,9 +306,10 @@ TEST(NoDataInSums, EachImageBeforeTheLastIsNamedOnStandardErrorOnly) {
   EXPECT_EQ(run.out.find("tessera_gis"), std::string::npos);
   EXPECT_EQ(testing_support::read_file(zone + "/res_info.txt").find("tessera_gis"),
             std::string::npos);
-  // The sums 261, 258, 264, -, 14 and 17 cut into 5 levels of 52.8.
+  // The sums 261, 258, 264, -, 14 and 17 cut into 5 levels of 52.8; 264, the maximum, is in
+  // the top level.
   EXPECT_EQ(testing_support::read_file(zone + "/res_tessum.raw"),
-            std::string("\x05\x05\xFF\xFF\x01\x01", 6));
+            std::string("\x05\x05\x05\xFF\x01\x01", 6));
 }
 
 }  // namespace

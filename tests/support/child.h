@@ -62,7 +62,9 @@ inline ChildRun run_binary(const std::string& answers, const ChildOptions& o) {
     }
     std::signal(SIGPIPE, SIG_DFL);
     if (o.file_limit >= 0) {
-      std::signal(SIGXFSZ, SIG_IGN);  // ignored across exec: writes fail instead
+      // SIGXFSZ keeps its default action, which ends a program: the program itself must
+      // ignore it so that the write past the limit fails and is told.
+      std::signal(SIGXFSZ, SIG_DFL);
       rlimit lim{};
       getrlimit(RLIMIT_FSIZE, &lim);
       lim.rlim_cur = static_cast<rlim_t>(o.file_limit);

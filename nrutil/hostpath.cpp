@@ -1,9 +1,9 @@
 // Host path mapping.
-#include "app/hostpath.h"
+#include "nrutil/hostpath.h"
 
 #include <cctype>
 
-namespace app {
+namespace nrutil {
 
 std::string host_path(const std::string& name) {
 #ifdef _WIN32
@@ -24,4 +24,4 @@ std::string host_path(const std::string& name) {
 #endif
 }
 
-}  // namespace app
+}  // namespace nrutil

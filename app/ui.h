@@ -1,105 +1,44 @@
-// The state of one run: every answer, name, grid and stream of the run in one object, with
-// the names the program's documentation uses. A test can run a whole dialogue in-process.
+// The front-end's side of a run: the console, the language, the report and histogram files,
+// asking and re-asking, and stopping with a message in the user's language. The stages of the
+// classic run talk to the user through it; the computation is the core's.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <iostream>
 #include <ostream>
 #include <string>
 
 #include "app/console.h"
-#include "app/levels.h"
 #include "app/messages.h"
-#include "app/run_record.h"
 #include "app/textfile.h"
-#include "nrutil/bitgrid.h"
-#include "nrutil/grid.h"
-#include "rasterio/rows.h"
+#include "core/failure.h"
 
 namespace app {
-
-// One input image of the run: what the dialogue asks, and what the reading stage learns.
-struct imagen {
-  std::string nombre;  // directory prefix + generic name, no extension
-  int format = 0;      // code of the format table: 0 raw with descriptor, 1 BMP, 2 ASCII grid
-  double weight = 0.0;
-
-  std::string file;                 // the image file as the run names it, with its extension
-  rasterio::FileIdentity identity;  // the file as the first pass read it
-  nrutil::ByteGrid kept;            // an ASCII grid's values, parsed once by the first pass
-  // Cells of each value (255 counted as 254): the image's item statistics.
-  std::array<std::int64_t, 256> items{};
-  // Cells where this image holds 255 while the last image holds a value (images before the
-  // last only): their sums take 255 x this image's weight.
-  std::int64_t nodata_in_valid = 0;
-};
-
-inline constexpr int kMaxImages = 99;
 
 // Thrown to end the run once its reason has been told; carries the exit status.
 struct RunStop {
   int status = 1;
 };
 
-struct Run {
+class Ui {
+ public:
   // The notes that do not belong to the dialogue (the console) go to `notes`: standard error
   // for a whole run.
-  explicit Run(Console& console, std::ostream& notes = std::cerr) : con(console), err(notes) {}
-  Run(const Run&) = delete;
-  Run& operator=(const Run&) = delete;
+  explicit Ui(Console& console, std::ostream& notes = std::cerr) : con(console), err(notes) {}
+  Ui(const Ui&) = delete;
+  Ui& operator=(const Ui&) = delete;
 
   Console& con;
   std::ostream& err;
-
-  // Start-up and language.
-  int idiom = 0;  // 0 English, 1 French, 2 Spanish
-  unsigned char UTM_coord = 0;
-  int flag = 0;
-
-  // Dialogue answers and built names (no length limit).
-  std::string nom_disk, nomim1, nomim1b;
-  int num_imag = 0;
-  int format = 0;  // type answer of the image asked last
-  std::array<imagen, kMaxImages + 1> capas;
-  int mask_exist = 1;
-  std::string nom_mask_in;
-  int mask_format = 0;
-  std::string nom_res, nom_info, nom_file_point, nom_file_utm, nom_file_histo;
-  int format_out = 0;
-  int num_segm = 0;
-
-  // The grid read last (all grids of a run have one size) and what its format told.
-  int nb_lig = 0, nb_col = 0;
-  double dpix_size = 0.0;
-  double X_min = 0.0, Y_min = 0.0;
-  // The grid every later grid must match: the mask when one was read, else image 1.
-  std::string ref_name;
-  int ref_lig = 0, ref_col = 0;
-
-  // Grids. The images are read row block by row block, several times, through small
-  // buffers; the level grid tab_out is the only grid of a byte a cell. tab_mask marks the
-  // cells where the first image holds 0, tab_mask_in the cells where the mask holds 255.
-  nrutil::ByteGrid tab_out;
-  nrutil::BitGrid tab_mask, tab_mask_in;
-
-  // The level bounds the run used.
-  Levels levels;
-
-  // Processing type and mesh.
-  int im_gene = 0, rango = 0, jdeb = 0, ifin = 0, jfin = 0;
-  int cmd = 1;  // last drawing answer: 0 means a mesh was drawn
-
-  // Output streams: run report, histogram, point files.
-  TextFile finfo, fpt3, fpt1, fpt2;
-
-  // What the stages note for the run record.
-  RecordNotes notes;
-
-  // ---- helpers shared by the stages ----
+  int language = 0;         // 0 English, 1 French, 2 Spanish
+  TextFile report_file;     // the run report "_info.txt", once the dialogue has made it
+  TextFile histogram_file;  // the level histogram "_histo.xls"
+  // A bound on the cells of any grid read, below the memory's (0: none). Tools that read many
+  // hostile files in one process (the fuzz drivers) lower it.
+  std::int64_t cell_limit = 0;
 
   // The text of `t` in the run's language.
-  const char* pick(const Text3& t) const { return t.in(idiom); }
+  const char* pick(const Text3& t) const { return t.in(language); }
 
   // Prints `t` in the run's language on the console.
   template <class... A>
@@ -123,7 +62,7 @@ struct Run {
   // Writes `t` in the run's language into the report.
   template <class... A>
   void report(const Text3& t, A... args) {
-    finfo.print(pick(t), args...);
+    report_file.print(pick(t), args...);
   }
 
   // Asks until an integer arrives: prints `prompt` (with args) before every read.
@@ -153,6 +92,8 @@ struct Run {
   int ask_option(const Text3& options);
   // A menu: prints the option lines and reads until the answer lies in 0..highest.
   int ask_menu(const Text3& options, int highest);
+  // A yes/no or type question: the question once, then its option lines until 0 or 1.
+  int ask_choice(const Text3& question, const Text3& options);
   // A count: asked until it lies in lo..hi, with a note of the range after a wrong number.
   int ask_count(const Text3& prompt, int lo, int hi);
 
@@ -164,8 +105,20 @@ struct Run {
   // The stop for an output file that could not be created: the name is taken by something
   // other than a regular file, or the system's reason `err` (errno).
   [[noreturn]] void fail_create(const std::string& name, int err);
+  // The stop for a failure of the core, in the words the program has always used for it.
+  [[noreturn]] void fail(const core::Failure& f);
   // Checks a written stream; stops the run naming the file when a write failed.
   void check_written(TextFile& f, const std::string& name);
+
+  // The value of a stage's outcome, or the stop for its failure.
+  template <class T>
+  T take(core::Outcome<T> outcome) {
+    if (!outcome.ok()) fail(outcome.failure());
+    return std::move(outcome.value());
+  }
+  void check(const core::Status& status) {
+    if (status) fail(*status);
+  }
 
  private:
   // True for an answer; false to ask again; stops the run at the end of input or at an

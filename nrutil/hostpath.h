@@ -4,10 +4,10 @@
 
 #include <string>
 
-namespace app {
+namespace nrutil {
 
 // On POSIX: every '\' becomes '/', and a leading drive "X:" becomes "/mnt/x" (lower case).
 // On Windows the name is used as built.
 std::string host_path(const std::string& name);
 
-}  // namespace app
+}  // namespace nrutil

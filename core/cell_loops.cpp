@@ -1,10 +1,10 @@
 // The per-cell loops of the summation: plain loops that the compiler vectorises where it
 // can.
-#include "app/cell_loops.h"
+#include "core/cell_loops.h"
 
 #include <cstring>
 
-namespace app {
+namespace core {
 
 void ValueCounter::add(const unsigned char* v, std::size_t n) {
   while (n > 0) {
@@ -130,4 +130,4 @@ bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_
   return bad == 0;
 }
 
-}  // namespace app
+}  // namespace core

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace app {
+namespace core {
 
 // Counts how many cells hold each byte value, over any number of rows. Four tables of
 // 32-bit counters, so that runs of equal values do not wait on one another's increments,
@@ -47,4 +47,4 @@ std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* 
 // large for the values give infinite sums, or NaN where infinities of both signs meet.
 bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n);
 
-}  // namespace app
+}  // namespace core

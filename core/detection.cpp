@@ -1,0 +1,80 @@
+// Detection of the processing type and the measures of the data area.
+#include "core/detection.h"
+
+#include <algorithm>
+
+namespace core {
+
+namespace {
+
+// The first column j of row i, from j0 upward while j < j1, that holds data; -1 if none.
+int first_data_col(const LevelGrid& grid, int i, int j0, int j1) {
+  const unsigned char* row = grid[i];
+  for (int j = std::max(j0, 0); j < std::min(j1, grid.nb_col()); ++j) {
+    if (row[j] != kBackground) return j;
+  }
+  return -1;
+}
+
+}  // namespace
+
+DataArea measure_data_area(const LevelGrid& grid) {
+  DataArea a;
+  const int rows = grid.nb_lig();
+  const int cols = grid.nb_col();
+  const int m = rows / 2;
+  const int c = cols / 2;
+  for (int j = cols - 1; j > c; --j) {
+    if (grid[m][j] != kBackground) {
+      a.last_col = j;
+      break;
+    }
+  }
+  for (int i = rows - 1; i > m; --i) {
+    if (grid[i][c] != kBackground) {
+      a.last_row = i;
+      break;
+    }
+  }
+  return a;
+}
+
+Detection detect(const LevelGrid& grid) {
+  Detection d;
+  const int found = first_data_col(grid, grid.nb_lig() / 2, 0, grid.nb_col() / 2);
+  d.band_width = found >= 0 ? found : 0;
+  if (d.band_width == 0) {
+    d.type = kSquareCellMesh;
+    d.area = measure_data_area(grid);
+  } else {
+    d.type = kMovingWindow;
+  }
+  return d;
+}
+
+void fill_holes(LevelGrid& grid, const Region& where, unsigned char level) {
+  for (int i = where.rows.lo; i < where.rows.hi; ++i) {
+    unsigned char* row = grid[i];
+    // A select rather than a conditional store, so that the loop runs on whole vectors.
+    for (int j = where.cols.lo; j < where.cols.hi; ++j) {
+      row[j] = row[j] == kBackground ? level : row[j];
+    }
+  }
+}
+
+Region inside_band(const LevelGrid& grid, int band) {
+  return region_of(grid, band, std::int64_t{grid.nb_lig()} - band, band,
+                   std::int64_t{grid.nb_col()} - band);
+}
+
+Region detected_area(const LevelGrid& grid, const Detection& d) {
+  if (d.type == kSquareCellMesh) return region_of(grid, 0, d.area.last_row, 0, d.area.last_col);
+  return inside_band(grid, d.band_width);
+}
+
+int window_band(const LevelGrid& grid) {
+  const int found = first_data_col(grid, grid.nb_lig() / 2, 0, grid.nb_col());
+  return found < 0 ? 0 : found;
+}
+
+}  // namespace core
