@@ -85,7 +85,7 @@ class RichnessAlgorithm(TesseraAlgorithm):
 
         folder = os.path.dirname(os.path.abspath(tif))
         name = glob.escape(os.path.basename(tif))
-        leftovers = runner.Leftovers(folder, [name, name + ".*", "." + name + "*"]
+        leftovers = runner.Leftovers(folder, [name, name + ".*"]
                                      + runner.STAGED_PATTERNS)
         # The command writes into an existing folder; one made here goes again on failure.
         os.makedirs(folder, exist_ok=True)
