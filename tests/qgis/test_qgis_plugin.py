@@ -409,6 +409,9 @@ def main():
     if GIS == "none" or not os.access(GIS, os.X_OK):
         print("SKIPPED: tessera_gis was not built (GDAL's development files missing)")
         return SKIP
+    if group == "InstallAndRun" and shutil.which("qgis_process.bin") is None:
+        print("SKIPPED: qgis_process.bin not found (apt-get install qgis)")
+        return SKIP
     if not os.path.isfile(ZIP):
         print("FAILED: the plugin zip %s was not built" % ZIP)
         return 1
