@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -108,9 +107,8 @@ void write_text(const std::string& staged, const std::string& final_name, const 
 }  // namespace
 
 ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
-  init_gdal();
-  // Every block is read once a pass, so a large block cache would only hold memory.
-  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  const GdalSession gdal;
+  const BlockCacheLimit cache(kBlockCache);
   const fs::path out(o.out);
   const std::string name = out.filename().string();
   const std::string dir = out.has_parent_path() ? out.parent_path().string() : ".";
@@ -308,37 +306,6 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   res.processing = processing;
   if (progress) progress(1.0);
   return res;
-}
-
-int compose_command(int argc, char** argv) {
-  const ComposeOptions o = parse_compose_options(argc, argv);
-  if (o.help) {
-    std::fputs(kComposeHelp, stdout);
-    return 0;
-  }
-  // GDAL's progress style on a terminal: 0...10...20 ... 100 - done.
-  Progress progress;
-  int shown = -1;
-  if (isatty(STDERR_FILENO)) {
-    progress = [&shown](double done) {
-      const int step = static_cast<int>(done * 40.0 + 1e-9);
-      while (shown < step) {
-        ++shown;
-        if (shown % 4 == 0) {
-          std::fprintf(stderr, "%d", shown / 4 * 10);
-        } else {
-          std::fputc('.', stderr);
-        }
-      }
-      if (done >= 1.0) std::fputs(" - done.\n", stderr);
-    };
-  }
-  const ComposeResult r = run_compose(o, progress);
-  for (const std::string& w : r.warnings)
-    std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
-  for (const std::string& path : r.written) std::printf("%s\n", path.c_str());
-  if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
-  return 0;
 }
 
 }  // namespace gis

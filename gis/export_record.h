@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "gis/common.h"
+
 namespace gis {
 
 struct LevelClass {
@@ -64,7 +66,8 @@ RunRecord read_record(const std::string& path);
 
 // Reads the result image the record names (rows x columns bytes, top row first) and checks it
 // against the record: its size, and the cells of every value. Throws DataError naming the
-// image when it is missing, unreadable or does not match.
-std::vector<unsigned char> read_result(const RunRecord& rec);
+// image when it is missing, unreadable or does not match. `progress` (when set) goes from 0
+// to 1.
+std::vector<unsigned char> read_result(const RunRecord& rec, const Progress& progress = {});
 
 }  // namespace gis
