@@ -77,8 +77,7 @@ struct ImageRows::Source {
   std::vector<unsigned char*> rows;
 };
 
-ImageRows::ImageRows(const std::vector<SumInput>& inputs, int rows, int cols)
-    : inputs_(inputs), cols_(cols) {
+ImageRows::ImageRows(const std::vector<SumInput>& inputs, int rows, int cols) : inputs_(inputs) {
   int files = 0;
   for (const SumInput& in : inputs) files += in.image->kept ? 0 : 1;
   const std::size_t per_row = static_cast<std::size_t>(cols) * std::max(files, 1);

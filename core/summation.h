@@ -45,7 +45,6 @@ class ImageRows {
  private:
   struct Source;
   const std::vector<SumInput>& inputs_;
-  int cols_ = 0;
   int block_rows_ = 1;
   int first_ = 0;
   std::vector<Source> sources_;
