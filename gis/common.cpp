@@ -1,6 +1,7 @@
 // Shared failure handling, GDAL set-up, progress and whole-file writing of tessera_gis.
 #include "gis/common.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -81,6 +82,25 @@ void close_output(GDALDatasetUniquePtr& ds, const std::string& file) {
 Progress part_of(const Progress& whole, double from, double to) {
   if (!whole) return {};
   return [whole, from, to](double done) { whole(from + (to - from) * done); };
+}
+
+ProgressSteps::ProgressSteps(Progress whole, double total_cost)
+    : whole_(std::move(whole)), total_(total_cost > 0.0 ? total_cost : 1.0) {}
+
+std::pair<double, double> ProgressSteps::span(double cost) {
+  const double from = std::min(done_ / total_, 1.0);
+  done_ += cost;
+  return {from, std::min(done_ / total_, 1.0)};
+}
+
+Progress ProgressSteps::next(double cost) {
+  const auto [from, to] = span(cost);
+  return part_of(whole_, from, to);
+}
+
+void ProgressSteps::skip(double cost) {
+  const double to = span(cost).second;
+  if (whole_) whole_(to);
 }
 
 int CPL_STDCALL gdal_progress(double done, const char*, void* data) {

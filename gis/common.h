@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cpl_error.h"
 #include "gdal_priv.h"
@@ -29,6 +30,25 @@ using Progress = std::function<void(double done)>;
 // The part [from, to] of `whole`: a progress of one step of a command, 0 to 1 for the step.
 // Empty when `whole` is.
 Progress part_of(const Progress& whole, double from, double to);
+
+// The progress of a command made of steps in order, each of a known cost: each step's share
+// of the whole is its share of the total cost.
+class ProgressSteps {
+ public:
+  ProgressSteps(Progress whole, double total_cost);
+  // The fractions of the whole where the next step, of `cost`, starts and ends.
+  std::pair<double, double> span(double cost);
+  // The progress of the next step, of `cost`: from 0 to 1 over the step.
+  Progress next(double cost);
+  // Tells that the next step, of `cost`, is done (for a step that cannot tell its progress).
+  void skip(double cost);
+  const Progress& whole() const { return whole_; }
+
+ private:
+  Progress whole_;
+  double total_;
+  double done_ = 0.0;
+};
 
 // A Progress as GDAL's progress callback takes it (pData: a const Progress*, which may be
 // empty); it never asks GDAL to stop.

@@ -51,12 +51,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The shares of the progress: reading the result, writing the GeoTIFF (its cells handed to
-// GDAL, then the compression as GDAL closes it), the PNG map; the report page is the rest.
-constexpr double kReadShare = 0.1;
-constexpr double kGeoTiffShare = 0.4;
-constexpr double kGeoTiffWriteShare = 0.3;  // of the GeoTIFF's part: the cells handed over
-constexpr double kPngShare = 0.4;
+// The cost of each step, relative to writing the PNG map (measured on a grid of 4096 x 4096
+// cells): each step's share of the progress is its share of the cost.
+constexpr double kReadAsciiCost = 1.1;      // reading an ASCII grid result through GDAL
+constexpr double kReadCost = 0.05;          // reading a raw or BMP result
+constexpr double kGeoTiffCost = 0.2;        // the GeoTIFF, compressed as GDAL closes it
+constexpr double kGeoTiffCellsShare = 0.1;  // of which: its cells handed to GDAL
+constexpr double kPngCost = 1.0;
+constexpr double kPageCost = 0.05;  // the report page
 
 // The value of option `name` given as "--name VALUE" or "--name=VALUE", advancing i.
 bool option(const char* name, int argc, char** argv, int& i, std::string& value) {
@@ -250,7 +252,7 @@ void write_geotiff(const std::string& staged, const std::string& name, const Run
   style(*ds, name, rec, crs, colours);
   check_set(ds->SetMetadataItem("TIFFTAG_IMAGEDESCRIPTION", title.c_str()), name, "title");
   check_set(ds->SetMetadataItem("TIFFTAG_SOFTWARE", "tessera_gis export"), name, "metadata");
-  put_cells(*ds, rec, cells, name, part_of(progress, 0.0, kGeoTiffWriteShare));
+  put_cells(*ds, rec, cells, name, part_of(progress, 0.0, kGeoTiffCellsShare));
   close_output(ds, name);
   if (progress) progress(1.0);
 }
@@ -322,9 +324,12 @@ void check_inputs_kept(const RunRecord& rec, const std::vector<std::string>& out
 
 ExportResult run_export(const ExportOptions& o, const Progress& progress) {
   const GdalSession gdal;
+  if (progress) progress(0.0);
   const rasterio::RunFiles run = rasterio::RunFiles::of(o.base);
   const RunRecord rec = read_record(run.record);
-  std::vector<unsigned char> cells = read_result(rec, part_of(progress, 0.0, kReadShare));
+  const double read_cost = rec.result_format == "ascii" ? kReadAsciiCost : kReadCost;
+  ProgressSteps steps(progress, read_cost + kGeoTiffCost + kPngCost + kPageCost);
+  std::vector<unsigned char> cells = read_result(rec, steps.next(read_cost));
   const std::array<Rgba, 256> colours = colour_table(o.palette, rec.count);
   ExportResult result;
   const Crs crs = find_crs(rec, o.base, result.notes);
@@ -346,12 +351,9 @@ ExportResult run_export(const ExportOptions& o, const Progress& progress) {
   check_inputs_kept(rec, finals);
   Staging st(folder);
 
-  constexpr double kTiffEnd = kReadShare + kGeoTiffShare;
-  constexpr double kPngEnd = kTiffEnd + kPngShare;
   write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title,
-                part_of(progress, kReadShare, kTiffEnd));
-  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours,
-            part_of(progress, kTiffEnd, kPngEnd));
+                steps.next(kGeoTiffCost));
+  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours, steps.next(kPngCost));
   ReportPage page;
   page.title = o.title;
   page.palette = o.palette;
