@@ -1,6 +1,6 @@
-// tessera_gis: prepares tessera_summary's inputs from GIS rasters and exports its results.
-// The front-end of the gis library's commands: it picks the command, shows its progress,
-// prints what the command returns, and turns a failure into its message and exit status.
+// tessera_gis: makes sub-index layers, prepares tessera_summary's inputs from GIS rasters and
+// exports its results. The front-end of the gis library's commands: it picks the command, shows its
+// progress, prints what the command returns, and turns a failure into its message and exit status.
 // Nothing else in tessera_gis prints.
 #include <unistd.h>
 
@@ -16,6 +16,7 @@
 #include "gis/compose.h"
 #include "gis/export.h"
 #include "gis/prepare.h"
+#include "gis/richness.h"
 
 namespace gis {
 namespace {
@@ -128,6 +129,19 @@ int prepare(int argc, char** argv) {
   return done();
 }
 
+int richness(int argc, char** argv) {
+  const RichnessOptions o = parse_richness_options(argc, argv);
+  if (o.help) return help(kRichnessHelp);
+  RichnessResult r;
+  {
+    ProgressLine line(o.progress);
+    r = run_richness(o, line.progress());
+  }
+  tell("warning", r.warnings);
+  std::printf("%s\n", r.out.c_str());
+  return done();
+}
+
 int compose(int argc, char** argv) {
   const ComposeOptions o = parse_compose_options(argc, argv);
   if (o.help) return help(kComposeHelp);
@@ -162,6 +176,7 @@ struct Command {
 
 // The commands, in the order of the help text.
 const std::vector<Command> kCommands = {
+    {"richness", kRichnessSummary, richness},
     {"compose", kComposeSummary, compose},
     {"prepare", kPrepareSummary, prepare},
     {"export", kExportSummary, export_},
@@ -171,8 +186,8 @@ void print_help(std::FILE* to) {
   std::fputs(
       "Usage: tessera_gis COMMAND [OPTIONS] ...\n"
       "\n"
-      "Prepares the input layers of tessera_summary from GIS rasters and exports its\n"
-      "results to GIS formats. Commands:\n",
+      "Makes the sub-index layers of tessera_summary, prepares its inputs from GIS rasters\n"
+      "and exports its results to GIS formats. Commands:\n",
       to);
   for (const Command& c : kCommands) std::fprintf(to, "  %-10s %s\n", c.name, c.summary);
   std::fputs("\nSee 'tessera_gis COMMAND --help' for the options of one command.\n", to);

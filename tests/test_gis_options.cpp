@@ -9,6 +9,7 @@
 #include "gis/compose.h"
 #include "gis/export.h"
 #include "gis/prepare_options.h"
+#include "gis/richness.h"
 #include "support/files.h"
 
 namespace {
@@ -77,6 +78,20 @@ TEST(GisOptions, GoodLinesGiveTheirOptions) {
   EXPECT_EQ(e.progress, ProgressMode::Always);
   EXPECT_EQ(parse(gis::parse_export_options, {"--title", "T", "r"}).title, "T");
   EXPECT_TRUE(parse(gis::parse_export_options, {"--help"}).help);
+
+  const gis::RichnessOptions r =
+      parse(gis::parse_richness_options, {"--out=geol_rich.tif", "--mesh", "+3", "--field", "unit",
+                                          "--cell", "25", "--quiet", "geology.gpkg"});
+  EXPECT_EQ(r.out, "geol_rich.tif");
+  EXPECT_EQ(r.type, gis::Processing::SquareCellMesh);
+  EXPECT_EQ(r.range, 3);
+  EXPECT_EQ(r.field, "unit");
+  EXPECT_EQ(r.cell, 25.0);
+  EXPECT_EQ(r.progress, ProgressMode::Never);
+  EXPECT_EQ(r.source, "geology.gpkg");
+  // A range out of 1..127 is kept for run_richness to refuse, naming the source.
+  EXPECT_EQ(parse(gis::parse_richness_options, {"--out", "o.tif", "--window", "300", "s"}).range,
+            300);
 }
 
 TEST(GisOptions, WrongLinesAreToldWhatIsWrong) {
@@ -89,6 +104,7 @@ TEST(GisOptions, WrongLinesAreToldWhatIsWrong) {
   const Parser prepare = [](auto a) { parse(gis::parse_prepare_options, a); };
   const Parser compose = [](auto a) { parse(gis::parse_compose_options, a); };
   const Parser export_ = [](auto a) { parse(gis::parse_export_options, a); };
+  const Parser richness = [](auto a) { parse(gis::parse_richness_options, a); };
   const struct {
     const Parser& parser;
     std::vector<std::string> args;
@@ -147,6 +163,27 @@ TEST(GisOptions, WrongLinesAreToldWhatIsWrong) {
       {export_, {"-x", "a"}, "export: unknown option '-x'"},
       {export_, {"a", "--title"}, "--title needs a value"},
       {export_, {"--palette", "jet", "a"}, "unknown palette 'jet' (palettes: viridis, ylorrd)"},
+      {richness, {"--window", "1", "s"}, "richness needs --out FILE.tif"},
+      {richness, {"--out", "o.tif", "s"}, "richness needs --window R or --mesh R"},
+      {richness, {"--out", "o.tif", "--mesh", "1"}, "richness needs a SOURCE layer"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "1", "--window", "1", "s"},
+       "give one of --window and --mesh, once"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "x", "s"},
+       "--mesh takes a whole number R from 1 to 127, not 'x'"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "1", "--cell", "-2", "s"},
+       "--cell takes a cell size greater than 0, not '-2'"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "1", "--like", "l.tif", "--cell", "2", "s"},
+       "give --like or --cell, not both"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "1", "s", "t"},
+       "one SOURCE only ('t' is one too many)"},
+      {richness,
+       {"--out", "o.tif", "--mesh", "1", "--quiet", "--progress", "s"},
+       "give one of --progress and --quiet"},
   };
   for (const auto& c : cases) {
     std::string line;

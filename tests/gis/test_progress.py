@@ -93,6 +93,9 @@ class Progress(unittest.TestCase):
         self.assertEqual(out.count(b"\n"), 3)
         _, err = self.run_gis("compose", "--out", "maps/a", "--mesh", "3", "--progress", *layers)
         self.assertEqual(err, DONE)
+        _, err = self.run_gis("richness", "--out", "rich.tif", "--window", "2", "--progress",
+                              "geology.tif")
+        self.assertEqual(err, DONE)
         _, err = self.run_gis("compose", "--out", "maps/q", "--classes", "quantile", "--progress",
                               *layers)
         self.assertEqual(err, DONE)
