@@ -42,7 +42,6 @@ class ProgressSteps {
   Progress next(double cost);
   // Tells that the next step, of `cost`, is done (for a step that cannot tell its progress).
   void skip(double cost);
-  const Progress& whole() const { return whole_; }
 
  private:
   Progress whole_;
