@@ -52,9 +52,9 @@ struct RunRecord {
 
   // The path of a file the record names: its last name part in the record's folder.
   std::string beside(const std::string& name_as_built) const;
-  // The result image: "<R>_tessum" and the extension of the record's result file, beside the
-  // record "<R>_run.json" (so a name that the record could not keep byte for byte, such as one
-  // that is not UTF-8, is still found).
+  // The result image as rasterio::RunFiles names it: "<R>_tessum" and the extension of the
+  // result's format, beside the record "<R>_run.json" (so a name that the record could not
+  // keep byte for byte, such as one that is not UTF-8, is still found).
   std::string result_path() const;
   // The name without folder of a file the record names.
   static std::string base_name(const std::string& name_as_built);
