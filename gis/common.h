@@ -1,5 +1,5 @@
 // What every tessera_gis command shares: the two kinds of failure and their exit statuses,
-// GDAL's set-up, and files that appear whole or not at all.
+// GDAL's set-up for the span of a command, progress, and files that appear whole or not at all.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,11 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "cpl_error.h"
+#include "gdal_priv.h"
 #include "nrutil/files.h"
 
 namespace gis {
@@ -23,6 +27,46 @@ inline constexpr const char* kToolVersion = "tessera 0.4";
 // Commands take one and call it; only the front-end (main, the QGIS provider) shows it.
 using Progress = std::function<void(double done)>;
 
+// The part [from, to] of `whole`: a progress of one step of a command, 0 to 1 for the step.
+// Empty when `whole` is.
+Progress part_of(const Progress& whole, double from, double to);
+
+// The progress of a command made of steps in order, each of a known cost: each step's share
+// of the whole is its share of the total cost.
+class ProgressSteps {
+ public:
+  ProgressSteps(Progress whole, double total_cost);
+  // The fractions of the whole where the next step, of `cost`, starts and ends.
+  std::pair<double, double> span(double cost);
+  // The progress of the next step, of `cost`: from 0 to 1 over the step.
+  Progress next(double cost);
+  // Tells that the next step, of `cost`, is done (for a step that cannot tell its progress).
+  void skip(double cost);
+
+ private:
+  Progress whole_;
+  double total_;
+  double done_ = 0.0;
+};
+
+// A Progress as GDAL's progress callback takes it (pData: a const Progress*, which may be
+// empty); it never asks GDAL to stop.
+int CPL_STDCALL gdal_progress(double done, const char* message, void* data);
+
+// Whether a command shows its progress: on a terminal only (the default), always
+// (--progress), or never (--quiet).
+enum class ProgressMode { Terminal, Always, Never };
+
+// Takes --progress or --quiet into `mode` and returns true; false for any other argument.
+// UsageError when both are given.
+bool take_progress_option(std::string_view arg, ProgressMode& mode);
+
+// The lines of --progress and --quiet in a command's --help.
+inline constexpr const char* kProgressHelp =
+    "  --progress        print the progress on standard error (0...10...20 ... 100 - done.),\n"
+    "                    as GDAL's tools do; the default when standard error is a terminal\n"
+    "  --quiet           no progress\n";
+
 // A wrong command line. The message says what is wrong; main adds where to find help.
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -33,15 +77,60 @@ struct DataError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Registers GDAL's drivers and routes GDAL's own messages to last_gdal_error() instead of
-// stderr, so that a failure is told once, in the command's words.
-void init_gdal();
+// GDAL for the span of one command: the drivers registered, and GDAL's own messages kept by
+// a scoped error handler instead of printed, so that a failure is told once, in the command's
+// words (with_gdal_reason). The handler that was in place before comes back on exit.
+class GdalSession {
+ public:
+  GdalSession();
+  ~GdalSession();
+  GdalSession(const GdalSession&) = delete;
+  GdalSession& operator=(const GdalSession&) = delete;
 
-// GDAL's last error message since init_gdal(), or "" when it gave none.
-std::string last_gdal_error();
+  // GDAL's last failure message in this session (or in the innermost one open on this
+  // thread), "" when it gave none.
+  static std::string last_error();
 
-// "FILE: REASON", with GDAL's last message appended to REASON when there is one.
+ private:
+  static void CPL_STDCALL keep(CPLErr level, CPLErrorNum number, const char* text);
+  std::string last_error_;
+  GdalSession* outer_;
+  CPLErrorHandlerPusher handler_;
+};
+
+// "FILE: REASON", with GDAL's last failure message appended to REASON when there is one.
 std::string with_gdal_reason(const std::string& file, const std::string& reason);
+
+// GDAL's block cache held to `bytes` for a scope, unless the user set GDAL_CACHEMAX: each
+// block is read once a pass, so a larger cache would only hold memory. The size in force
+// before comes back on exit.
+class BlockCacheLimit {
+ public:
+  explicit BlockCacheLimit(GIntBig bytes);
+  ~BlockCacheLimit();
+  BlockCacheLimit(const BlockCacheLimit&) = delete;
+  BlockCacheLimit& operator=(const BlockCacheLimit&) = delete;
+
+ private:
+  GIntBig previous_ = 0;
+  bool set_ = false;
+};
+
+// Checks the result of a GDAL setter on an output: a DataError "FILE: cannot be written (its
+// WHAT cannot be set: GDAL's reason)" unless it is CE_None.
+void check_set(CPLErr result, const std::string& file, const char* what);
+
+// Sets a band's description, which GDAL's API does not report: a failure GDAL raised while
+// setting it is a DataError naming `file`.
+void set_description(GDALMajorObject& object, const char* text, const std::string& file);
+
+// Closes an output dataset (GDAL writes what it held then); a DataError "FILE: cannot be
+// written (GDAL's reason)" when GDAL reports a failure, including one raised since the last
+// CPLErrorReset() on this output.
+void close_output(GDALDatasetUniquePtr& ds, const std::string& file);
+
+// The "FILE: cannot be written (GDAL's last message, or write error)" DataError.
+[[noreturn]] void write_failed(const std::string& file);
 
 // Writes bytes to `path` through a temporary file in the same folder that is renamed into
 // place once it is complete and closed; on any failure the temporary file is removed and a

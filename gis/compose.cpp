@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -26,6 +25,18 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr GIntBig kBlockCache = GIntBig{64} << 20;
+
+// The cost of each step, relative to the first pass over the layers (measured on three layers
+// of 4096 x 4096 cells): each step's share of the progress is its share of the cost.
+constexpr double kFirstPassCost = 1.0;
+constexpr double kQuantileCost = 1.0;  // the further passes of the quantile search, together
+constexpr double kLastPassCost = 1.4;  // the levels, into the GeoTIFF and the report's map
+constexpr double kTiffCloseCost = 0.5;
+constexpr double kTextsCost = 0.3;  // style, record, level table and report page
+// The mesh cells, as many passes' cost as this many cells of the grid for each mesh cell:
+// written during the last pass, then indexed as the GeoPackage is closed.
+constexpr double kMeshCellCost = 230.0;
+constexpr double kMeshCloseCost = 270.0;
 
 std::string describe(const ComposeProcessing& p) {
   return std::string(p.type == 0 ? "a square cell mesh" : "a moving window") + " of range " +
@@ -108,9 +119,8 @@ void write_text(const std::string& staged, const std::string& final_name, const 
 }  // namespace
 
 ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
-  init_gdal();
-  // Every block is read once a pass, so a large block cache would only hold memory.
-  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  const GdalSession gdal;
+  const BlockCacheLimit cache(kBlockCache);
   const fs::path out(o.out);
   const std::string name = out.filename().string();
   const std::string dir = out.has_parent_path() ? out.parent_path().string() : ".";
@@ -145,8 +155,19 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   const bool quantile = o.classes == core::ClassMethod::Quantile;
   std::optional<core::QuantileSearch> search;
   if (quantile) search.emplace(o.levels);
+  double mesh_share = 0.0;  // of the mesh cells, as a share of the grid's cells
+  if (mesh) {
+    const int side = 2 * processing->range + 1;
+    mesh_share = static_cast<double>((grid.rows + side - 1) / side) *
+                 static_cast<double>((grid.cols + side - 1) / side) /
+                 static_cast<double>(grid.cells());
+  }
+  const double last_pass_cost = kLastPassCost + kMeshCellCost * mesh_share;
+  ProgressSteps steps(progress, kFirstPassCost + (quantile ? kQuantileCost : 0.0) + last_pass_cost +
+                                    kTiffCloseCost + kMeshCloseCost * mesh_share + kTextsCost);
+  if (progress) progress(0.0);
   double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-  const double first_share = quantile ? 0.3 : 0.45;
+  const auto [first_from, first_to] = steps.span(kFirstPassCost);
   stack.pass(
       [&](const SumBlock& b) {
         for (std::size_t i = 0; i < b.cells; ++i) {
@@ -156,7 +177,7 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
         }
         if (search) search->add(b.sums, b.valid, b.cells);
       },
-      progress, 0.0, first_share);
+      progress, first_from, first_to);
   core::Levels levels;
   if (o.classes == core::ClassMethod::Equal) {
     // As tessera_summary: the largest sum from 0.0 up.
@@ -165,14 +186,16 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     levels = core::minmax_levels(lo, hi, o.levels);
   } else {
     search->end_pass();
-    double from = first_share;
+    // The number of passes is not known: each takes half of what is left of their cost.
+    double left = kQuantileCost;
     while (!search->done()) {
-      const double to = from + (0.6 - from) / 2;
+      const auto [from, to] = steps.span(left / 2);
+      left /= 2;
       stack.pass([&](const SumBlock& b) { search->add(b.sums, b.valid, b.cells); }, progress, from,
                  to);
       search->end_pass();
-      from = to;
     }
+    steps.skip(left);
     levels = search->levels();
   }
 
@@ -231,6 +254,7 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   ReportMap map;
   map.setup(grid.cols, grid.rows);
   std::vector<unsigned char> level, state;
+  const auto [last_from, last_to] = steps.span(last_pass_cost);
   stack.pass(
       [&](const SumBlock& b) {
         level.resize(b.cells);
@@ -256,12 +280,16 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
         if (cells) cells->add(b.row, b.rows, level.data(), state.data());
         map.add(b.row, b.rows, grid.cols, level.data(), state.data());
       },
-      progress, quantile ? 0.6 : 0.45, 0.97);
+      progress, last_from, last_to);
   c.level_cells[0] = 0;
   for (int k = 1; k <= o.levels; ++k) c.with_level += c.level_cells[static_cast<std::size_t>(k)];
   tiff->finish(c);
   tiff.reset();
-  if (cells) cells->finish();
+  steps.skip(kTiffCloseCost);
+  if (cells) {
+    cells->finish();
+    steps.skip(kMeshCloseCost * mesh_share);
+  }
 
   // The record lists what was written, itself last.
   for (const std::string& n : names) {
@@ -308,37 +336,6 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   res.processing = processing;
   if (progress) progress(1.0);
   return res;
-}
-
-int compose_command(int argc, char** argv) {
-  const ComposeOptions o = parse_compose_options(argc, argv);
-  if (o.help) {
-    std::fputs(kComposeHelp, stdout);
-    return 0;
-  }
-  // GDAL's progress style on a terminal: 0...10...20 ... 100 - done.
-  Progress progress;
-  int shown = -1;
-  if (isatty(STDERR_FILENO)) {
-    progress = [&shown](double done) {
-      const int step = static_cast<int>(done * 40.0 + 1e-9);
-      while (shown < step) {
-        ++shown;
-        if (shown % 4 == 0) {
-          std::fprintf(stderr, "%d", shown / 4 * 10);
-        } else {
-          std::fputc('.', stderr);
-        }
-      }
-      if (done >= 1.0) std::fputs(" - done.\n", stderr);
-    };
-  }
-  const ComposeResult r = run_compose(o, progress);
-  for (const std::string& w : r.warnings)
-    std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
-  for (const std::string& path : r.written) std::printf("%s\n", path.c_str());
-  if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
-  return 0;
 }
 
 }  // namespace gis

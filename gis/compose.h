@@ -37,6 +37,7 @@ struct ComposeOptions {
   std::string palette = "viridis";
   std::string title;  // "" for the default title
   std::string lang = "en";
+  ProgressMode progress = ProgressMode::Terminal;
   std::vector<LayerArg> layers;
 };
 
@@ -44,7 +45,7 @@ struct ComposeOptions {
 ComposeOptions parse_compose_options(int argc, char** argv);
 
 // The text of `tessera_gis compose --help` and the command's line in `tessera_gis --help`.
-extern const char* const kComposeHelp;
+extern const std::string kComposeHelp;
 extern const char* const kComposeSummary;
 
 struct ComposeResult {
@@ -58,8 +59,5 @@ struct ComposeResult {
 // Runs the command. Prints nothing; DataError (one line naming the file and the reason) for
 // data that cannot be used or written, and then nothing is written.
 ComposeResult run_compose(const ComposeOptions& options, const Progress& progress);
-
-// The command as tessera_gis runs it: parse, run, print the warnings and the written files.
-int compose_command(int argc, char** argv);
 
 }  // namespace gis

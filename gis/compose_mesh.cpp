@@ -10,12 +10,6 @@ namespace gis {
 
 namespace {
 
-[[noreturn]] void write_failed(const std::string& name) {
-  std::string why = CPLGetLastErrorMsg();
-  if (why.empty()) why = "write error";
-  throw DataError(name + ": cannot be written (" + why + ")");
-}
-
 // One mesh cell of the current mesh row, as its rows come.
 struct MeshCell {
   std::int64_t valid = 0;
@@ -216,8 +210,7 @@ void MeshWriter::finish() {
   m.flush(written_);
   if (m.ds->CommitTransaction() != OGRERR_NONE) write_failed(m.final_name);
   CPLErrorReset();
-  GDALClose(m.ds.release());
-  if (CPLGetLastErrorType() >= CE_Failure) write_failed(m.final_name);
+  close_output(m.ds, m.final_name);
 }
 
 }  // namespace gis

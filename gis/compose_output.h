@@ -61,7 +61,7 @@ class TiffWriter {
 
  private:
   std::string final_;
-  GDALDataset* ds_ = nullptr;
+  GDALDatasetUniquePtr ds_;
   int cols_ = 0;
 };
 

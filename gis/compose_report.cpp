@@ -175,16 +175,17 @@ constexpr int kMapWidth = 700;  // CSS pixels on screen
 // The map as PNG bytes: a pixel a map cell, levels in their colours, outside grey, below the
 // levels pink, no data transparent.
 std::string map_png(const Composite& c, const ReportMap& map) {
+  const std::string page = c.name + "_report.html";
   GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
   GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
-  if (mem == nullptr || png == nullptr)
-    throw DataError(c.name + "_report.html: GDAL has no PNG driver");
+  if (mem == nullptr || png == nullptr) throw DataError(page + ": GDAL has no PNG driver");
   GDALDatasetUniquePtr src(mem->Create("", map.cols, map.rows, 1, GDT_Byte, nullptr));
+  if (!src) throw DataError(with_gdal_reason(page, "its map cannot be made"));
   GDALRasterBand* band = src->GetRasterBand(1);
   if (band->RasterIO(GF_Write, 0, 0, map.cols, map.rows,
                      const_cast<unsigned char*>(map.cells.data()), map.cols, map.rows, GDT_Byte, 0,
                      0, nullptr) != CE_None) {
-    throw DataError(c.name + "_report.html: its map cannot be made");
+    throw DataError(page + ": its map cannot be made");
   }
   GDALColorTable table;
   for (int v = 0; v < 256; ++v) {
@@ -195,11 +196,13 @@ std::string map_png(const Composite& c, const ReportMap& map) {
     const GDALColorEntry e{rgb.r, rgb.g, rgb.b, rgb.a};
     table.SetColorEntry(v, &e);
   }
-  band->SetColorTable(&table);
+  check_set(band->SetColorTable(&table), page, "map's colour table");
   const std::string path = "/vsimem/tessera_compose_map.png";
-  GDALDataset* out = png->CreateCopy(path.c_str(), src.get(), FALSE, nullptr, nullptr, nullptr);
-  if (out == nullptr) throw DataError(c.name + "_report.html: its map cannot be made");
-  GDALClose(out);
+  GDALDatasetUniquePtr out(
+      png->CreateCopy(path.c_str(), src.get(), FALSE, nullptr, nullptr, nullptr));
+  if (!out) throw DataError(page + ": its map cannot be made");
+  CPLErrorReset();
+  close_output(out, page);
   vsi_l_offset size = 0;
   GByte* data = VSIGetMemFileBuffer(path.c_str(), &size, FALSE);
   std::string bytes(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size));
@@ -241,13 +244,16 @@ std::string outline_path(const Composite& c, const ReportMap& map,
     return d;
   }
   if (c.options->boundary.empty()) return d;
+  // The outline is drawn when GDAL can trace it; the page is complete without it.
   GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
-  GDALDatasetUniquePtr src(mem->Create("", map.cols, map.rows, 1, GDT_Byte, nullptr));
+  GDALDatasetUniquePtr src(
+      mem != nullptr ? mem->Create("", map.cols, map.rows, 1, GDT_Byte, nullptr) : nullptr);
+  if (!src) return d;
   std::vector<unsigned char> inside(map.cells.size());
   for (std::size_t i = 0; i < inside.size(); ++i) inside[i] = map.cells[i] != 254;
   double gt[6] = {0.0, static_cast<double>(map.factor), 0.0, 0.0,
                   0.0, static_cast<double>(map.factor)};
-  src->SetGeoTransform(gt);
+  if (src->SetGeoTransform(gt) != CE_None) return d;
   GDALRasterBand* band = src->GetRasterBand(1);
   if (band->RasterIO(GF_Write, 0, 0, map.cols, map.rows, inside.data(), map.cols, map.rows,
                      GDT_Byte, 0, 0, nullptr) != CE_None) {
@@ -256,9 +262,9 @@ std::string outline_path(const Composite& c, const ReportMap& map,
   GDALDriver* vmem = GetGDALDriverManager()->GetDriverByName("Memory");
   if (vmem == nullptr) return d;
   GDALDatasetUniquePtr vds(vmem->Create("", 0, 0, 0, GDT_Unknown, nullptr));
-  OGRLayer* layer = vds->CreateLayer("outline", nullptr, wkbPolygon, nullptr);
+  OGRLayer* layer = vds ? vds->CreateLayer("outline", nullptr, wkbPolygon, nullptr) : nullptr;
   OGRFieldDefn f("inside", OFTInteger);
-  layer->CreateField(&f);
+  if (layer == nullptr || layer->CreateField(&f) != OGRERR_NONE) return d;
   if (GDALPolygonize(band, band, layer, 0, nullptr, nullptr, nullptr) != CE_None) return d;
   const Grid cell_grid{g.cols, g.rows, {0.0, 1.0, 0.0, 0.0, 0.0, 1.0}, true, std::nullopt};
   for (auto& feature : *layer) {

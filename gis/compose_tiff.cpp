@@ -1,6 +1,7 @@
 // The composite's GeoTIFF and its QGIS style.
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "cpl_string.h"
 #include "gdal_priv.h"
@@ -9,12 +10,6 @@
 namespace gis {
 
 namespace {
-
-[[noreturn]] void write_failed(const std::string& name) {
-  std::string why = CPLGetLastErrorMsg();
-  if (why.empty()) why = "write error";
-  throw DataError(name + ": cannot be written (" + why + ")");
-}
 
 std::string xml_escape(const std::string& s) {
   std::string out;
@@ -62,23 +57,23 @@ TiffWriter::TiffWriter(const std::string& staged, const std::string& final_name,
   opts.SetNameValue("BIGTIFF", "IF_SAFER");
   opts.SetNameValue("INTERLEAVE", "BAND");
   CPLErrorReset();
-  ds_ = drv->Create(staged.c_str(), c.grid->cols, c.grid->rows, 2, GDT_Byte, opts.List());
-  if (ds_ == nullptr) write_failed(final_);
+  ds_.reset(drv->Create(staged.c_str(), c.grid->cols, c.grid->rows, 2, GDT_Byte, opts.List()));
+  if (!ds_) write_failed(final_);
   std::array<double, 6> gt = c.grid->gt;
-  ds_->SetGeoTransform(gt.data());
+  check_set(ds_->SetGeoTransform(gt.data()), final_, "georeferencing");
   if (c.grid->srs) {
     OGRSpatialReference srs(*c.grid->srs);
     // A CRS read without its code (from a .prj, say) gets it back where GDAL recognises it,
     // so that the GeoTIFF carries the EPSG code.
     if (srs.GetAuthorityCode(nullptr) == nullptr) srs.AutoIdentifyEPSG();
-    ds_->SetSpatialRef(&srs);
+    check_set(ds_->SetSpatialRef(&srs), final_, "coordinate reference system");
   }
-  for (int b = 1; b <= 2; ++b) ds_->GetRasterBand(b)->SetNoDataValue(0);
+  for (int b = 1; b <= 2; ++b) {
+    check_set(ds_->GetRasterBand(b)->SetNoDataValue(0), final_, "no-data value");
+  }
 }
 
-TiffWriter::~TiffWriter() {
-  if (ds_ != nullptr) GDALClose(ds_);
-}
+TiffWriter::~TiffWriter() = default;
 
 void TiffWriter::write(int row, int rows, const unsigned char* level, const unsigned char* state) {
   const unsigned char* bands[] = {level, state};
@@ -103,13 +98,13 @@ void TiffWriter::finish(const Composite& c) {
     const GDALColorEntry e{rgb.r, rgb.g, rgb.b, 255};
     table.SetColorEntry(k, &e);
   }
-  level->SetColorTable(&table);
-  level->SetColorInterpretation(GCI_PaletteIndex);
+  check_set(level->SetColorTable(&table), final_, "colour table");
+  check_set(level->SetColorInterpretation(GCI_PaletteIndex), final_, "colour interpretation");
   CPLStringList names;
   names.AddString("no level (outside the study area or no data)");
   for (int k = 1; k <= n; ++k) names.AddString(c.level_label(k).c_str());
-  level->SetCategoryNames(names.List());
-  level->SetDescription("diversity level");
+  check_set(level->SetCategoryNames(names.List()), final_, "category names");
+  set_description(*level, "diversity level", final_);
   // The statistics of the level cells, as GDAL computes them with the no-data value 0.
   int lo = 0, hi = 0;
   double sum = 0.0;
@@ -127,29 +122,34 @@ void TiffWriter::finish(const Composite& c) {
       var +=
           (k - mean) * (k - mean) * static_cast<double>(c.level_cells[static_cast<std::size_t>(k)]);
     }
-    level->SetStatistics(lo, hi, mean, std::sqrt(var / static_cast<double>(c.with_level)));
+    check_set(
+        level->SetStatistics(lo, hi, mean, std::sqrt(var / static_cast<double>(c.with_level))),
+        final_, "statistics");
     const double percent =
         100.0 * static_cast<double>(c.with_level) / static_cast<double>(c.grid->cells());
-    level->SetMetadataItem("STATISTICS_VALID_PERCENT", Composite::exact(percent).c_str());
+    check_set(level->SetMetadataItem("STATISTICS_VALID_PERCENT", Composite::exact(percent).c_str()),
+              final_, "statistics");
   }
   GDALRasterBand* state = ds_->GetRasterBand(2);
-  state->SetDescription("cell state");
+  set_description(*state, "cell state", final_);
   CPLStringList state_names;
   for (const char* s :
        {"", "level", "outside the study area", "no data", "sum below the first level"}) {
     state_names.AddString(s);
   }
-  state->SetCategoryNames(state_names.List());
-  ds_->SetMetadataItem("TIFFTAG_IMAGEDESCRIPTION", c.title.c_str());
-  ds_->SetMetadataItem("TIFFTAG_SOFTWARE",
-                       (std::string("tessera_gis compose, ") + kToolVersion).c_str());
-  ds_->SetMetadataItem("TESSERA_CLASSES", core::class_method_name(c.options->classes));
-  ds_->SetMetadataItem("TESSERA_LEVELS", std::to_string(n).c_str());
+  check_set(state->SetCategoryNames(state_names.List()), final_, "category names");
+  const std::string software = std::string("tessera_gis compose, ") + kToolVersion;
+  const std::string count = std::to_string(n);
+  const std::pair<const char*, const char*> items[] = {
+      {"TIFFTAG_IMAGEDESCRIPTION", c.title.c_str()},
+      {"TIFFTAG_SOFTWARE", software.c_str()},
+      {"TESSERA_CLASSES", core::class_method_name(c.options->classes)},
+      {"TESSERA_LEVELS", count.c_str()}};
+  for (const auto& [key, value] : items) {
+    check_set(ds_->SetMetadataItem(key, value), final_, "metadata");
+  }
   CPLErrorReset();
-  GDALDataset* ds = ds_;
-  ds_ = nullptr;
-  GDALClose(ds);
-  if (CPLGetLastErrorType() >= CE_Failure) write_failed(final_);
+  close_output(ds_, final_);
 }
 
 std::string qml_text(const Composite& c) {

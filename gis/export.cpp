@@ -7,11 +7,9 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,34 +24,41 @@
 #include "gis/export_style.h"
 #include "nrutil/files.h"
 #include "ogr_spatialref.h"
+#include "rasterio/run_files.h"
 
 namespace gis {
+
+const std::string kExportHelp =
+    std::string(
+        "Usage: tessera_gis export R [--palette NAME] [--title TEXT]\n"
+        "                          [--progress | --quiet]\n"
+        "\n"
+        "Reads R_run.json, written by tessera_summary beside its result (R is the result's name\n"
+        "with its folder, as for R_info.txt), and the result image it names, and writes:\n"
+        "  R.tif            GeoTIFF, one byte a cell, with the run's corner and cell size, the\n"
+        "                   CRS of R_tessum.prj or of the inputs' .prj, no-data 255, a colour\n"
+        "                   table and category names (R.tif.aux.xml)\n"
+        "  R_map.png        the same colours, one pixel a cell, with R_map.wld and the CRS in\n"
+        "                   R_map.png.aux.xml\n"
+        "  R_report.html    a self-contained report page: map, legend, chart, parameters\n"
+        "\n"
+        "Options:\n"
+        "  --palette NAME    colours of the levels: viridis (default) or ylorrd\n"
+        "  --title TEXT      title of the report page and of the GeoTIFF\n") +
+    kProgressHelp + "  --help            this text\n";
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage =
-    "Usage: tessera_gis export R [--palette NAME] [--title TEXT]\n"
-    "\n"
-    "Reads R_run.json, written by tessera_summary beside its result (R is the result's name\n"
-    "with its folder, as for R_info.txt), and the result image it names, and writes:\n"
-    "  R.tif            GeoTIFF, one byte a cell, with the run's corner and cell size, the\n"
-    "                   CRS of R_tessum.prj or of the inputs' .prj, no-data 255, a colour\n"
-    "                   table and category names (R.tif.aux.xml)\n"
-    "  R_map.png        the same colours, one pixel a cell, with R_map.wld and the CRS in\n"
-    "                   R_map.png.aux.xml\n"
-    "  R_report.html    a self-contained report page: map, legend, chart, parameters\n"
-    "\n"
-    "Options:\n"
-    "  --palette NAME   colours of the levels: viridis (default) or ylorrd\n"
-    "  --title TEXT     title of the report page and of the GeoTIFF\n";
-
-struct Options {
-  std::string base;  // R
-  std::string palette = "viridis";
-  std::string title;
-};
+// The cost of each step, relative to writing the PNG map (measured on a grid of 4096 x 4096
+// cells): each step's share of the progress is its share of the cost.
+constexpr double kReadAsciiCost = 1.1;      // reading an ASCII grid result through GDAL
+constexpr double kReadCost = 0.05;          // reading a raw or BMP result
+constexpr double kGeoTiffCost = 0.2;        // the GeoTIFF, compressed as GDAL closes it
+constexpr double kGeoTiffCellsShare = 0.1;  // of which: its cells handed to GDAL
+constexpr double kPngCost = 1.0;
+constexpr double kPageCost = 0.05;  // the report page
 
 // The value of option `name` given as "--name VALUE" or "--name=VALUE", advancing i.
 bool option(const char* name, int argc, char** argv, int& i, std::string& value) {
@@ -71,21 +76,24 @@ bool option(const char* name, int argc, char** argv, int& i, std::string& value)
   return false;
 }
 
-std::optional<Options> parse(int argc, char** argv) {
-  Options o;
+}  // namespace
+
+ExportOptions parse_export_options(int argc, char** argv) {
+  ExportOptions o;
   bool have_base = false;
   bool have_title = false;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return std::nullopt;
+      o.help = true;
+      return o;
     }
     if (option("palette", argc, argv, i, o.palette)) continue;
     if (option("title", argc, argv, i, o.title)) {
       have_title = true;
       continue;
     }
+    if (take_progress_option(a, o.progress)) continue;
     if (a.size() > 1 && a[0] == '-') throw UsageError("export: unknown option '" + a + "'");
     if (have_base) throw UsageError("export: one result name only ('" + a + "' is one too many)");
     o.base = a;
@@ -96,6 +104,8 @@ std::optional<Options> parse(int argc, char** argv) {
   if (!have_title) o.title = "Composite diversity index: " + fs::path(o.base).filename().string();
   return o;
 }
+
+namespace {
 
 // The coordinate reference system of the outputs and the file it was read from.
 struct Crs {
@@ -134,7 +144,8 @@ Crs find_crs(const RunRecord& rec, const std::string& base, std::vector<std::str
     if (!nrutil::is_regular_file(candidates[0]) && !nrutil::is_non_regular(candidates[0])) {
       notes.push_back(candidates[0] + ", named by " + rec.path + ", cannot be found");
     }
-  } else if (const std::string stale = base + "_tessum.prj"; nrutil::is_regular_file(stale)) {
+  } else if (const std::string stale = rasterio::RunFiles::of(base).prj;
+             nrutil::is_regular_file(stale)) {
     notes.push_back(stale + " is not used: " + rec.path +
                     " names no .prj of the result (it is left from an earlier run)");
   }
@@ -187,82 +198,83 @@ class Staging {
   nrutil::StagingDir dir_;
 };
 
-[[noreturn]] void write_failed(const std::string& name) {
-  std::string why = CPLGetLastErrorMsg();
-  if (why.empty()) why = "write error";
-  throw DataError(name + ": cannot be written (" + why + ")");
-}
-
-// Georeferencing, no-data, colours and category names of band 1, as every output carries them.
-void style(GDALDataset* ds, const RunRecord& rec, const Crs& crs,
+// Georeferencing, no-data, colours and category names of band 1, as every output carries
+// them; each setter checked, a failure naming `name`.
+void style(GDALDataset& ds, const std::string& name, const RunRecord& rec, const Crs& crs,
            const std::array<Rgba, 256>& colours) {
   if (rec.cell_size && rec.x_min && rec.y_min) {
     double gt[6] = {*rec.x_min, *rec.cell_size, 0.0, *rec.y_min + rec.rows * *rec.cell_size,
                     0.0,        -*rec.cell_size};
-    ds->SetGeoTransform(gt);
+    check_set(ds.SetGeoTransform(gt), name, "georeferencing");
   }
-  if (crs.found) ds->SetSpatialRef(&crs.srs);
-  GDALRasterBand* band = ds->GetRasterBand(1);
-  band->SetNoDataValue(255);
+  if (crs.found) check_set(ds.SetSpatialRef(&crs.srs), name, "coordinate reference system");
+  GDALRasterBand* band = ds.GetRasterBand(1);
+  check_set(band->SetNoDataValue(255), name, "no-data value");
   GDALColorTable table;
   for (int v = 0; v < 256; ++v) {
     const Rgba& c = colours[static_cast<std::size_t>(v)];
     const GDALColorEntry e{c.r, c.g, c.b, c.a};
     table.SetColorEntry(v, &e);
   }
-  band->SetColorTable(&table);
-  band->SetColorInterpretation(GCI_PaletteIndex);
+  check_set(band->SetColorTable(&table), name, "colour table");
+  check_set(band->SetColorInterpretation(GCI_PaletteIndex), name, "colour interpretation");
   const std::vector<std::string> names = category_names(rec);
   CPLStringList list;
   for (const std::string& n : names) list.AddString(n.c_str());
-  band->SetCategoryNames(list.List());
-  band->SetDescription("diversity level");
+  check_set(band->SetCategoryNames(list.List()), name, "category names");
+  set_description(*band, "diversity level", name);
 }
 
-void put_cells(GDALDataset* ds, const RunRecord& rec, std::vector<unsigned char>& cells,
-               const std::string& name) {
-  if (ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
-                                     rec.rows, GDT_Byte, 0, 0, nullptr) != CE_None) {
+void put_cells(GDALDataset& ds, const RunRecord& rec, std::vector<unsigned char>& cells,
+               const std::string& name, const Progress& progress) {
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.pfnProgress = gdal_progress;
+  extra.pProgressData = const_cast<Progress*>(&progress);
+  if (ds.GetRasterBand(1)->RasterIO(GF_Write, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
+                                    rec.rows, GDT_Byte, 0, 0, &extra) != CE_None) {
     write_failed(name);
   }
 }
 
 void write_geotiff(const std::string& staged, const std::string& name, const RunRecord& rec,
                    std::vector<unsigned char>& cells, const Crs& crs,
-                   const std::array<Rgba, 256>& colours, const std::string& title) {
+                   const std::array<Rgba, 256>& colours, const std::string& title,
+                   const Progress& progress) {
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (drv == nullptr) throw DataError(name + ": GDAL has no GTiff driver");
   CPLStringList opts;
   opts.SetNameValue("COMPRESS", "DEFLATE");
   CPLErrorReset();
-  GDALDataset* ds = drv->Create(staged.c_str(), rec.cols, rec.rows, 1, GDT_Byte, opts.List());
-  if (ds == nullptr) write_failed(name);
-  style(ds, rec, crs, colours);
-  ds->SetMetadataItem("TIFFTAG_IMAGEDESCRIPTION", title.c_str());
-  ds->SetMetadataItem("TIFFTAG_SOFTWARE", "tessera_gis export");
-  put_cells(ds, rec, cells, name);
-  GDALClose(ds);
-  if (CPLGetLastErrorType() >= CE_Failure) write_failed(name);
+  GDALDatasetUniquePtr ds(
+      drv->Create(staged.c_str(), rec.cols, rec.rows, 1, GDT_Byte, opts.List()));
+  if (!ds) write_failed(name);
+  style(*ds, name, rec, crs, colours);
+  check_set(ds->SetMetadataItem("TIFFTAG_IMAGEDESCRIPTION", title.c_str()), name, "title");
+  check_set(ds->SetMetadataItem("TIFFTAG_SOFTWARE", "tessera_gis export"), name, "metadata");
+  put_cells(*ds, rec, cells, name, part_of(progress, 0.0, kGeoTiffCellsShare));
+  close_output(ds, name);
+  if (progress) progress(1.0);
 }
 
 void write_png(const std::string& staged, const std::string& name, const RunRecord& rec,
                std::vector<unsigned char>& cells, const Crs& crs,
-               const std::array<Rgba, 256>& colours) {
+               const std::array<Rgba, 256>& colours, const Progress& progress) {
   GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
   GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
   if (mem == nullptr || png == nullptr) throw DataError(name + ": GDAL has no PNG driver");
   CPLErrorReset();
-  GDALDataset* src = mem->Create("", rec.cols, rec.rows, 1, GDT_Byte, nullptr);
-  if (src == nullptr) write_failed(name);
-  style(src, rec, crs, colours);
-  put_cells(src, rec, cells, name);
+  GDALDatasetUniquePtr src(mem->Create("", rec.cols, rec.rows, 1, GDT_Byte, nullptr));
+  if (!src) write_failed(name);
+  style(*src, name, rec, crs, colours);
+  put_cells(*src, rec, cells, name, Progress());
   CPLStringList opts;
   opts.SetNameValue("WORLDFILE", "YES");
-  GDALDataset* out = png->CreateCopy(staged.c_str(), src, FALSE, opts.List(), nullptr, nullptr);
-  GDALClose(src);
-  if (out == nullptr) write_failed(name);
-  GDALClose(out);
-  if (CPLGetLastErrorType() >= CE_Failure) write_failed(name);
+  GDALDatasetUniquePtr out(png->CreateCopy(staged.c_str(), src.get(), FALSE, opts.List(),
+                                           gdal_progress, const_cast<Progress*>(&progress)));
+  src.reset();
+  if (!out) write_failed(name);
+  close_output(out, name);
 }
 
 void write_text(const std::string& staged, const std::string& name, const std::string& text) {
@@ -310,28 +322,25 @@ void check_inputs_kept(const RunRecord& rec, const std::vector<std::string>& out
 
 }  // namespace
 
-std::vector<std::string> export_output_files(const std::string& stem) {
-  return {stem + ".tif",     stem + ".tif.aux.xml",     stem + "_map.png",
-          stem + "_map.wld", stem + "_map.png.aux.xml", stem + "_report.html"};
-}
-
-int export_command(int argc, char** argv) {
-  const std::optional<Options> parsed = parse(argc, argv);
-  if (!parsed) return 0;
-  const Options& o = *parsed;
-  init_gdal();
-
-  const RunRecord rec = read_record(o.base + "_run.json");
-  std::vector<unsigned char> cells = read_result(rec);
+ExportResult run_export(const ExportOptions& o, const Progress& progress) {
+  const GdalSession gdal;
+  if (progress) progress(0.0);
+  const rasterio::RunFiles run = rasterio::RunFiles::of(o.base);
+  const RunRecord rec = read_record(run.record);
+  const double read_cost = rec.result_format == "ascii" ? kReadAsciiCost : kReadCost;
+  ProgressSteps steps(progress, read_cost + kGeoTiffCost + kPngCost + kPageCost);
+  std::vector<unsigned char> cells = read_result(rec, steps.next(read_cost));
   const std::array<Rgba, 256> colours = colour_table(o.palette, rec.count);
-  std::vector<std::string> notes;
-  const Crs crs = find_crs(rec, o.base, notes);
+  ExportResult result;
+  const Crs crs = find_crs(rec, o.base, result.notes);
 
   const fs::path base(o.base);
   const std::string stem = base.filename().string();
   const std::string folder = base.has_parent_path() ? base.parent_path().string() : ".";
-  const std::string tif = stem + ".tif", png = stem + "_map.png", html = stem + "_report.html";
-  const std::vector<std::string> names = export_output_files(stem);
+  const std::vector<std::string> names = rasterio::export_files(stem);
+  const std::string& tif = names[0];
+  const std::string& png = names[2];
+  const std::string& html = names[5];
   std::vector<std::string> finals;
   for (const std::string& n : names) {
     finals.push_back((fs::path(folder) / n).string());
@@ -342,8 +351,9 @@ int export_command(int argc, char** argv) {
   check_inputs_kept(rec, finals);
   Staging st(folder);
 
-  write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
-  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);
+  write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title,
+                steps.next(kGeoTiffCost));
+  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours, steps.next(kPngCost));
   ReportPage page;
   page.title = o.title;
   page.palette = o.palette;
@@ -356,21 +366,19 @@ int export_command(int argc, char** argv) {
   write_text(st.file(html), st.final_name(html), report_html(rec, colours, page));
   st.commit(names);
 
-  for (const std::string& n : notes) std::fprintf(stderr, "tessera_gis: note: %s\n", n.c_str());
   if (!crs.found) {
-    std::fprintf(stderr,
-                 "tessera_gis: note: no coordinate reference system (no .prj of the result "
-                 "named by %s, and no .prj beside the inputs it names): the outputs carry none\n",
-                 rec.path.c_str());
+    result.notes.push_back("no coordinate reference system (no .prj of the result named by " +
+                           rec.path +
+                           ", and no .prj beside the inputs it names): the outputs carry none");
   }
   if (!(rec.cell_size && rec.x_min && rec.y_min)) {
-    std::fprintf(stderr,
-                 "tessera_gis: note: %s gives no lower-left corner or cell size: the outputs "
-                 "are not georeferenced\n",
-                 rec.path.c_str());
+    result.notes.push_back(rec.path +
+                           " gives no lower-left corner or cell size: the outputs are not "
+                           "georeferenced");
   }
-  for (const std::string& n : {tif, png, html}) std::printf("%s\n", st.final_name(n).c_str());
-  return 0;
+  for (const std::string& n : {tif, png, html}) result.written.push_back(st.final_name(n));
+  if (progress) progress(1.0);
+  return result;
 }
 
 }  // namespace gis

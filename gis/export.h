@@ -5,14 +5,35 @@
 #include <string>
 #include <vector>
 
+#include "gis/common.h"
+
 namespace gis {
 
-// The files that `tessera_gis export R` writes beside the result, for R's last name part
-// `stem`: the GeoTIFF, the PNG map with its world file, their .aux.xml, the report page.
-std::vector<std::string> export_output_files(const std::string& stem);
+inline constexpr const char* kExportSummary =
+    "a run's result as a styled GeoTIFF, a PNG map and a report page";
 
-// `tessera_gis export R [--palette NAME] [--title TEXT]`; argv holds the arguments after the
-// command's name. Returns the exit status; throws UsageError or DataError.
-int export_command(int argc, char** argv);
+// The text of `tessera_gis export --help`.
+extern const std::string kExportHelp;
+
+struct ExportOptions {
+  bool help = false;  // --help: print the help and do nothing else
+  std::string base;   // R, the result's name with its folder
+  std::string palette = "viridis";
+  std::string title;  // the default title when --title is not given
+  ProgressMode progress = ProgressMode::Terminal;
+};
+
+// Parses the arguments that follow `export`; throws UsageError for a wrong command line.
+ExportOptions parse_export_options(int argc, char** argv);
+
+// What export wrote, for the user.
+struct ExportResult {
+  std::vector<std::string> written;  // the GeoTIFF, the PNG map and the report page
+  std::vector<std::string> notes;    // for the user, one line each, without a prefix
+};
+
+// Writes the files. Prints nothing; calls `progress` (when set) with the fraction done.
+// Throws DataError naming the file and the reason; nothing is written then.
+ExportResult run_export(const ExportOptions& o, const Progress& progress);
 
 }  // namespace gis

@@ -20,6 +20,8 @@
 #include "gis/common.h"
 #include "nrutil/block.h"
 #include "nrutil/files.h"
+#include "rasterio/formats.h"
+#include "rasterio/run_files.h"
 
 namespace gis {
 
@@ -178,15 +180,17 @@ std::string RunRecord::beside(const std::string& name_as_built) const {
 }
 
 std::string RunRecord::result_path() const {
-  constexpr std::string_view kRecordSuffix = "_run.json";
-  const std::string leaf = base_name(result_file);
-  const std::size_t dot = leaf.rfind('.');
-  const std::string ext = dot == std::string::npos ? std::string() : leaf.substr(dot);
-  if (path.size() < kRecordSuffix.size() ||
-      path.compare(path.size() - kRecordSuffix.size(), kRecordSuffix.size(), kRecordSuffix) != 0) {
+  // R: the record's name without the suffix of a run record, "_run.json".
+  const std::string suffix = rasterio::RunFiles::of("").record;
+  const rasterio::FileFormat* format = nullptr;
+  for (const rasterio::FileFormat& f : rasterio::kFormats) {
+    if (result_format == f.name) format = &f;
+  }
+  if (format == nullptr || path.size() < suffix.size() ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
     return beside(result_file);
   }
-  return path.substr(0, path.size() - kRecordSuffix.size()) + "_tessum" + ext;
+  return rasterio::RunFiles::of(path.substr(0, path.size() - suffix.size())).result(*format);
 }
 
 namespace {
@@ -284,17 +288,17 @@ namespace {
 // Reads band 1 of a BMP or ASCII grid result through GDAL (the one driver of its format
 // only), without writing any side file beside it.
 std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::string& path,
-                                          const char* driver) {
-  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
+                                          const char* driver, const Progress& progress) {
   const char* const drivers[] = {driver, nullptr};
   CPLErrorReset();
-  GDALDatasetH ds =
-      GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr);
-  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
-  if (ds == nullptr) {
+  GDALDatasetUniquePtr d;
+  {
+    const CPLConfigOptionSetter no_side_files("GDAL_PAM_ENABLED", "NO", false);
+    d.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers));
+  }
+  if (!d) {
     throw DataError(path + ": cannot be read as the run's result (" + CPLGetLastErrorMsg() + ")");
   }
-  auto* d = GDALDataset::FromHandle(ds);
   std::vector<unsigned char> cells;
   std::string mismatch;
   if (d->GetRasterCount() < 1) {
@@ -305,12 +309,16 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
                std::to_string(rec.rows) + " and " + std::to_string(rec.cols);
   } else {
     cells.resize(static_cast<std::size_t>(rec.rows) * static_cast<std::size_t>(rec.cols));
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.pfnProgress = gdal_progress;
+    extra.pProgressData = const_cast<Progress*>(&progress);
     if (d->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
-                                      rec.rows, GDT_Byte, 0, 0, nullptr) != CE_None) {
+                                      rec.rows, GDT_Byte, 0, 0, &extra) != CE_None) {
       mismatch = std::string("its cells cannot be read (") + CPLGetLastErrorMsg() + ")";
     }
   }
-  GDALClose(ds);
+  d.reset();
   if (!mismatch.empty()) throw DataError(path + ": does not match " + rec.path + ": " + mismatch);
   return cells;
 }
@@ -337,7 +345,7 @@ void check_memory(const RunRecord& rec, const std::string& path, std::uintmax_t 
 
 }  // namespace
 
-std::vector<unsigned char> read_result(const RunRecord& rec) {
+std::vector<unsigned char> read_result(const RunRecord& rec, const Progress& progress) {
   const std::string path = rec.result_path();
   if (nrutil::is_non_regular(path)) throw DataError(path + ": cannot be read (not a regular file)");
   struct stat st {};
@@ -371,7 +379,7 @@ std::vector<unsigned char> read_result(const RunRecord& rec) {
     const std::string bytes = read_file(path, size);
     cells.assign(bytes.begin(), bytes.end());
   } else {
-    cells = read_with_gdal(rec, path, rec.result_format == "bmp" ? "BMP" : "AAIGrid");
+    cells = read_with_gdal(rec, path, rec.result_format == "bmp" ? "BMP" : "AAIGrid", progress);
   }
 
   std::array<std::int64_t, 256> count{};

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "gis/common.h"
+
 namespace gis {
 
 struct LevelClass {
@@ -50,9 +52,9 @@ struct RunRecord {
 
   // The path of a file the record names: its last name part in the record's folder.
   std::string beside(const std::string& name_as_built) const;
-  // The result image: "<R>_tessum" and the extension of the record's result file, beside the
-  // record "<R>_run.json" (so a name that the record could not keep byte for byte, such as one
-  // that is not UTF-8, is still found).
+  // The result image as rasterio::RunFiles names it: "<R>_tessum" and the extension of the
+  // result's format, beside the record "<R>_run.json" (so a name that the record could not
+  // keep byte for byte, such as one that is not UTF-8, is still found).
   std::string result_path() const;
   // The name without folder of a file the record names.
   static std::string base_name(const std::string& name_as_built);
@@ -64,7 +66,8 @@ RunRecord read_record(const std::string& path);
 
 // Reads the result image the record names (rows x columns bytes, top row first) and checks it
 // against the record: its size, and the cells of every value. Throws DataError naming the
-// image when it is missing, unreadable or does not match.
-std::vector<unsigned char> read_result(const RunRecord& rec);
+// image when it is missing, unreadable or does not match. `progress` (when set) goes from 0
+// to 1.
+std::vector<unsigned char> read_result(const RunRecord& rec, const Progress& progress = {});
 
 }  // namespace gis

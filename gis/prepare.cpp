@@ -1,5 +1,5 @@
 // `tessera_gis prepare`: opens and checks the layers and the boundary, finds the union of
-// their no-data, writes every file into the run's folder, and tells the user what was done.
+// their no-data, writes every file into the run's folder, and says what was done.
 #include "gis/prepare.h"
 
 #include <unistd.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <new>
@@ -15,7 +14,6 @@
 
 #include "gis/ascii_writer.h"
 #include "gis/common.h"
-#include "gis/export.h"
 #include "gis/prepare_boundary.h"
 #include "gis/prepare_cells.h"
 #include "gis/prepare_grid.h"
@@ -24,6 +22,7 @@
 #include "gis/prepare_run.h"
 #include "nrutil/block.h"
 #include "nrutil/files.h"
+#include "rasterio/run_files.h"
 
 namespace gis {
 
@@ -32,6 +31,20 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr GIntBig kBlockCache = GIntBig{64} << 20;
+
+// The cost of each step, relative to reading a layer with its values checked (measured on
+// grids of 4096 x 4096 cells): each step's share of the progress is its share of the cost.
+constexpr double kBoundaryCost = 0.5;  // rasterising polygons, or reading a raster boundary
+constexpr double kScanCost = 1.0;      // reading a layer, its no-data and its values checked
+constexpr double kWriteCost = 1.3;     // reading it again and writing it as an ASCII grid
+constexpr double kMaskCost = 0.6;      // writing the mask as an ASCII grid
+
+ProgressSteps steps_of(const PrepareOptions& o, const Progress& progress) {
+  const bool boundary = !o.boundary.empty();
+  return ProgressSteps(progress,
+                       (boundary ? kBoundaryCost + kMaskCost : 0.0) +
+                           static_cast<double>(o.layers.size()) * (kScanCost + kWriteCost));
+}
 
 struct Layer {
   LayerArg arg;
@@ -141,33 +154,6 @@ std::string wkt_for_prj(const Grid& grid) {
   return text;
 }
 
-void print_table(const std::vector<Layer>& layers) {
-  std::vector<std::vector<std::string>> rows = {
-      {"#", "layer", "type", "no-data cells", "values", "weight", "file"}};
-  for (std::size_t k = 0; k < layers.size(); ++k) {
-    const Layer& l = layers[k];
-    const std::string values =
-        l.scan.data_cells == 0 ? "-" : exact_decimal(l.scan.min) + ".." + exact_decimal(l.scan.max);
-    rows.push_back({std::to_string(k + 1), l.name, l.type(), std::to_string(l.scan.nodata_cells),
-                    values, exact_decimal(l.arg.weight),
-                    l.arg.path + (l.resampled ? " (resampled)" : "")});
-  }
-  std::vector<std::size_t> width(rows[0].size(), 0);
-  for (const auto& r : rows) {
-    for (std::size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], r[c].size());
-  }
-  for (const auto& r : rows) {
-    std::string line = " ";
-    for (std::size_t c = 0; c < r.size(); ++c) {
-      // Counts right-aligned, text left-aligned; the last column unpadded.
-      const bool right = c == 0 || c == 3;
-      const std::string pad(width[c] - r[c].size(), ' ');
-      line += " " + (right ? pad + r[c] : (c + 1 < r.size() ? r[c] + pad : r[c]));
-    }
-    std::printf("%s\n", line.c_str());
-  }
-}
-
 // Refuses a grid that the memory cannot hold, before anything of its size is allocated: the
 // state of every cell (a byte each), a reader of a band, the ASCII writer and a row of its
 // bytes, and GDAL's block cache.
@@ -214,7 +200,7 @@ std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
 // that are not whole numbers 0..254 and a run without a single data cell.
 std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid,
                                        std::vector<Layer>& layers,
-                                       std::vector<std::string>& warnings) {
+                                       std::vector<std::string>& warnings, ProgressSteps& steps) {
   std::vector<unsigned char> state;
   try {
     state.reserve(grid.cells());
@@ -225,7 +211,8 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
   if (o.boundary.empty()) {
     state.assign(grid.cells(), kData);
   } else {
-    boundary_cells(o.boundary, grid, layers[0].arg.path, o.align, state, warnings);
+    boundary_cells(o.boundary, grid, layers[0].arg.path, o.align, state, warnings,
+                   steps.next(kBoundaryCost));
     if (std::count(state.begin(), state.end(), kData) == 0) {
       throw DataError(o.boundary +
                       ": no cell centre of the layers' grid lies inside the "
@@ -235,7 +222,7 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
   }
   for (Layer& l : layers) {
     BandReader reader(l.band(), l.arg.path);
-    l.scan = scan_layer(reader, grid.rows, grid.cols, state);
+    l.scan = scan_layer(reader, grid.rows, grid.cols, state, steps.next(kScanCost));
     if (l.scan.bad_cells > 0) {
       // 255 and -9999 are the usual no-data values of a band that does not declare one.
       const double undeclared = l.scan.max == 255.0 ? 255.0 : l.scan.min == -9999.0 ? -9999.0 : 0;
@@ -294,7 +281,7 @@ std::vector<std::string> stale_files(const PrepareOptions& o, const std::string&
   if (with_prj) return stale;
   for (const Layer& l : layers) stale.push_back(dir + l.name + ".prj");
   if (!o.boundary.empty()) stale.push_back(dir + kMaskName + ".prj");
-  stale.push_back(dir + o.result + "_tessum.prj");
+  stale.push_back(dir + rasterio::RunFiles::of(o.result).prj);
   return stale;
 }
 
@@ -303,7 +290,7 @@ std::vector<std::string> stale_files(const PrepareOptions& o, const std::string&
 // stale files of an earlier preparation are removed.
 void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
                   const std::string& prj, std::vector<Layer>& layers,
-                  const std::vector<unsigned char>& state) {
+                  const std::vector<unsigned char>& state, ProgressSteps& steps) {
   const std::string dir = where.path + "/";
   std::deque<StagedFile> files;  // a deque keeps the writers' references valid
   const auto write_prj = [&](const std::string& name) {
@@ -312,7 +299,7 @@ void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& g
     files.back().write(prj);
   };
   AsciiGridHeader header{grid.cols, grid.rows, grid.xll(), grid.yll(), grid.cell_size(), 255};
-  std::vector<RunImage> images;
+  std::vector<rasterio::ScriptedImage> images;
   for (std::size_t k = 0; k < layers.size(); ++k) {
     // No-data reaches the run as 0 in the first image (shown as background) and 255 in the
     // others (no level); the header's NODATA_value tells a GIS the same.
@@ -320,17 +307,21 @@ void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& g
     header.nodata = fill;
     AsciiGridWriter out(files.emplace_back(dir + layers[k].name + ".asc"), header);
     BandReader reader(layers[k].band(), layers[k].arg.path);
-    layers[k].zeros = write_layer(reader, grid.rows, grid.cols, state, fill, out);
+    layers[k].zeros =
+        write_layer(reader, grid.rows, grid.cols, state, fill, out, steps.next(kWriteCost));
     write_prj(layers[k].name);
-    images.push_back({layers[k].name, layers[k].arg.weight});
+    images.push_back(
+        {layers[k].name, rasterio::code_of(rasterio::Format::Ascii), layers[k].arg.weight});
   }
   if (!o.boundary.empty()) {
     header.nodata = 255;
     AsciiGridWriter out(files.emplace_back(dir + kMaskName + ".asc"), header);
-    write_mask(grid.rows, grid.cols, state, out);
+    write_mask(grid.rows, grid.cols, state, out, steps.next(kMaskCost));
     write_prj(kMaskName);
   }
-  files.emplace_back(dir + kRunFile).write(run_answers(o, where, images, !o.boundary.empty()));
+  files.emplace_back(dir + kRunFile)
+      .write(
+          rasterio::answers_text(scripted_run(o, where, std::move(images), !o.boundary.empty())));
   for (StagedFile& f : files) f.commit();
   for (const std::string& old : stale_files(o, dir, layers, !prj.empty())) {
     if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
@@ -339,25 +330,26 @@ void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& g
   }
 }
 
-// Tells what was done: the table of the layers, the cells set to no-data, the warnings and
-// the command that makes the map.
-void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
-            const std::vector<Layer>& layers, const std::vector<unsigned char>& state,
-            std::vector<std::string>& warnings) {
-  std::printf("Prepared %zu layer%s of %d x %d cells, cell size %s, %s, in %s:\n", layers.size(),
-              layers.size() == 1 ? "" : "s", grid.cols, grid.rows,
-              exact_decimal(grid.cell_size()).c_str(), srs_label(grid.srs).c_str(),
-              where.path.c_str());
-  print_table(layers);
-  const auto data = std::count(state.begin(), state.end(), kData);
-  const auto outside = std::count(state.begin(), state.end(), kOutside);
-  const auto nodata = static_cast<std::ptrdiff_t>(state.size()) - data - outside;
-  std::string cells = std::to_string(nodata) + " with no data in some layer";
-  if (!o.boundary.empty()) {
-    cells += ", " + std::to_string(outside) + " outside the boundary (" + kMaskName + ".asc)";
+// What was done, for the user: the layers, the cells set to no-data, and the warnings, the
+// first layer's 0 cells last.
+PrepareResult result_of(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
+                        const std::vector<Layer>& layers, const std::vector<unsigned char>& state,
+                        std::vector<std::string>& warnings) {
+  PrepareResult r;
+  r.folder = where.path;
+  r.cols = grid.cols;
+  r.rows = grid.rows;
+  r.cell_size = grid.cell_size();
+  r.crs = srs_label(grid.srs);
+  for (const Layer& l : layers) {
+    r.layers.push_back({l.name, l.type(), l.scan.nodata_cells, l.scan.data_cells, l.scan.min,
+                        l.scan.max, l.arg.weight, l.arg.path, l.resampled != nullptr});
   }
-  std::printf("Cells set to no-data: %s.\n", cells.c_str());
-  std::printf("Cells with data in every layer: %td.\n", data);
+  r.data_cells = std::count(state.begin(), state.end(), kData);
+  r.outside_cells = std::count(state.begin(), state.end(), kOutside);
+  r.nodata_cells = static_cast<std::int64_t>(state.size()) - r.data_cells - r.outside_cells;
+  if (!o.boundary.empty()) r.mask = std::string(kMaskName) + ".asc";
+  r.answers = where.path + "/" + kRunFile;
 
   if (layers[0].zeros > 0) {
     std::string free_of_zero;
@@ -372,18 +364,15 @@ void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
         (free_of_zero.empty() ? std::string("no other layer is free of 0 there")
                               : "put first a layer free of 0 there: " + free_of_zero));
   }
-  for (const std::string& w : warnings) {
-    std::fprintf(stderr, "tessera_gis: warning: %s\n", w.c_str());
-  }
-  std::printf("Next: tessera_summary < %s/%s\n", where.path.c_str(), kRunFile);
-  if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
+  r.warnings = std::move(warnings);
+  return r;
 }
 
 // Refuses a result name that makes a name too long for the folder (the longest first) among
 // the files that the run and the export of its result write.
 void check_result_names(const PrepareOptions& o, const RunFolder& where) {
   std::vector<std::string> names = run_output_files(o.result, o.output.answer);
-  for (std::string& n : export_output_files(o.result)) names.push_back(std::move(n));
+  for (std::string& n : rasterio::export_files(o.result)) names.push_back(std::move(n));
   std::stable_sort(names.begin(), names.end(),
                    [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& n : names) {
@@ -396,21 +385,17 @@ void check_result_names(const PrepareOptions& o, const RunFolder& where) {
 
 }  // namespace
 
-int prepare_command(int argc, char** argv) {
-  const PrepareOptions o = parse_prepare_options(argc, argv);
-  if (o.help) {
-    std::fputs(kPrepareHelp, stdout);
-    return 0;
-  }
+PrepareResult run_prepare(const PrepareOptions& o, const Progress& progress) {
   const RunFolder where = run_folder(o.out_dir);
   check_result_names(o, where);
-  init_gdal();
-  // Every block is read once a pass, so a large block cache would only hold memory.
-  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  const GdalSession gdal;
+  const BlockCacheLimit cache(kBlockCache);
+  ProgressSteps steps = steps_of(o, progress);
+  if (progress) progress(0.0);
   std::vector<std::string> warnings;
   Grid grid;
   std::vector<Layer> layers = open_layers(o, grid, warnings);
-  const std::vector<unsigned char> state = cell_states(o, grid, layers, warnings);
+  const std::vector<unsigned char> state = cell_states(o, grid, layers, warnings, steps);
 
   std::error_code ec;
   const bool created = fs::create_directories(where.path, ec);
@@ -433,17 +418,17 @@ int prepare_command(int argc, char** argv) {
     for (const std::string& f : run_output_files(o.result, o.output.answer)) {
       touched.push_back({dir + f, "the run writes"});
     }
-    for (const std::string& f : export_output_files(o.result)) {
+    for (const std::string& f : rasterio::export_files(o.result)) {
       touched.push_back({dir + f, "tessera_gis export writes from the run's result"});
     }
     check_inputs_kept(touched, layers, o.boundary);
-    write_folder(o, where, grid, prj, layers, state);
+    write_folder(o, where, grid, prj, layers, state, steps);
   } catch (...) {
     if (created) fs::remove(where.path, ec);  // only when still empty
     throw;
   }
-  report(o, where, grid, layers, state, warnings);
-  return 0;
+  if (progress) progress(1.0);
+  return result_of(o, where, grid, layers, state, warnings);
 }
 
 }  // namespace gis

@@ -64,7 +64,8 @@ std::vector<std::unique_ptr<OGRGeometry>> polygons_of(OGRLayer& layer, const std
 
 // Burns 1 into `inside` on the cells whose centre lies in one of the polygons.
 void rasterise(const std::vector<std::unique_ptr<OGRGeometry>>& polygons, const Grid& grid,
-               const std::string& path, std::vector<unsigned char>& inside) {
+               const std::string& path, std::vector<unsigned char>& inside,
+               const Progress& progress) {
   GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
   GDALDatasetUniquePtr target(
       mem != nullptr ? mem->Create("", grid.cols, grid.rows, 0, GDT_Byte, nullptr) : nullptr);
@@ -87,14 +88,16 @@ void rasterise(const std::vector<std::unique_ptr<OGRGeometry>>& polygons, const 
   int band = 1;
   if (GDALRasterizeGeometries(GDALDataset::ToHandle(target.get()), 1, &band,
                               static_cast<int>(handles.size()), handles.data(), nullptr, nullptr,
-                              burn.data(), nullptr, nullptr, nullptr) != CE_None) {
+                              burn.data(), nullptr, gdal_progress,
+                              const_cast<Progress*>(&progress)) != CE_None) {
     throw DataError(with_gdal_reason(path, "cannot be rasterised"));
   }
 }
 
 // A raster boundary: non-zero data inside.
 void raster_cells(GDALDataset& ds, const std::string& path, const Grid& grid,
-                  const std::string& grid_path, bool align, std::vector<unsigned char>& inside) {
+                  const std::string& grid_path, bool align, std::vector<unsigned char>& inside,
+                  const Progress& progress) {
   const GDALDatasetUniquePtr resampled = bring_onto(ds, path, grid, grid_path, align);
   GDALRasterBand* band = (resampled ? resampled.get() : &ds)->GetRasterBand(1);
   BandReader reader(*band, path);
@@ -104,6 +107,7 @@ void raster_cells(GDALDataset& ds, const std::string& path, const Grid& grid,
     unsigned char* out = inside.data() + static_cast<std::size_t>(row) * grid.cols;
     const std::size_t n = static_cast<std::size_t>(count) * grid.cols;
     for (std::size_t i = 0; i < n; ++i) out[i] = reader.has_data()[i] && reader.values()[i] != 0.0;
+    if (progress) progress(static_cast<double>(row + count) / grid.rows);
   }
 }
 
@@ -111,7 +115,7 @@ void raster_cells(GDALDataset& ds, const std::string& path, const Grid& grid,
 
 void boundary_cells(const std::string& path, const Grid& grid, const std::string& grid_path,
                     bool align, std::vector<unsigned char>& inside,
-                    std::vector<std::string>& warnings) {
+                    std::vector<std::string>& warnings, const Progress& progress) {
   inside.assign(grid.cells(), 0);
   GDALDatasetUniquePtr ds(
       GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY));
@@ -124,9 +128,9 @@ void boundary_cells(const std::string& path, const Grid& grid, const std::string
                     path + " " + ds->GetLayer(0)->GetName());
   }
   if (layers == 1) {
-    rasterise(polygons_of(*ds->GetLayer(0), path, grid, warnings), grid, path, inside);
+    rasterise(polygons_of(*ds->GetLayer(0), path, grid, warnings), grid, path, inside, progress);
   } else if (ds->GetRasterCount() >= 1) {
-    raster_cells(*ds, path, grid, grid_path, align, inside);
+    raster_cells(*ds, path, grid, grid_path, align, inside, progress);
   } else {
     throw DataError(path + ": holds neither a polygon layer nor a raster band");
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "gis/common.h"
 #include "gis/prepare_grid.h"
 
 namespace gis {
@@ -15,9 +16,10 @@ namespace gis {
 // CRS when it differs, and a cell is inside when its centre lies in a polygon. A raster
 // boundary is brought onto the grid like a layer (see bring_onto); its cells that hold
 // non-zero data are inside. Notes for the user (a CRS assumed) are added to `warnings`.
+// `progress` (when set) goes from 0 to 1.
 void boundary_cells(const std::string& path, const Grid& grid, const std::string& grid_path,
                     bool align, std::vector<unsigned char>& inside,
-                    std::vector<std::string>& warnings);
+                    std::vector<std::string>& warnings, const Progress& progress = {});
 
 // The polygons of a polygon boundary in the grid's CRS (the outline a map draws, the shape
 // that clips mesh cells); empty for a raster boundary. Notes are added to `warnings`.

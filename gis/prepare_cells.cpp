@@ -34,7 +34,8 @@ void scan_block(const double* v, const unsigned char* has, std::size_t n, unsign
   s.max = hi;
 }
 
-LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state) {
+LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state,
+                     const Progress& progress) {
   LayerScan s;
   s.min = std::numeric_limits<double>::infinity();
   s.max = -s.min;
@@ -44,6 +45,7 @@ LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigne
     scan_block(reader.values(), reader.has_data(), static_cast<std::size_t>(count) * cols,
                state.data() + static_cast<std::size_t>(row) * cols, s,
                static_cast<std::int64_t>(row) * cols, cols);
+    if (progress) progress(static_cast<double>(row + count) / rows);
   }
   if (s.data_cells == 0) s.min = s.max = 0.0;
   return s;
@@ -51,7 +53,7 @@ LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigne
 
 std::int64_t write_layer(BandReader& reader, int rows, int cols,
                          const std::vector<unsigned char>& state, unsigned char fill,
-                         AsciiGridWriter& out) {
+                         AsciiGridWriter& out, const Progress& progress) {
   std::int64_t zeros = 0;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(cols));
   for (int row = 0; row < rows; row += reader.block_rows()) {
@@ -71,17 +73,20 @@ std::int64_t write_layer(BandReader& reader, int rows, int cols,
       }
       out.write_row(bytes.data());
     }
+    if (progress) progress(static_cast<double>(row + count) / rows);
   }
   out.flush();
   return zeros;
 }
 
-void write_mask(int rows, int cols, const std::vector<unsigned char>& state, AsciiGridWriter& out) {
+void write_mask(int rows, int cols, const std::vector<unsigned char>& state, AsciiGridWriter& out,
+                const Progress& progress) {
   std::vector<unsigned char> bytes(static_cast<std::size_t>(cols));
   for (int row = 0; row < rows; ++row) {
     const unsigned char* st = state.data() + static_cast<std::size_t>(row) * cols;
     for (int j = 0; j < cols; ++j) bytes[static_cast<std::size_t>(j)] = st[j] == kOutside ? 255 : 1;
     out.write_row(bytes.data());
+    if (progress) progress(static_cast<double>(row + 1) / rows);
   }
   out.flush();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gis/ascii_writer.h"
+#include "gis/common.h"
 #include "gis/prepare_read.h"
 
 namespace gis {
@@ -38,16 +39,18 @@ void scan_block(const double* values, const unsigned char* has_data, std::size_t
 
 // Reads a layer of `rows` rows; marks kNoData in `state` (rows x cols cells, 1 byte each)
 // where a cell inside the boundary holds no data in this layer, and checks the values of its
-// data cells inside the boundary.
-LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state);
+// data cells inside the boundary. `progress` follows the rows read.
+LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state,
+                     const Progress& progress);
 
 // Writes a layer as the run must read it: its values on the kData cells, `fill` on the
-// others. Returns the number of kData cells where it holds 0.
+// others. Returns the number of kData cells where it holds 0. `progress` follows the rows.
 std::int64_t write_layer(BandReader& reader, int rows, int cols,
                          const std::vector<unsigned char>& state, unsigned char fill,
-                         AsciiGridWriter& out);
+                         AsciiGridWriter& out, const Progress& progress);
 
-// Writes the mask: 1 inside the boundary, 255 outside.
-void write_mask(int rows, int cols, const std::vector<unsigned char>& state, AsciiGridWriter& out);
+// Writes the mask: 1 inside the boundary, 255 outside. `progress` follows the rows.
+void write_mask(int rows, int cols, const std::vector<unsigned char>& state, AsciiGridWriter& out,
+                const Progress& progress);
 
 }  // namespace gis

@@ -12,33 +12,35 @@
 
 namespace gis {
 
-const char* const kPrepareHelp =
-    "Usage: tessera_gis prepare --out DIR [--boundary FILE] [--align] [--result NAME]\n"
-    "                           [--levels N] [--output asc|bmp|raw] [--lang en|fr|es]\n"
-    "                           LAYER[:WEIGHT] ...\n"
-    "\n"
-    "Writes the input layers of one tessera_summary run into DIR, with the answers of the\n"
-    "whole run in DIR/run.txt, so that 'tessera_summary < DIR/run.txt' makes the map.\n"
-    "\n"
-    "Each LAYER is a raster that GDAL opens (GeoTIFF, ASCII grid, ...); band 1 is read. Its\n"
-    "weight is 1 unless given after a colon (geology.tif:2.5). The layers are summed in the\n"
-    "order given. Their data must be whole numbers from 0 to 254. A cell that is no-data in\n"
-    "any layer, or outside the boundary, is written so that the result shows it without a\n"
-    "level: 255 on no-data, 254 outside the boundary.\n"
-    "\n"
-    "Options:\n"
-    "  --out DIR         folder to write into (created if missing; its path must hold no\n"
-    "                    blanks); DIR/NAME.asc and NAME.prj per layer, NAME being the\n"
-    "                    layer's file name without extension\n"
-    "  --boundary FILE   study area: a polygon layer that OGR opens (GeoJSON, Shapefile,\n"
-    "                    GeoPackage, ...), rasterised on cell centres, or a raster whose\n"
-    "                    non-zero cells are inside; written as DIR/mask.asc\n"
-    "  --align           resample every layer onto the first layer's grid (nearest\n"
-    "                    neighbour) instead of refusing layers whose grids differ\n"
-    "  --result NAME     name of the run's result files (default comp)\n"
-    "  --levels N        number of levels, 1 to 99 (default 10)\n"
-    "  --output FORMAT   result image: asc (ASCII grid, default), bmp or raw\n"
-    "  --lang LANG       language of the run: en (default), fr or es\n"
+const std::string kPrepareHelp =
+    std::string(
+        "Usage: tessera_gis prepare --out DIR [--boundary FILE] [--align] [--result NAME]\n"
+        "                           [--levels N] [--output asc|bmp|raw] [--lang en|fr|es]\n"
+        "                           [--progress | --quiet] LAYER[:WEIGHT] ...\n"
+        "\n"
+        "Writes the input layers of one tessera_summary run into DIR, with the answers of the\n"
+        "whole run in DIR/run.txt, so that 'tessera_summary < DIR/run.txt' makes the map.\n"
+        "\n"
+        "Each LAYER is a raster that GDAL opens (GeoTIFF, ASCII grid, ...); band 1 is read. Its\n"
+        "weight is 1 unless given after a colon (geology.tif:2.5). The layers are summed in the\n"
+        "order given. Their data must be whole numbers from 0 to 254. A cell that is no-data in\n"
+        "any layer, or outside the boundary, is written so that the result shows it without a\n"
+        "level: 255 on no-data, 254 outside the boundary.\n"
+        "\n"
+        "Options:\n"
+        "  --out DIR         folder to write into (created if missing; its path must hold no\n"
+        "                    blanks); DIR/NAME.asc and NAME.prj per layer, NAME being the\n"
+        "                    layer's file name without extension\n"
+        "  --boundary FILE   study area: a polygon layer that OGR opens (GeoJSON, Shapefile,\n"
+        "                    GeoPackage, ...), rasterised on cell centres, or a raster whose\n"
+        "                    non-zero cells are inside; written as DIR/mask.asc\n"
+        "  --align           resample every layer onto the first layer's grid (nearest\n"
+        "                    neighbour) instead of refusing layers whose grids differ\n"
+        "  --result NAME     name of the run's result files (default comp)\n"
+        "  --levels N        number of levels, 1 to 99 (default 10)\n"
+        "  --output FORMAT   result image: asc (ASCII grid, default), bmp or raw\n"
+        "  --lang LANG       language of the run: en (default), fr or es\n") +
+    kProgressHelp +
     "  --help            this text\n"
     "\n"
     "Exit status: 0 done, 1 a layer or the boundary cannot be used (nothing is written),\n"
@@ -58,9 +60,9 @@ int parse_levels(const std::string& text) {
   int v = 0;
   const char* end = text.data() + text.size();
   const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (text.empty() || ec != std::errc() || p != end || v < 1 || v > kMaxLevels) {
-    throw UsageError("--levels takes a whole number from 1 to " + std::to_string(kMaxLevels) +
-                     ", not '" + text + "'");
+  if (text.empty() || ec != std::errc() || p != end || v < 1 || v > rasterio::kMaxLevels) {
+    throw UsageError("--levels takes a whole number from 1 to " +
+                     std::to_string(rasterio::kMaxLevels) + ", not '" + text + "'");
   }
   return v;
 }
@@ -137,6 +139,7 @@ PrepareOptions parse_prepare_options(int argc, char** argv) {
       options_done = true;
     } else if (arg == "--align") {
       o.align = true;
+    } else if (take_progress_option(arg, o.progress)) {
     } else if (is("--out")) {
       o.out_dir = option_value(arg, "--out", i, argc, argv);
       if (o.out_dir.empty()) throw UsageError("--out needs a folder");
@@ -160,9 +163,9 @@ PrepareOptions parse_prepare_options(int argc, char** argv) {
   }
   if (o.out_dir.empty()) throw UsageError("prepare needs --out DIR");
   if (o.layers.empty()) throw UsageError("prepare needs at least one LAYER");
-  if (o.layers.size() > static_cast<std::size_t>(kMaxLayers)) {
-    throw UsageError("at most " + std::to_string(kMaxLayers) + " layers are summed, not " +
-                     std::to_string(o.layers.size()));
+  if (o.layers.size() > static_cast<std::size_t>(rasterio::kMaxImages)) {
+    throw UsageError("at most " + std::to_string(rasterio::kMaxImages) +
+                     " layers are summed, not " + std::to_string(o.layers.size()));
   }
   return o;
 }

@@ -5,11 +5,10 @@
 #include <string_view>
 #include <vector>
 
-namespace gis {
+#include "gis/common.h"
+#include "rasterio/run_files.h"
 
-// tessera_summary's own limits on the number of images and of levels.
-inline constexpr int kMaxLayers = 99;
-inline constexpr int kMaxLevels = 99;
+namespace gis {
 
 // One input layer as named on the command line: LAYER[:WEIGHT].
 struct LayerArg {
@@ -25,8 +24,12 @@ struct Choice {
 };
 
 // The result formats (--output) and languages (--lang), with their menu answers.
-inline constexpr Choice kOutputChoices[] = {{"asc", 2}, {"bmp", 1}, {"raw", 0}};
-inline constexpr Choice kLanguageChoices[] = {{"en", 0}, {"fr", 1}, {"es", 2}};
+inline constexpr Choice kOutputChoices[] = {{"asc", rasterio::code_of(rasterio::Format::Ascii)},
+                                            {"bmp", rasterio::code_of(rasterio::Format::Bmp)},
+                                            {"raw", rasterio::code_of(rasterio::Format::Raw)}};
+inline constexpr Choice kLanguageChoices[] = {{"en", rasterio::answer::kEnglish},
+                                              {"fr", rasterio::answer::kFrench},
+                                              {"es", rasterio::answer::kSpanish}};
 
 struct PrepareOptions {
   bool help = false;  // --help: print the help and do nothing else
@@ -37,6 +40,7 @@ struct PrepareOptions {
   int levels = 10;
   Choice output = kOutputChoices[0];
   Choice lang = kLanguageChoices[0];
+  ProgressMode progress = ProgressMode::Terminal;
   std::vector<LayerArg> layers;
 };
 
@@ -53,6 +57,6 @@ Choice pick(std::string_view option, const std::string& value, const Choice* beg
 PrepareOptions parse_prepare_options(int argc, char** argv);
 
 // The text of `tessera_gis prepare --help`.
-extern const char* const kPrepareHelp;
+extern const std::string kPrepareHelp;
 
 }  // namespace gis

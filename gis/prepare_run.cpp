@@ -1,21 +1,13 @@
-// run.txt: the scripted answers of a tessera_summary run over prepared layers.
+// run.txt: the scripted answers of a tessera_summary run over prepared layers, from the
+// table of a run's files and answers.
 #include "gis/prepare_run.h"
 
 #include <filesystem>
+#include <utility>
 
 #include "gis/common.h"
 
 namespace gis {
-
-namespace {
-
-// tessera_summary's answers in its menus.
-constexpr int kDiskUserDefined = 2;
-constexpr int kFormatAscii = 2;
-constexpr int kYes = 0;
-constexpr int kNo = 1;
-
-}  // namespace
 
 RunFolder run_folder(const std::string& dir) {
   namespace fs = std::filesystem;
@@ -42,49 +34,31 @@ RunFolder run_folder(const std::string& dir) {
   return RunFolder{text, clean.parent_path().string(), clean.filename().string()};
 }
 
-std::string run_answers(const PrepareOptions& o, const RunFolder& where,
-                        const std::vector<RunImage>& images, bool mask) {
-  std::string a;
-  const auto answer = [&a](const std::string& s) { a += s + "\n"; };
-  answer(std::to_string(o.lang.answer));
-  answer(std::to_string(kDiskUserDefined));
-  answer(where.disk);
-  answer(where.folder);
-  answer(std::to_string(images.size()));
-  for (const RunImage& im : images) answer(im.name);
-  for (std::size_t k = 0; k < images.size(); ++k) answer(std::to_string(kFormatAscii));
-  for (const RunImage& im : images) answer(exact_decimal(im.weight));
-  if (mask) {
-    answer(std::to_string(kYes));
-    answer(kMaskName);
-    answer(std::to_string(kFormatAscii));
-  } else {
-    answer(std::to_string(kNo));
-  }
-  answer(o.result);
-  answer(std::to_string(o.output.answer));
-  answer(std::to_string(o.levels));
-  answer(std::to_string(kNo));  // the cell-mesh drawing
-  return a;
+rasterio::ScriptedRun scripted_run(const PrepareOptions& o, const RunFolder& where,
+                                   std::vector<rasterio::ScriptedImage> images, bool mask) {
+  rasterio::ScriptedRun run;
+  run.language = o.lang.answer;
+  run.disk = where.disk;
+  run.folder = where.folder;
+  run.images = std::move(images);
+  if (mask)
+    run.mask = rasterio::ScriptedImage{kMaskName, rasterio::code_of(rasterio::Format::Ascii)};
+  run.result = o.result;
+  run.output_format = o.output.answer;
+  run.levels = o.levels;
+  return run;
 }
 
-std::vector<std::string> run_output_files(const std::string& result, int output_answer) {
-  std::vector<std::string> files = {result + "_info.txt", result + "_histo.xls",
-                                    result + "_points_ij.txt", result + "_points_utm.txt"};
-  switch (output_answer) {
-    case 0:
-      files.push_back(result + "_tessum.raw");
-      files.push_back(result + "_tessum.txt");
-      break;
-    case 1:
-      files.push_back(result + "_tessum.bmp");
-      break;
-    default:
-      files.push_back(result + "_tessum.asc");
-      files.push_back(result + "_tessum.prj");
-      break;
+std::vector<std::string> run_output_files(const std::string& result, int output_format) {
+  const rasterio::RunFiles f = rasterio::RunFiles::of(result);
+  const rasterio::FileFormat& format = *rasterio::format_of(output_format);
+  std::vector<std::string> files = {f.info, f.histogram, f.points_ij, f.points_utm,
+                                    f.result(format)};
+  if (const std::string descriptor = f.result_descriptor(format); !descriptor.empty()) {
+    files.push_back(descriptor);
   }
-  files.push_back(result + "_run.json");
+  if (format.georeferenced) files.push_back(f.prj);
+  files.push_back(f.record);
   return files;
 }
 

@@ -1,11 +1,12 @@
-// The answers of a whole tessera_summary run over prepared layers (run.txt), and the folder
-// as the run's dialogue names it.
+// The answers of a whole tessera_summary run over prepared layers (run.txt), the folder as
+// the run's dialogue names it, and the files the run writes there.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "gis/prepare_options.h"
+#include "rasterio/run_files.h"
 
 namespace gis {
 
@@ -26,20 +27,14 @@ RunFolder run_folder(const std::string& dir);
 inline constexpr const char* kMaskName = "mask";
 inline constexpr const char* kRunFile = "run.txt";
 
-// One prepared image of the run: its name (the .asc file without extension) and weight.
-struct RunImage {
-  std::string name;
-  double weight;
-};
+// The whole run over the prepared images (ASCII grids, with their weights) and the mask
+// ("mask", ASCII) or none, as rasterio::answers_text writes it into run.txt.
+rasterio::ScriptedRun scripted_run(const PrepareOptions& o, const RunFolder& where,
+                                   std::vector<rasterio::ScriptedImage> images, bool mask);
 
-// The answers of a whole run, one a line: the language, the user-defined disk and folder,
-// the images as ASCII grids with their weights, the mask ("mask", ASCII) or none, the result
-// name, format and levels, and "no" to the cell-mesh drawing question.
-std::string run_answers(const PrepareOptions& o, const RunFolder& where,
-                        const std::vector<RunImage>& images, bool mask);
-
-// The files, in the run's folder, that the run writes: result image (with the .prj it may
-// carry), report, histogram, point files and run record.
-std::vector<std::string> run_output_files(const std::string& result, int output_answer);
+// The files, in the run's folder, that the run writes: report, histogram, point files,
+// result image (with its descriptor, or the .prj a georeferenced result may carry) and run
+// record.
+std::vector<std::string> run_output_files(const std::string& result, int output_format);
 
 }  // namespace gis

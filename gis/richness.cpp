@@ -205,9 +205,8 @@ std::string nothing_counted(const RichnessOptions& o, const CountTally& t, bool 
 }  // namespace
 
 RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) {
-  init_gdal();
   // GDAL's messages go no further than its last-error state, quoted by this command's own.
-  const CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+  const GdalSession gdal;
   const char* option = o.type == Processing::MovingWindow ? "--window" : "--mesh";
   if (o.range < 1 || o.range > kMaxRange) {
     throw DataError(o.source + ": " + option + " " + std::to_string(o.range) +
@@ -215,7 +214,8 @@ RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) 
                     " (areas of 3 x 3 to 255 x 255 cells)");
   }
   // Every block is read once, so a large block cache would only hold memory.
-  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  const BlockCacheLimit cache(kBlockCache);
+  if (progress) progress(0.0);
 
   RichnessResult result;
   result.out = o.out;
@@ -242,10 +242,7 @@ RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) 
 
   const CountArea area{s.grid.cols, s.grid.rows, o.range, inside.empty() ? nullptr : inside.data()};
   // The progress of one part of the work, [from, to] of the whole; none without `progress`.
-  const auto done = [&progress](double from, double to) -> std::function<void(double)> {
-    if (!progress) return nullptr;
-    return [&progress, from, to](double f) { progress(from + (to - from) * f); };
-  };
+  const auto done = [&progress](double from, double to) { return part_of(progress, from, to); };
   LayerProcessing made;
   made.type = o.type;
   made.range = o.range;
@@ -293,6 +290,7 @@ RichnessResult run_richness(const RichnessOptions& o, const Progress& progress) 
                        (tally.capped_cells == 1 ? " has" : "s have") + " a count above " +
                        std::to_string(kMaxCount) + ", written as " + std::to_string(kMaxCount));
   }
+  if (progress) progress(1.0);
   return result;
 }
 

@@ -15,7 +15,7 @@ inline constexpr const char* kRichnessSummary =
     "count the distinct classes of a layer in a moving window or a square cell mesh";
 
 // The text of `tessera_gis richness --help`.
-extern const char* const kRichnessHelp;
+extern const std::string kRichnessHelp;
 
 struct RichnessOptions {
   bool help = false;  // --help: print the help and do nothing else
@@ -28,6 +28,7 @@ struct RichnessOptions {
   std::string field;     // "" for none
   std::string like;      // the grid of a vector source: a raster's, or
   double cell = 0.0;     // a grid of this cell size over the source's extent (0: none)
+  ProgressMode progress = ProgressMode::Terminal;
   std::string source;
 };
 

@@ -9,40 +9,43 @@
 
 namespace gis {
 
-const char* const kRichnessHelp =
-    "Usage: tessera_gis richness --out FILE.tif (--window R | --mesh R) [--boundary FILE]\n"
-    "                            [--field NAME] [--like RASTER | --cell SIZE] SOURCE\n"
-    "\n"
-    "Writes a sub-index layer: in each cell, the number of distinct classes of SOURCE in\n"
-    "the area around it, as a Byte GeoTIFF (DEFLATE, tiled, no-data 255, SOURCE's CRS) whose\n"
-    "metadata say how it was made (TESSERA_PROCESSING, TESSERA_RANGE, TESSERA_SOURCE,\n"
-    "TESSERA_FIELD, TESSERA_VERSION).\n"
-    "\n"
-    "SOURCE is one of:\n"
-    "  a raster            band 1 holds whole-number class codes of any range; its no-data\n"
-    "                      cells hold no class\n"
-    "  a polygon layer     with --field NAME: the field's value is the class, polygons are\n"
-    "                      rasterised on cell centres; cells under no polygon hold no class\n"
-    "  a point or line     (or a polygon layer without --field): each feature is a class of\n"
-    "  layer               its own, present in every cell it touches\n"
-    "A vector source is counted on the grid of --like RASTER or on cells of --cell SIZE over\n"
-    "its extent, in its CRS.\n"
-    "\n"
-    "Options:\n"
-    "  --window R        the area of a cell is the (2R+1) x (2R+1) window centred on it,\n"
-    "                    R from 1 to 127; a band of R cells along the grid's edges is 255, as\n"
-    "                    are cells without data and cells outside the boundary\n"
-    "  --mesh R          the grid is cut into square mesh cells of (2R+1) x (2R+1) cells\n"
-    "                    from its top-left corner; every cell of a mesh cell gets its count;\n"
-    "                    mesh cells that do not fit whole in the grid, or that hold no data\n"
-    "                    inside the boundary, are 255\n"
-    "  --boundary FILE   the study area: a polygon layer (a cell is inside when its centre\n"
-    "                    is) or a raster (its non-zero cells); outside it nothing is a class\n"
-    "  --field NAME      the class field of a polygon source\n"
-    "  --like RASTER     count a vector source on this raster's grid\n"
-    "  --cell SIZE       count a vector source on square cells of SIZE (in its CRS's unit)\n"
-    "  --out FILE        the GeoTIFF to write; an existing file is replaced once the new one\n"
-    "                    is complete\n"
+const std::string kRichnessHelp =
+    std::string(
+        "Usage: tessera_gis richness --out FILE.tif (--window R | --mesh R) [--boundary FILE]\n"
+        "                            [--field NAME] [--like RASTER | --cell SIZE]\n"
+        "                            [--progress | --quiet] SOURCE\n"
+        "\n"
+        "Writes a sub-index layer: in each cell, the number of distinct classes of SOURCE in\n"
+        "the area around it, as a Byte GeoTIFF (DEFLATE, tiled, no-data 255, SOURCE's CRS) whose\n"
+        "metadata say how it was made (TESSERA_PROCESSING, TESSERA_RANGE, TESSERA_SOURCE,\n"
+        "TESSERA_FIELD, TESSERA_VERSION).\n"
+        "\n"
+        "SOURCE is one of:\n"
+        "  a raster            band 1 holds whole-number class codes of any range; its no-data\n"
+        "                      cells hold no class\n"
+        "  a polygon layer     with --field NAME: the field's value is the class, polygons are\n"
+        "                      rasterised on cell centres; cells under no polygon hold no class\n"
+        "  a point or line     (or a polygon layer without --field): each feature is a class of\n"
+        "  layer               its own, present in every cell it touches\n"
+        "A vector source is counted on the grid of --like RASTER or on cells of --cell SIZE over\n"
+        "its extent, in its CRS.\n"
+        "\n"
+        "Options:\n"
+        "  --window R        the area of a cell is the (2R+1) x (2R+1) window centred on it,\n"
+        "                    R from 1 to 127; a band of R cells along the grid's edges is 255, as\n"
+        "                    are cells without data and cells outside the boundary\n"
+        "  --mesh R          the grid is cut into square mesh cells of (2R+1) x (2R+1) cells\n"
+        "                    from its top-left corner; every cell of a mesh cell gets its count;\n"
+        "                    mesh cells that do not fit whole in the grid, or that hold no data\n"
+        "                    inside the boundary, are 255\n"
+        "  --boundary FILE   the study area: a polygon layer (a cell is inside when its centre\n"
+        "                    is) or a raster (its non-zero cells); outside it nothing is a class\n"
+        "  --field NAME      the class field of a polygon source\n"
+        "  --like RASTER     count a vector source on this raster's grid\n"
+        "  --cell SIZE       count a vector source on square cells of SIZE (in its CRS's unit)\n"
+        "  --out FILE        the GeoTIFF to write; an existing file is replaced once the new one\n"
+        "                    is complete\n") +
+    kProgressHelp +
     "  --help            this text\n"
     "\n"
     "Counts above 254 are written as 254, with a warning giving the number of such cells.\n"
@@ -117,6 +120,7 @@ RichnessOptions parse_richness_options(int argc, char** argv) {
       have_source = true;
     } else if (arg == "--") {
       options_done = true;
+    } else if (take_progress_option(arg, o.progress)) {
     } else if (is("--window") || is("--mesh")) {
       const std::string_view name = is("--window") ? "--window" : "--mesh";
       if (have_type) throw UsageError("give one of --window and --mesh, once");

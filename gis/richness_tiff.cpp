@@ -56,7 +56,7 @@ RichnessTiff::RichnessTiff(std::string path, const Grid& grid, const LayerProces
       band->SetNoDataValue(255) != CE_None || !write_layer_processing(*ds_, made)) {
     fail("cannot be written");
   }
-  band->SetDescription("richness");
+  set_description(*band, "richness", path_);
   strip_.assign(static_cast<std::size_t>(cols_) * strip_rows_, 255);
 }
 

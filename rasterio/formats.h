@@ -35,7 +35,7 @@ extern const FileFormat kFormats[kFormatCount];
 const FileFormat* format_of(int code);
 
 // The code of a format (its place in the table).
-inline int code_of(Format f) {
+inline constexpr int code_of(Format f) {
   return static_cast<int>(f);
 }
 

@@ -343,6 +343,14 @@ class BadInput(unittest.TestCase):
         os.rmdir(base + ".tif")
         status, _, _ = export(base)
         self.assertEqual(status, 0)
+        # A listing of the files written that does not reach the user is a failure.
+        if os.path.exists("/dev/full"):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([GIS, "export", base], stdout=full, stderr=subprocess.PIPE,
+                                      timeout=120, check=False)
+            self.assertEqual(done.returncode, 1)
+            self.assertTrue(done.stderr.decode().endswith(
+                "\ntessera_gis: standard output cannot be written\n"), done.stderr)
 
 
 if __name__ == "__main__":
