@@ -3,7 +3,8 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind
+.PHONY: all build run test asan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind \
+	qgis-plugin
 
 all: build
 
@@ -20,6 +21,11 @@ build: $(BUILD)/CMakeCache.txt
 
 run: build
 	@$(BUILD)/tessera_summary
+
+# The QGIS plugin as a zip for QGIS's Plugins > Install from ZIP.
+qgis-plugin: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target qgis_plugin
+	@echo "QGIS plugin: $(abspath $(BUILD))/tessera-qgis-plugin.zip"
 
 # Installs what is missing first (the GIS tests need GDAL's Python bindings, numpy, Python
 # imaging and Chromium), and ends with the skipped tests and why each was skipped.

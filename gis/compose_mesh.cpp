@@ -19,6 +19,32 @@ struct MeshCell {
   int best_row = 0, best_col = 0;
 };
 
+// The polygons of a clipped mesh cell: a polygon or multipolygon as it is; from a collection
+// (the square meets a boundary edge along one of its sides, which adds that stretch of side as
+// a line), its polygons alone. Null when it holds none.
+std::unique_ptr<OGRGeometry> polygons_of(std::unique_ptr<OGRGeometry> shape) {
+  const OGRwkbGeometryType flat = wkbFlatten(shape->getGeometryType());
+  if (flat == wkbPolygon || flat == wkbMultiPolygon) {
+    if (shape->IsEmpty()) return nullptr;
+    return shape;
+  }
+  if (!OGR_GT_IsSubClassOf(flat, wkbGeometryCollection)) return nullptr;
+  auto polygons = std::make_unique<OGRMultiPolygon>();
+  for (const OGRGeometry* part : *shape->toGeometryCollection()) {
+    const OGRwkbGeometryType type = wkbFlatten(part->getGeometryType());
+    if (type == wkbPolygon) {
+      polygons->addGeometry(part);
+    } else if (type == wkbMultiPolygon) {
+      for (const OGRPolygon* p : *part->toMultiPolygon()) polygons->addGeometry(p);
+    }
+  }
+  if (polygons->IsEmpty()) return nullptr;
+  if (polygons->getNumGeometries() == 1) {
+    return std::unique_ptr<OGRGeometry>(polygons->getGeometryRef(0)->clone());
+  }
+  return polygons;
+}
+
 }  // namespace
 
 struct MeshWriter::Impl {
@@ -115,16 +141,8 @@ void MeshWriter::Impl::flush(std::int64_t& written) {
            !OGRPreparedGeometryContains(prepared.get(), OGRGeometry::ToHandle(&square)))) {
         shape.reset(square.Intersection(boundary.get()));
       }
-      if (!shape || shape->IsEmpty()) shape.reset(square.clone());
-      if (wkbFlatten(shape->getGeometryType()) != wkbPolygon) {
-        // A clipped cell that is not one polygon: its polygons (lines and points of the
-        // intersection are dropped).
-        std::unique_ptr<OGRGeometry> polys(
-            OGRGeometryFactory::forceToMultiPolygon(shape.release()));
-        shape = std::move(polys);
-      }
-      const OGRwkbGeometryType flat = wkbFlatten(shape->getGeometryType());
-      if (flat != wkbPolygon && flat != wkbMultiPolygon) shape.reset(square.clone());
+      if (shape) shape = polygons_of(std::move(shape));
+      if (!shape) shape.reset(square.clone());
       for (OGRLayer* layer : {cells, centres}) {
         OGRFeature f(layer->GetLayerDefn());
         f.SetField("row", mesh_row);

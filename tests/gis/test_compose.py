@@ -196,6 +196,34 @@ class EndToEnd(unittest.TestCase):
                 self.check_record_and_csv(base, want, a, n, lower, upper, method)
                 self.check_mesh(base, want, a)
 
+    def test_mesh_cells_on_a_boundary_along_cell_edges(self):
+        """A boundary drawn along cell edges (a polygonised raster) meets mesh cells along
+        their sides: each mesh cell is still clipped to it, so the cells cover exactly the
+        cells with a level."""
+        rows, cols = 48, 70
+        with tempfile.TemporaryDirectory() as d:
+            layer = os.path.join(d, "layer.tif")
+            write_layer(layer, np.random.default_rng(4).integers(0, 9, (rows, cols)).astype(
+                np.uint8))
+            # A step whose lower edge runs along the mesh line 20 rows from the top.
+            steps = [(2, 3), (60, 3), (60, 28), (33, 28), (33, 45), (2, 45), (2, 3)]
+            boundary = os.path.join(d, "steps.geojson")
+            poly = write_boundary(boundary, [(X0 + x * CELL, Y0 + y * CELL) for x, y in steps])
+            status, _, err = compose(os.path.join(d, "c"), [(layer, "1")], "--mesh", "2",
+                                     "--boundary", boundary)
+            self.assertEqual(status, 0, err)
+            tif = gdal.Open(os.path.join(d, "c.tif"))
+            levels = tif.GetRasterBand(1).ReadAsArray()
+            gpkg = ogr.Open(os.path.join(d, "c_cells.gpkg"))
+            cells = gpkg.GetLayerByName("cells")
+            inside = poly.Buffer(1e-6)
+            area = 0.0
+            for f in cells:
+                self.assertTrue(inside.Contains(f.GetGeometryRef()),
+                                "mesh cell %d, %d reaches outside" % (f["row"], f["column"]))
+                area += f.GetGeometryRef().GetArea()
+            self.assertEqual(area, np.count_nonzero(levels) * CELL * CELL)
+
     def check_tiff(self, base, want, a, n, lower, upper):
         tif = gdal.Open(base + ".tif")
         self.assertEqual(tif.RasterCount, 2)
