@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -140,41 +141,32 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     check_outputs(finals, layers, o.boundary);
   }
 
-  // First pass: the values checked, the no-data cells found, the range of the valid sums
-  // (and for quantiles the first histogram).
-  const bool quantile = o.classes == core::ClassMethod::Quantile;
-  std::optional<core::QuantileSearch> search;
-  if (quantile) search.emplace(o.levels);
-  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-  const double first_share = quantile ? 0.3 : 0.45;
-  stack.pass(
-      [&](const SumBlock& b) {
-        for (std::size_t i = 0; i < b.cells; ++i) {
-          if (b.valid[i] != 0) continue;
-          lo = b.sums[i] < lo ? b.sums[i] : lo;
-          hi = b.sums[i] > hi ? b.sums[i] : hi;
-        }
-        if (search) search->add(b.sums, b.valid, b.cells);
-      },
-      progress, 0.0, first_share);
+  // The first reading: the values checked, the no-data cells found, the range of the valid
+  // sums, and each valid cell numbered by its sum where the distinct sums are few enough.
+  stack.first_pass(progress, 0.0, 0.45);
+  const double lo = stack.min_sum(), hi = stack.max_sum();
   core::Levels levels;
   if (o.classes == core::ClassMethod::Equal) {
     // As tessera_summary: the largest sum from 0.0 up.
     levels = core::equal_levels(hi > 0.0 ? hi : 0.0, o.levels);
   } else if (o.classes == core::ClassMethod::MinMax) {
     levels = core::minmax_levels(lo, hi, o.levels);
+  } else if (stack.numbered()) {
+    levels = core::quantile_levels(stack.counted_sums(), o.levels);
   } else {
-    search->end_pass();
-    double from = first_share;
-    while (!search->done()) {
+    // Sums too many to hold: the exact search, over several readings.
+    core::QuantileSearch search(o.levels);
+    double from = 0.45;
+    while (!search.done()) {
       const double to = from + (0.6 - from) / 2;
-      stack.pass([&](const SumBlock& b) { search->add(b.sums, b.valid, b.cells); }, progress, from,
+      stack.pass([&](const SumBlock& b) { search.add(b.sums, b.valid, b.cells); }, progress, from,
                  to);
-      search->end_pass();
+      search.end_pass();
       from = to;
     }
-    levels = search->levels();
+    levels = search.levels();
   }
+  const double level_from = o.classes == core::ClassMethod::Quantile ? 0.6 : 0.45;
 
   // The outputs, into a staging folder beside NAME.
   std::error_code ec;
@@ -230,33 +222,22 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     cells.emplace(staging.file(gpkg), final_of(gpkg), c, processing->range, stack.boundary());
   ReportMap map;
   map.setup(grid.cols, grid.rows);
-  std::vector<unsigned char> level, state;
-  stack.pass(
-      [&](const SumBlock& b) {
-        level.resize(b.cells);
-        state.resize(b.cells);
-        levels.assign(b.valid, b.sums, b.cells, level.data());
+  std::array<std::int64_t, 5> states{};
+  stack.level_pass(
+      levels,
+      [&](const LevelBlock& b) {
         for (std::size_t i = 0; i < b.cells; ++i) {
-          unsigned char s = kCellLevel;
-          if (b.state[i] == kOutside) {
-            s = kCellOutside;
-          } else if (b.state[i] == kNoData) {
-            s = kCellNoData;
-          } else if (level[i] == 255) {
-            s = kCellBelow;
-          }
-          if (s != kCellLevel) level[i] = 0;
-          state[i] = s;
-          ++c.level_cells[level[i]];
-          c.outside += s == kCellOutside;
-          c.no_data += s == kCellNoData;
-          c.below += s == kCellBelow;
+          ++c.level_cells[b.level[i]];
+          ++states[b.state[i]];
         }
-        tiff->write(b.row, b.rows, level.data(), state.data());
-        if (cells) cells->add(b.row, b.rows, level.data(), state.data());
-        map.add(b.row, b.rows, grid.cols, level.data(), state.data());
+        tiff->write(b.row, b.rows, b.level, b.state);
+        if (cells) cells->add(b.row, b.rows, b.level, b.state);
+        map.add(b.row, b.rows, grid.cols, b.level, b.state);
       },
-      progress, quantile ? 0.6 : 0.45, 0.97);
+      progress, level_from, 0.97);
+  c.outside = states[kCellOutside];
+  c.no_data = states[kCellNoData];
+  c.below = states[kCellBelow];
   c.level_cells[0] = 0;
   for (int k = 1; k <= o.levels; ++k) c.with_level += c.level_cells[static_cast<std::size_t>(k)];
   tiff->finish(c);

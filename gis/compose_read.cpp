@@ -1,10 +1,12 @@
-// Reading the layers of a composite in blocks of rows and summing them.
+// Reading the layers of a composite in blocks of rows, summing them and numbering the sums.
 #include "gis/compose_read.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -18,9 +20,25 @@ namespace gis {
 namespace {
 
 constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+// Cells of a block of rows: whole rows of the output's 256 x 256 tiles where they fit.
+constexpr std::int64_t kBlockCells = std::int64_t{1} << 21;
+constexpr int kTileRows = 256;
+// Cells summed at a time within a block, so that their sums stay in the first-level cache.
+constexpr std::size_t kChunk = 4096;
 
 std::string mib(std::int64_t bytes) {
   return std::to_string((bytes + kMiB - 1) / kMiB) + " MiB";
+}
+
+// The most distinct sums numbered: DistinctSums::kMost, or fewer with TESSERA_DISTINCT_SUMS
+// (a test hook that makes the layers be read again for the levels).
+int most_numbers() {
+  if (const char* v = std::getenv("TESSERA_DISTINCT_SUMS"); v != nullptr && *v != '\0') {
+    char* end = nullptr;
+    const long n = std::strtol(v, &end, 10);
+    if (*end == '\0' && n >= 0 && n < DistinctSums::kMost) return static_cast<int>(n);
+  }
+  return DistinctSums::kMost;
 }
 
 }  // namespace
@@ -37,6 +55,111 @@ std::int64_t compose_memory_bytes() {
   return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
 }
 
+DistinctSums::DistinctSums() : slots_(1024), mask_(1023), shift_(64 - 10) {}
+
+int DistinctSums::add(Slot& s, std::uint64_t bits) {
+  if (sums_.size() >= static_cast<std::size_t>(limit_)) return -1;
+  const auto number = static_cast<std::int32_t>(sums_.size());
+  s.bits = bits;
+  s.number = number;
+  sums_.push_back(std::bit_cast<double>(bits));
+  counts_.push_back(0);
+  if (sums_.size() * 2 > slots_.size()) {
+    // Half full: twice the slots, every sum placed again.
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    --shift_;
+    for (const Slot& o : old) {
+      if (o.number < 0) continue;
+      std::size_t at = (o.bits * 0x9E3779B97F4A7C15ULL) >> shift_;
+      while (slots_[at].number >= 0) at = (at + 1) & mask_;
+      slots_[at] = o;
+    }
+  }
+  return number;
+}
+
+void DistinctSums::clear() {
+  std::vector<Slot>().swap(slots_);
+  std::vector<double>().swap(sums_);
+  std::vector<std::int64_t>().swap(counts_);
+  limit_ = 0;
+}
+
+std::vector<std::pair<double, std::int64_t>> DistinctSums::counted() const {
+  std::vector<std::pair<double, std::int64_t>> out;
+  out.reserve(sums_.size());
+  for (std::size_t k = 0; k < sums_.size(); ++k) out.emplace_back(sums_[k], counts_[k]);
+  return out;
+}
+
+// The readers of the layers and the buffers of one block of rows.
+struct LayerStack::Reading {
+  std::vector<std::unique_ptr<BandReader>> readers;
+  std::vector<std::vector<unsigned char>> converted;  // bytes of the layers read as doubles
+  std::vector<const unsigned char*> block;            // each layer's bytes in the block
+  std::vector<double> weights;
+  // Work for kChunk cells.
+  std::vector<const unsigned char*> rows;
+  std::vector<double> sums;
+  std::vector<unsigned char> valid;
+
+  Reading(std::vector<ComposeLayer>& layers, int block_rows) {
+    for (ComposeLayer& l : layers) {
+      readers.push_back(std::make_unique<BandReader>(l.band(), l.arg.path, block_rows));
+      converted.emplace_back();
+      weights.push_back(l.arg.weight);
+    }
+    block.resize(layers.size());
+    rows.resize(layers.size());
+    sums.resize(kChunk);
+    valid.resize(kChunk);
+  }
+
+  // The memory of the readers and buffers, in bytes, for blocks of `cells` cells.
+  std::int64_t bytes(std::int64_t cells) const {
+    std::int64_t b = cells * 2 + 16 * static_cast<std::int64_t>(kChunk);
+    for (const auto& r : readers) b += cells * (r->plain_bytes() ? 2 : 10);
+    return b;
+  }
+
+  // Reads rows [row, row + count) of every layer, each as bytes into block[k]. With `scan`,
+  // each layer's values are checked and its no-data cells marked in `state` (the block's).
+  void load(int row, int count, int cols, std::vector<ComposeLayer>& layers, unsigned char* state,
+            bool scan) {
+    const std::size_t n = static_cast<std::size_t>(count) * cols;
+    const std::int64_t first = static_cast<std::int64_t>(row) * cols;
+    for (std::size_t k = 0; k < readers.size(); ++k) {
+      BandReader& r = *readers[k];
+      if (r.plain_bytes()) {
+        r.read_bytes(row, count);
+        if (scan) scan_bytes(r.bytes(), r.has_data(), n, state, layers[k].scan, first, cols);
+        block[k] = r.bytes();
+        continue;
+      }
+      r.read(row, count);
+      if (scan) scan_block(r.values(), r.has_data(), n, state, layers[k].scan, first, cols);
+      // The first reading refuses values other than whole numbers 0..254; the range test
+      // keeps the cast defined before that, or if a file changes between readings.
+      std::vector<unsigned char>& b = converted[k];
+      b.resize(static_cast<std::size_t>(r.block_rows()) * cols);
+      const double* v = r.values();
+      for (std::size_t i = 0; i < n; ++i) {
+        b[i] = v[i] >= 0.0 && v[i] <= kMaxDataValue ? static_cast<unsigned char>(v[i]) : 0;
+      }
+      block[k] = b.data();
+    }
+  }
+
+  // The sums and validity of cells [at, at + m) of the block (m <= kChunk).
+  void sum(std::size_t at, std::size_t m, const unsigned char* state) {
+    for (std::size_t i = 0; i < m; ++i) valid[i] = state[i] == kData ? 0 : 255;
+    for (std::size_t k = 0; k < block.size(); ++k) rows[k] = block[k] + at;
+    core::weighted_sum(rows.data(), weights.data(), static_cast<int>(rows.size()), m, sums.data());
+  }
+};
+
 LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnings) : o_(o) {
   layers_.resize(o.layers.size());
   for (std::size_t k = 0; k < layers_.size(); ++k) {
@@ -52,15 +175,20 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
     layers_[k].resampled =
         bring_onto(*layers_[k].source, layers_[k].arg.path, grid_, grid_path, o.align);
   }
+  const std::int64_t cols = grid_.cols;
+  block_rows_ = kTileRows * cols <= kBlockCells
+                    ? static_cast<int>(kBlockCells / cols / kTileRows * kTileRows)
+                    : static_cast<int>(std::max<std::int64_t>(1, kBlockCells / cols));
+  block_rows_ = std::min(block_rows_, grid_.rows);
 
-  // The memory of a run: a byte a cell for the state of each cell, the block buffers of the
-  // layers (a double, a byte of data flag and a byte of value a cell of a block of about a
-  // million cells each), the sums and levels of a block, GDAL's block cache and the quantile
-  // search; checked before anything of the grid's size is allocated.
+  // The memory of a run: two bytes a cell for the state of each cell and the number of its
+  // sum, the block buffers of the layers and of the levels, GDAL's block cache, and the
+  // quantile search of sums too many to number; checked before anything of the grid's size
+  // is allocated.
   const auto cells = static_cast<std::int64_t>(grid_.cells());
-  const std::int64_t block = std::int64_t{1} << 20;
-  const std::int64_t need = cells + static_cast<std::int64_t>(layers_.size()) * block * 10 +
-                            block * 12 + 64 * kMiB + 80 * kMiB;
+  const std::int64_t block = static_cast<std::int64_t>(block_rows_) * cols;
+  const std::int64_t need =
+      2 * cells + Reading(layers_, block_rows_).bytes(block) + 2 * block + 64 * kMiB + 80 * kMiB;
   const std::int64_t memory = compose_memory_bytes();
   if (memory > 0 && need > memory) {
     throw DataError(grid_path + ": its grid of " + std::to_string(grid_.cols) + " x " +
@@ -69,6 +197,7 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   }
   try {
     state_.reserve(grid_.cells());
+    low_ = std::make_unique_for_overwrite<unsigned char[]>(grid_.cells());
   } catch (const std::bad_alloc&) {
     throw DataError(grid_path + ": its grid of " + std::to_string(grid_.cols) + " x " +
                     std::to_string(grid_.rows) + " cells is larger than the memory available");
@@ -88,76 +217,120 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   }
 }
 
-void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
-                      double from, double to) {
-  const int cols = grid_.cols;
-  const std::size_t count = layers_.size();
-  std::vector<std::unique_ptr<BandReader>> readers;
-  int block_rows = std::numeric_limits<int>::max();
-  for (ComposeLayer& l : layers_) {
-    readers.push_back(std::make_unique<BandReader>(l.band(), l.arg.path));
-    block_rows = std::min(block_rows, readers.back()->block_rows());
+void LayerStack::drop_numbers(std::size_t cells) {
+  unsigned char* st = state_.data();
+  for (std::size_t i = 0; i < cells; ++i)
+    st[i] = st[i] >= 3 ? static_cast<unsigned char>(kData) : st[i];
+  // The range and finiteness of the sums numbered so far are those of the cells dropped.
+  for (std::size_t k = 0; k < sums_.size(); ++k) {
+    const double s = sums_.sum(k);
+    min_ = s < min_ ? s : min_;
+    max_ = s > max_ ? s : max_;
+    finite_ = finite_ && std::isfinite(s);
   }
-  const std::size_t block_cells = static_cast<std::size_t>(block_rows) * cols;
-  std::vector<std::vector<unsigned char>> bytes(count, std::vector<unsigned char>(block_cells));
-  std::vector<const unsigned char*> rows(count);
-  std::vector<double> weights(count);
-  for (std::size_t k = 0; k < count; ++k) {
-    rows[k] = bytes[k].data();
-    weights[k] = layers_[k].arg.weight;
-    if (!scanned_) {
-      layers_[k].scan = LayerScan{};
-      layers_[k].scan.min = std::numeric_limits<double>::infinity();
-      layers_[k].scan.max = -layers_[k].scan.min;
-      layers_[k].items.fill(0);
-    }
-  }
-  std::vector<double> sums(block_cells);
-  std::vector<unsigned char> valid(block_cells);
-  std::int64_t valid_total = 0;
-  bool finite = true;
+  sums_.clear();
+  numbered_ = false;
+}
 
-  for (int row = 0; row < grid_.rows; row += block_rows) {
-    const int n_rows = std::min(block_rows, grid_.rows - row);
+void LayerStack::first_pass(const Progress& progress, double from, double to) {
+  const int cols = grid_.cols;
+  Reading rd(layers_, block_rows_);
+  for (ComposeLayer& l : layers_) {
+    l.scan = LayerScan{};
+    l.scan.min = std::numeric_limits<double>::infinity();
+    l.scan.max = -l.scan.min;
+    l.items.fill(0);
+  }
+  // Two tables of counts a layer, even and odd cells, so that equal neighbours do not wait
+  // on one another's increments.
+  std::vector<std::array<std::array<std::int64_t, 256>, 2>> items(layers_.size());
+  sums_.limit(most_numbers());
+  numbered_ = true;
+  finite_ = true;
+  min_ = std::numeric_limits<double>::infinity();
+  max_ = -min_;
+  std::int64_t valid_total = 0;
+  std::vector<std::int64_t>& counts = sums_.counts();
+
+  for (int row = 0; row < grid_.rows; row += block_rows_) {
+    const int n_rows = std::min(block_rows_, grid_.rows - row);
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
-    unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
-    for (std::size_t k = 0; k < count; ++k) {
-      readers[k]->read(row, n_rows);
-      if (!scanned_) {
-        scan_block(readers[k]->values(), readers[k]->has_data(), n, st, layers_[k].scan,
-                   static_cast<std::int64_t>(row) * cols, cols);
+    const std::size_t first = static_cast<std::size_t>(row) * cols;
+    unsigned char* st = state_.data() + first;
+    unsigned char* low = low_.get() + first;
+    rd.load(row, n_rows, cols, layers_, st, true);
+    for (std::size_t at = 0; at < n; at += kChunk) {
+      const std::size_t m = std::min(kChunk, n - at);
+      rd.sum(at, m, st + at);
+      const unsigned char* valid = rd.valid.data();
+      const double* sums = rd.sums.data();
+      for (std::size_t k = 0; k < layers_.size(); ++k) {
+        const unsigned char* b = rd.block[k] + at;
+        auto& t = items[k];
+        std::size_t i = 0;
+        for (; i + 1 < m; i += 2) {
+          t[0][b[i]] += valid[i] == 0;
+          t[1][b[i + 1]] += valid[i + 1] == 0;
+        }
+        if (i < m) t[0][b[i]] += valid[i] == 0;
+      }
+      std::size_t i = 0;
+      if (numbered_) {
+        // Each valid cell gets the number of its sum: 3 + its high byte in the state, its
+        // low byte in low_. A run of equal sums looks the table up once.
+        std::uint64_t last = 0;
+        int number = -1;
+        for (; i < m; ++i) {
+          if (valid[i] != 0) {
+            low[at + i] = 0;
+            continue;
+          }
+          const auto bits = std::bit_cast<std::uint64_t>(sums[i]);
+          if (number < 0 || bits != last) {
+            const int k = sums_.number(bits);
+            if (k < 0) break;
+            number = k;
+            last = bits;
+          }
+          st[at + i] = static_cast<unsigned char>(3 + (number >> 8));
+          low[at + i] = static_cast<unsigned char>(number & 255);
+          ++counts[static_cast<std::size_t>(number)];
+          ++valid_total;
+        }
+        if (i < m) drop_numbers(first + at + i);
+      }
+      if (!numbered_) {
+        double lo = min_, hi = max_;
+        for (std::size_t j = i; j < m; ++j) {
+          if (valid[j] != 0) continue;
+          lo = sums[j] < lo ? sums[j] : lo;
+          hi = sums[j] > hi ? sums[j] : hi;
+          ++valid_total;
+        }
+        min_ = lo;
+        max_ = hi;
+        finite_ = finite_ && core::valid_sums_finite(valid + i, sums + i, m - i);
       }
     }
-    for (std::size_t i = 0; i < n; ++i) valid[i] = st[i] == kData ? 0 : 255;
-    for (std::size_t k = 0; k < count; ++k) {
-      const double* v = readers[k]->values();
-      unsigned char* b = bytes[k].data();
-      // The first pass refuses values other than whole numbers 0..254; the range test keeps
-      // a cast from being undefined before that, or if a file changes between passes.
-      for (std::size_t i = 0; i < n; ++i) {
-        b[i] = valid[i] == 0 && v[i] >= 0.0 && v[i] <= kMaxDataValue
-                   ? static_cast<unsigned char>(v[i])
-                   : 0;
-      }
-    }
-    core::weighted_sum(rows.data(), weights.data(), static_cast<int>(count), n, sums.data());
-    if (!scanned_) {
-      for (std::size_t i = 0; i < n; ++i) valid_total += valid[i] == 0;
-      finite = finite && core::valid_sums_finite(valid.data(), sums.data(), n);
-      for (std::size_t k = 0; k < count; ++k) {
-        std::array<std::int64_t, 256>& items = layers_[k].items;
-        const unsigned char* b = bytes[k].data();
-        for (std::size_t i = 0; i < n; ++i) items[b[i]] += valid[i] == 0;
-      }
-    }
-    f(SumBlock{row, n_rows, n, sums.data(), valid.data(), st});
     if (progress) {
       progress(from + (to - from) * static_cast<double>(row + n_rows) / grid_.rows);
     }
   }
+  if (numbered_) {
+    for (std::size_t k = 0; k < sums_.size(); ++k) {
+      const double s = sums_.sum(k);
+      min_ = s < min_ ? s : min_;
+      max_ = s > max_ ? s : max_;
+      finite_ = finite_ && std::isfinite(s);
+    }
+  }
+  for (std::size_t k = 0; k < layers_.size(); ++k) {
+    for (int v = 0; v < 256; ++v) {
+      layers_[k].items[static_cast<std::size_t>(v)] =
+          items[k][0][static_cast<std::size_t>(v)] + items[k][1][static_cast<std::size_t>(v)];
+    }
+  }
 
-  if (scanned_) return;
-  scanned_ = true;
   valid_ = valid_total;
   for (ComposeLayer& l : layers_) {
     LayerScan& s = l.scan;
@@ -189,10 +362,98 @@ void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progr
                               ": the boundary leaves no cell that holds data in every layer: "
                               "check that it covers the layers' data");
   }
-  if (!finite) {
+  if (!finite_) {
     throw DataError(layers_.back().arg.path +
                     ": the weights are too large for the values: a weighted sum is not a "
                     "finite number; use smaller weights");
+  }
+}
+
+void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
+                      double from, double to) {
+  const int cols = grid_.cols;
+  Reading rd(layers_, block_rows_);
+  for (int row = 0; row < grid_.rows; row += block_rows_) {
+    const int n_rows = std::min(block_rows_, grid_.rows - row);
+    const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
+    const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
+    rd.load(row, n_rows, cols, layers_, nullptr, false);
+    for (std::size_t at = 0; at < n; at += kChunk) {
+      const std::size_t m = std::min(kChunk, n - at);
+      rd.sum(at, m, st + at);
+      f(SumBlock{row, n_rows, m, rd.sums.data(), rd.valid.data()});
+    }
+    if (progress) {
+      progress(from + (to - from) * static_cast<double>(row + n_rows) / grid_.rows);
+    }
+  }
+}
+
+void LayerStack::level_pass(const core::Levels& levels,
+                            const std::function<void(const LevelBlock&)>& f,
+                            const Progress& progress, double from, double to) {
+  const int cols = grid_.cols;
+  const std::size_t block = static_cast<std::size_t>(block_rows_) * cols;
+  std::vector<unsigned char> level(block), state(block);
+  const auto give = [&](int row, int n_rows) {
+    f(LevelBlock{row, n_rows, static_cast<std::size_t>(n_rows) * cols, level.data(), state.data()});
+    if (progress) {
+      progress(from + (to - from) * static_cast<double>(row + n_rows) / grid_.rows);
+    }
+  };
+  if (numbered_) {
+    // The level and ComposeCell of every pair (state, low byte), looked up cell by cell.
+    std::vector<unsigned char> level_of(65536, 0), state_of(65536, kCellNoData);
+    for (int low = 0; low < 256; ++low) {
+      state_of[(kOutside << 8) | low] = kCellOutside;
+      for (int high = 3; high < 256; ++high) {
+        const auto number = static_cast<std::size_t>(((high - 3) << 8) | low);
+        if (number >= sums_.size()) break;
+        const unsigned char lv = levels.level_of(sums_.sum(number));
+        const auto at = static_cast<std::size_t>((high << 8) | low);
+        level_of[at] = lv == 255 ? 0 : lv;
+        state_of[at] = lv == 255 ? kCellBelow : kCellLevel;
+      }
+    }
+    for (int row = 0; row < grid_.rows; row += block_rows_) {
+      const int n_rows = std::min(block_rows_, grid_.rows - row);
+      const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
+      const std::size_t first = static_cast<std::size_t>(row) * cols;
+      const unsigned char* st = state_.data() + first;
+      const unsigned char* low = low_.get() + first;
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t at = (static_cast<std::size_t>(st[i]) << 8) | low[i];
+        level[i] = level_of[at];
+        state[i] = state_of[at];
+      }
+      give(row, n_rows);
+    }
+    return;
+  }
+  Reading rd(layers_, block_rows_);
+  for (int row = 0; row < grid_.rows; row += block_rows_) {
+    const int n_rows = std::min(block_rows_, grid_.rows - row);
+    const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
+    const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
+    rd.load(row, n_rows, cols, layers_, nullptr, false);
+    for (std::size_t at = 0; at < n; at += kChunk) {
+      const std::size_t m = std::min(kChunk, n - at);
+      rd.sum(at, m, st + at);
+      levels.assign(rd.valid.data(), rd.sums.data(), m, level.data() + at);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      unsigned char s = kCellLevel;
+      if (st[i] == kOutside) {
+        s = kCellOutside;
+      } else if (st[i] == kNoData) {
+        s = kCellNoData;
+      } else if (level[i] == 255) {
+        s = kCellBelow;
+      }
+      if (s != kCellLevel) level[i] = 0;
+      state[i] = s;
+    }
+    give(row, n_rows);
   }
 }
 

@@ -34,6 +34,44 @@ void scan_block(const double* v, const unsigned char* has, std::size_t n, unsign
   s.max = hi;
 }
 
+void scan_bytes(const unsigned char* v, const unsigned char* has, std::size_t n, unsigned char* st,
+                LayerScan& s, std::int64_t first_cell, int cols) {
+  // Branch-free, so that the compiler can vectorise it: the smallest value is looked for
+  // among the data cells (others count as 255), the largest likewise (others as 0).
+  std::int64_t nodata = 0, data = 0, bad = 0;
+  unsigned lo = 255, hi = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned h = has[i] != 0;
+    const unsigned char c = st[i];
+    nodata += h ^ 1u;
+    st[i] = h == 0 && c == kData ? static_cast<unsigned char>(kNoData) : c;
+    const unsigned d = h & (c != kOutside);
+    data += d;
+    const unsigned x = v[i];
+    lo = std::min(lo, d != 0 ? x : 255u);
+    hi = std::max(hi, d != 0 ? x : 0u);
+    bad += d & (x == 255);
+  }
+  s.nodata_cells += nodata;
+  if (data == 0) return;
+  s.data_cells += data;
+  s.min = std::min(s.min, static_cast<double>(lo));
+  s.max = std::max(s.max, static_cast<double>(hi));
+  if (bad == 0) return;
+  if (s.bad_cells == 0) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (has[i] != 0 && st[i] != kOutside && v[i] == 255) {
+        const std::int64_t cell = first_cell + static_cast<std::int64_t>(i);
+        s.first_bad = 255.0;
+        s.bad_line = static_cast<int>(cell / cols);
+        s.bad_pixel = static_cast<int>(cell % cols);
+        break;
+      }
+    }
+  }
+  s.bad_cells += bad;
+}
+
 LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state) {
   LayerScan s;
   s.min = std::numeric_limits<double>::infinity();

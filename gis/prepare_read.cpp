@@ -16,13 +16,17 @@ constexpr int kBlockCells = 1 << 20;
 
 }  // namespace
 
-BandReader::BandReader(GDALRasterBand& band, std::string path)
+BandReader::BandReader(GDALRasterBand& band, std::string path, int rows)
     : band_(band), path_(std::move(path)), cols_(band.GetXSize()) {
-  int block_x = 0;
-  int block_y = 0;
-  band.GetBlockSize(&block_x, &block_y);
-  const int wanted = std::max(1, kBlockCells / std::max(cols_, 1));
-  block_rows_ = block_y >= 1 && block_y <= wanted ? wanted / block_y * block_y : wanted;
+  if (rows > 0) {
+    block_rows_ = rows;
+  } else {
+    int block_x = 0;
+    int block_y = 0;
+    band.GetBlockSize(&block_x, &block_y);
+    const int wanted = std::max(1, kBlockCells / std::max(cols_, 1));
+    block_rows_ = block_y >= 1 && block_y <= wanted ? wanted / block_y * block_y : wanted;
+  }
   block_rows_ = std::min(block_rows_, std::max(band.GetYSize(), 1));
 
   int ok = 0;
@@ -57,10 +61,8 @@ BandReader::BandReader(GDALRasterBand& band, std::string path)
   if (has_nodata_ && type == GDT_Float32) nodata_ = static_cast<float>(nodata_);
   const int flags = band.GetMaskFlags();
   if ((flags & (GMF_ALL_VALID | GMF_NODATA)) == 0) mask_ = band.GetMaskBand();
-
-  const std::size_t n = static_cast<std::size_t>(cols_) * block_rows_;
-  values_.resize(n);
-  has_data_.resize(n);
+  plain_bytes_ = type == GDT_Byte && !signed_byte_ && scale_ == 1.0 && offset_ == 0.0;
+  has_data_.resize(static_cast<std::size_t>(cols_) * block_rows_);
 }
 
 std::int64_t BandReader::bytes_needed(int cols) {
@@ -76,6 +78,7 @@ std::string BandReader::scaling() const {
 
 void BandReader::read(int row, int count) {
   const std::size_t n = static_cast<std::size_t>(cols_) * count;
+  values_.resize(has_data_.size());
   if (band_.RasterIO(GF_Read, 0, row, cols_, count, values_.data(), cols_, count, GDT_Float64, 0, 0,
                      nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));
@@ -104,6 +107,32 @@ void BandReader::read(int row, int count) {
     const double x = v[i] * scale_ + offset_;
     const double whole = std::nearbyint(x);
     v[i] = std::fabs(x - whole) <= kRounding * std::max(1.0, std::fabs(whole)) ? whole : x;
+  }
+}
+
+void BandReader::read_bytes(int row, int count) {
+  const std::size_t n = static_cast<std::size_t>(cols_) * count;
+  bytes_.resize(has_data_.size());
+  unsigned char* v = bytes_.data();
+  if (band_.RasterIO(GF_Read, 0, row, cols_, count, v, cols_, count, GDT_Byte, 0, 0, nullptr) !=
+      CE_None) {
+    throw DataError(with_gdal_reason(path_, "cannot be read"));
+  }
+  unsigned char* ok = has_data_.data();
+  if (mask_ != nullptr) {
+    if (mask_->RasterIO(GF_Read, 0, row, cols_, count, ok, cols_, count, GDT_Byte, 0, 0, nullptr) !=
+        CE_None) {
+      throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
+    }
+  } else {
+    std::fill(ok, ok + n, 1);
+  }
+  // A no-data value that no byte can hold (-9999, 0.5, NaN) marks no cell.
+  if (has_nodata_ && nodata_ >= 0.0 && nodata_ <= 255.0 && nodata_ == std::floor(nodata_)) {
+    const auto nd = static_cast<unsigned char>(nodata_);
+    for (std::size_t i = 0; i < n; ++i) ok[i] = (ok[i] != 0) & (v[i] != nd);
+  } else if (mask_ != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) ok[i] = ok[i] != 0;
   }
 }
 

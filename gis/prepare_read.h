@@ -17,8 +17,9 @@ namespace gis {
 // rounding of a whole number taken as that number.
 class BandReader {
  public:
-  // Refuses (DataError naming `path`) a complex band.
-  BandReader(GDALRasterBand& band, std::string path);
+  // Refuses (DataError naming `path`) a complex band. `rows` > 0 sets the rows of a block
+  // (block_rows()); by default a block holds about a million cells.
+  BandReader(GDALRasterBand& band, std::string path, int rows = 0);
 
   // The memory a reader of a band of `cols` columns holds, in bytes.
   static std::int64_t bytes_needed(int cols);
@@ -34,6 +35,13 @@ class BandReader {
   const double* values() const { return values_.data(); }
   const unsigned char* has_data() const { return has_data_.data(); }
 
+  // Whether the band's values are its stored bytes: an unsigned Byte band without scale or
+  // offset. read_bytes then reads them as they are, without the conversion to doubles.
+  bool plain_bytes() const { return plain_bytes_; }
+  // As read, for a plain_bytes() band: the values into bytes(), and has_data().
+  void read_bytes(int row, int count);
+  const unsigned char* bytes() const { return bytes_.data(); }
+
  private:
   GDALRasterBand& band_;
   std::string path_;
@@ -45,7 +53,9 @@ class BandReader {
   double scale_ = 1.0;
   double offset_ = 0.0;
   GDALRasterBand* mask_ = nullptr;  // read only when the band has a real mask
-  std::vector<double> values_;
+  bool plain_bytes_ = false;
+  std::vector<double> values_;        // allocated by the first read
+  std::vector<unsigned char> bytes_;  // allocated by the first read_bytes
   std::vector<unsigned char> has_data_;
 };
 
