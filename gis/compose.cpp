@@ -26,7 +26,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr GIntBig kBlockCache = GIntBig{64} << 20;
+// GDAL's block cache: the tiles of a block of rows of every layer, and those of NAME.tif
+// waiting for their compression.
+constexpr GIntBig kBlockCache = GIntBig{32} << 20;
+
+// GDAL decodes the layers' tiles and compresses NAME.tif's on every core (GDAL_NUM_THREADS
+// ALL_CPUS) unless GDAL_NUM_THREADS is set; in this thread, for the run.
+class AllCores {
+ public:
+  AllCores() : set_(CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
+    if (set_) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+  }
+  ~AllCores() {
+    if (set_) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
+  }
+  AllCores(const AllCores&) = delete;
+  AllCores& operator=(const AllCores&) = delete;
+
+ private:
+  bool set_;
+};
 
 std::string describe(const ComposeProcessing& p) {
   return std::string(p.type == 0 ? "a square cell mesh" : "a moving window") + " of range " +
@@ -112,6 +131,7 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   init_gdal();
   // Every block is read once a pass, so a large block cache would only hold memory.
   if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
+  const AllCores cores;
   const fs::path out(o.out);
   const std::string name = out.filename().string();
   const std::string dir = out.has_parent_path() ? out.parent_path().string() : ".";
@@ -222,22 +242,18 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     cells.emplace(staging.file(gpkg), final_of(gpkg), c, processing->range, stack.boundary());
   ReportMap map;
   map.setup(grid.cols, grid.rows);
-  std::array<std::int64_t, 5> states{};
-  stack.level_pass(
+  const LevelCounts counts = stack.level_pass(
       levels,
       [&](const LevelBlock& b) {
-        for (std::size_t i = 0; i < b.cells; ++i) {
-          ++c.level_cells[b.level[i]];
-          ++states[b.state[i]];
-        }
-        tiff->write(b.row, b.rows, b.level, b.state);
+        tiff->write(b.rows, b.level, b.state);
         if (cells) cells->add(b.row, b.rows, b.level, b.state);
         map.add(b.row, b.rows, grid.cols, b.level, b.state);
       },
       progress, level_from, 0.97);
-  c.outside = states[kCellOutside];
-  c.no_data = states[kCellNoData];
-  c.below = states[kCellBelow];
+  c.level_cells = counts.levels;
+  c.outside = counts.states[kCellOutside];
+  c.no_data = counts.states[kCellNoData];
+  c.below = counts.states[kCellBelow];
   c.level_cells[0] = 0;
   for (int k = 1; k <= o.levels; ++k) c.with_level += c.level_cells[static_cast<std::size_t>(k)];
   tiff->finish(c);

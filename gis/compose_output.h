@@ -48,21 +48,31 @@ struct Composite {
 };
 
 // The GeoTIFF, written block by block: band 1 the level (1..N, 0 no level and the no-data
-// value), band 2 the cell state (ComposeCell), a colour table and category names.
+// value), band 2 the cell state (ComposeCell), a colour table and category names. DEFLATE
+// level 1, tiled 256 x 256; the rows are gathered into whole rows of tiles, and each tile is
+// handed to GDAL, which compresses them on every core (GDAL_NUM_THREADS) as they come.
 class TiffWriter {
  public:
   TiffWriter(const std::string& staged, const std::string& final_name, const Composite& c);
   ~TiffWriter();
   TiffWriter(const TiffWriter&) = delete;
   TiffWriter& operator=(const TiffWriter&) = delete;
-  void write(int row, int rows, const unsigned char* level, const unsigned char* state);
+  // The next `rows` rows of both bands, from the top.
+  void write(int rows, const unsigned char* level, const unsigned char* state);
   // The colours, names and statistics (over the level cells), then the close, checked.
   void finish(const Composite& c);
 
  private:
+  void write_tiles();
+
   std::string final_;
   GDALDataset* ds_ = nullptr;
-  int cols_ = 0;
+  int cols_ = 0, rows_ = 0;
+  int tile_ = 256;
+  int tile_row_ = 0;  // the first row of the row of tiles being gathered
+  int gathered_ = 0;  // its rows gathered so far
+  std::array<std::vector<unsigned char>, 2> rows_of_tiles_;  // tile_ rows of each band
+  std::vector<unsigned char> tile_buffer_;
 };
 
 // The QGIS style of NAME.tif: a paletted renderer of the levels 1..N with their labels.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <limits>
 #include <new>
 
@@ -94,70 +95,133 @@ std::vector<std::pair<double, std::int64_t>> DistinctSums::counted() const {
   return out;
 }
 
-// The readers of the layers and the buffers of one block of rows.
-struct LayerStack::Reading {
-  std::vector<std::unique_ptr<BandReader>> readers;
-  std::vector<std::vector<unsigned char>> converted;  // bytes of the layers read as doubles
-  std::vector<const unsigned char*> block;            // each layer's bytes in the block
-  std::vector<double> weights;
-  // Work for kChunk cells.
-  std::vector<const unsigned char*> rows;
-  std::vector<double> sums;
-  std::vector<unsigned char> valid;
-
-  Reading(std::vector<ComposeLayer>& layers, int block_rows) {
+// The readers of the layers and the bytes of two blocks of rows: while the caller works on
+// one block, a thread reads the next one into the other (and GDAL decodes its tiles on every
+// core, as GDAL_NUM_THREADS says in the caller's thread). With `state` (the grid's), the
+// thread also checks each layer's values, marks its no-data cells in `state` and counts its
+// values over the cells that hold data in every layer (ComposeLayer::items).
+class LayerStack::Reading {
+ public:
+  Reading(std::vector<ComposeLayer>& layers, int block_rows, int cols, int rows,
+          unsigned char* state)
+      : layers_(layers), block_rows_(block_rows), cols_(cols), rows_(rows), state_(state) {
+    if (const char* t = CPLGetConfigOption("GDAL_NUM_THREADS", nullptr)) threads_ = t;
+    const std::size_t cells = static_cast<std::size_t>(block_rows) * cols;
     for (ComposeLayer& l : layers) {
-      readers.push_back(std::make_unique<BandReader>(l.band(), l.arg.path, block_rows));
-      converted.emplace_back();
-      weights.push_back(l.arg.weight);
+      readers_.push_back(std::make_unique<BandReader>(l.band(), l.arg.path, block_rows));
+      weights_.push_back(l.arg.weight);
+    }
+    for (auto& set : sets_) {
+      set.assign(layers.size(), std::vector<unsigned char>(cells));
     }
     block.resize(layers.size());
-    rows.resize(layers.size());
+    rows_of_chunk_.resize(layers.size());
     sums.resize(kChunk);
     valid.resize(kChunk);
+    start(0);
   }
+  ~Reading() {
+    if (pending_.valid()) pending_.wait();
+  }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
 
-  // The memory of the readers and buffers, in bytes, for blocks of `cells` cells.
-  std::int64_t bytes(std::int64_t cells) const {
-    std::int64_t b = cells * 2 + 16 * static_cast<std::int64_t>(kChunk);
-    for (const auto& r : readers) b += cells * (r->plain_bytes() ? 2 : 10);
+  // The memory of the readers and buffers of `layers`, in bytes, for blocks of `cells` cells.
+  static std::int64_t bytes(std::vector<ComposeLayer>& layers, std::int64_t cells) {
+    std::int64_t b = 16 * static_cast<std::int64_t>(kChunk);
+    for (ComposeLayer& l : layers) {
+      // Two blocks of bytes, the data flags, and for a band read as doubles their block.
+      b += cells * (BandReader(l.band(), l.arg.path, 1).plain_bytes() ? 3 : 11);
+    }
     return b;
   }
 
-  // Reads rows [row, row + count) of every layer, each as bytes into block[k]. With `scan`,
-  // each layer's values are checked and its no-data cells marked in `state` (the block's).
-  void load(int row, int count, int cols, std::vector<ComposeLayer>& layers, unsigned char* state,
-            bool scan) {
-    const std::size_t n = static_cast<std::size_t>(count) * cols;
-    const std::int64_t first = static_cast<std::int64_t>(row) * cols;
-    for (std::size_t k = 0; k < readers.size(); ++k) {
-      BandReader& r = *readers[k];
+  // Waits for the block being read and starts reading the next; false after the last block.
+  // The block's rows are then [row, row + count) and block[k] holds layer k's bytes.
+  bool next(int& row, int& count) {
+    if (!pending_.valid()) return false;
+    pending_.get();  // a DataError of the reading comes out here
+    row = row_;
+    count = count_;
+    for (std::size_t k = 0; k < block.size(); ++k) block[k] = sets_[set_][k].data();
+    if (next_row_ < rows_) start(1 - set_);
+    return true;
+  }
+
+  // The sums and validity of cells [at, at + m) of the block (m <= kChunk), whose states
+  // are `state`.
+  void sum(std::size_t at, std::size_t m, const unsigned char* state) {
+    for (std::size_t i = 0; i < m; ++i) valid[i] = state[i] == kData ? 0 : 255;
+    for (std::size_t k = 0; k < block.size(); ++k) rows_of_chunk_[k] = block[k] + at;
+    core::weighted_sum(rows_of_chunk_.data(), weights_.data(),
+                       static_cast<int>(rows_of_chunk_.size()), m, sums.data());
+  }
+
+  std::vector<const unsigned char*> block;
+  std::vector<double> sums;
+  std::vector<unsigned char> valid;
+
+ private:
+  void start(int set) {
+    const int row = next_row_;
+    const int count = std::min(block_rows_, rows_ - row);
+    next_row_ += count;
+    set_ = set;
+    row_ = row;
+    count_ = count;
+    pending_ = std::async(std::launch::async, [this, set, row, count] { fetch(set, row, count); });
+  }
+
+  void fetch(int set, int row, int count) {
+    if (!threads_.empty()) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", threads_.c_str());
+    const std::size_t n = static_cast<std::size_t>(count) * cols_;
+    const std::int64_t first = static_cast<std::int64_t>(row) * cols_;
+    unsigned char* st = state_ != nullptr ? state_ + first : nullptr;
+    for (std::size_t k = 0; k < readers_.size(); ++k) {
+      BandReader& r = *readers_[k];
+      unsigned char* out = sets_[set][k].data();
       if (r.plain_bytes()) {
-        r.read_bytes(row, count);
-        if (scan) scan_bytes(r.bytes(), r.has_data(), n, state, layers[k].scan, first, cols);
-        block[k] = r.bytes();
+        r.read_bytes(row, count, out);
+        if (st != nullptr) scan_bytes(out, r.has_data(), n, st, layers_[k].scan, first, cols_);
         continue;
       }
       r.read(row, count);
-      if (scan) scan_block(r.values(), r.has_data(), n, state, layers[k].scan, first, cols);
+      if (st != nullptr) scan_block(r.values(), r.has_data(), n, st, layers_[k].scan, first, cols_);
       // The first reading refuses values other than whole numbers 0..254; the range test
       // keeps the cast defined before that, or if a file changes between readings.
-      std::vector<unsigned char>& b = converted[k];
-      b.resize(static_cast<std::size_t>(r.block_rows()) * cols);
       const double* v = r.values();
       for (std::size_t i = 0; i < n; ++i) {
-        b[i] = v[i] >= 0.0 && v[i] <= kMaxDataValue ? static_cast<unsigned char>(v[i]) : 0;
+        out[i] = v[i] >= 0.0 && v[i] <= kMaxDataValue ? static_cast<unsigned char>(v[i]) : 0;
       }
-      block[k] = b.data();
+    }
+    if (st == nullptr) return;
+    for (std::size_t k = 0; k < readers_.size(); ++k) {
+      // Two tables, even and odd cells, so that equal neighbours do not wait on one
+      // another's increments.
+      std::array<std::array<std::int64_t, 256>, 2> t{};
+      const unsigned char* b = sets_[set][k].data();
+      std::size_t i = 0;
+      for (; i + 1 < n; i += 2) {
+        t[0][b[i]] += st[i] == kData;
+        t[1][b[i + 1]] += st[i + 1] == kData;
+      }
+      if (i < n) t[0][b[i]] += st[i] == kData;
+      std::array<std::int64_t, 256>& items = layers_[k].items;
+      for (std::size_t v = 0; v < 256; ++v) items[v] += t[0][v] + t[1][v];
     }
   }
 
-  // The sums and validity of cells [at, at + m) of the block (m <= kChunk).
-  void sum(std::size_t at, std::size_t m, const unsigned char* state) {
-    for (std::size_t i = 0; i < m; ++i) valid[i] = state[i] == kData ? 0 : 255;
-    for (std::size_t k = 0; k < block.size(); ++k) rows[k] = block[k] + at;
-    core::weighted_sum(rows.data(), weights.data(), static_cast<int>(rows.size()), m, sums.data());
-  }
+  std::vector<ComposeLayer>& layers_;
+  int block_rows_, cols_, rows_;
+  unsigned char* state_;
+  std::string threads_;
+  std::vector<std::unique_ptr<BandReader>> readers_;
+  std::vector<double> weights_;
+  std::array<std::vector<std::vector<unsigned char>>, 2> sets_;
+  std::vector<const unsigned char*> rows_of_chunk_;
+  std::future<void> pending_;
+  int set_ = 0, row_ = 0, count_ = 0;  // the block being read, or read last
+  int next_row_ = 0;
 };
 
 LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnings) : o_(o) {
@@ -188,7 +252,7 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   const auto cells = static_cast<std::int64_t>(grid_.cells());
   const std::int64_t block = static_cast<std::int64_t>(block_rows_) * cols;
   const std::int64_t need =
-      2 * cells + Reading(layers_, block_rows_).bytes(block) + 2 * block + 64 * kMiB + 80 * kMiB;
+      2 * cells + Reading::bytes(layers_, block) + 2 * block + GDALGetCacheMax64() + 80 * kMiB;
   const std::int64_t memory = compose_memory_bytes();
   if (memory > 0 && need > memory) {
     throw DataError(grid_path + ": its grid of " + std::to_string(grid_.cols) + " x " +
@@ -217,6 +281,17 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   }
 }
 
+void LayerStack::widen(std::size_t cells) {
+  unsigned char* st = state_.data();
+  unsigned char* low = low_.get();
+  for (std::size_t i = 0; i < cells; ++i) {
+    const unsigned char n = st[i] >= 3 ? st[i] - 3 : 0;
+    st[i] = st[i] >= 3 ? 3 : st[i];
+    low[i] = n;
+  }
+  wide_ = true;
+}
+
 void LayerStack::drop_numbers(std::size_t cells) {
   unsigned char* st = state_.data();
   for (std::size_t i = 0; i < cells; ++i)
@@ -234,66 +309,58 @@ void LayerStack::drop_numbers(std::size_t cells) {
 
 void LayerStack::first_pass(const Progress& progress, double from, double to) {
   const int cols = grid_.cols;
-  Reading rd(layers_, block_rows_);
   for (ComposeLayer& l : layers_) {
     l.scan = LayerScan{};
     l.scan.min = std::numeric_limits<double>::infinity();
     l.scan.max = -l.scan.min;
     l.items.fill(0);
   }
-  // Two tables of counts a layer, even and odd cells, so that equal neighbours do not wait
-  // on one another's increments.
-  std::vector<std::array<std::array<std::int64_t, 256>, 2>> items(layers_.size());
   sums_.limit(most_numbers());
   numbered_ = true;
+  wide_ = false;
   finite_ = true;
   min_ = std::numeric_limits<double>::infinity();
   max_ = -min_;
   std::int64_t valid_total = 0;
   std::vector<std::int64_t>& counts = sums_.counts();
 
-  for (int row = 0; row < grid_.rows; row += block_rows_) {
-    const int n_rows = std::min(block_rows_, grid_.rows - row);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, state_.data());
+  int row = 0, n_rows = 0;
+  while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
     const std::size_t first = static_cast<std::size_t>(row) * cols;
     unsigned char* st = state_.data() + first;
     unsigned char* low = low_.get() + first;
-    rd.load(row, n_rows, cols, layers_, st, true);
     for (std::size_t at = 0; at < n; at += kChunk) {
       const std::size_t m = std::min(kChunk, n - at);
       rd.sum(at, m, st + at);
       const unsigned char* valid = rd.valid.data();
       const double* sums = rd.sums.data();
-      for (std::size_t k = 0; k < layers_.size(); ++k) {
-        const unsigned char* b = rd.block[k] + at;
-        auto& t = items[k];
-        std::size_t i = 0;
-        for (; i + 1 < m; i += 2) {
-          t[0][b[i]] += valid[i] == 0;
-          t[1][b[i + 1]] += valid[i + 1] == 0;
-        }
-        if (i < m) t[0][b[i]] += valid[i] == 0;
-      }
       std::size_t i = 0;
       if (numbered_) {
-        // Each valid cell gets the number of its sum: 3 + its high byte in the state, its
-        // low byte in low_. A run of equal sums looks the table up once.
+        // Each valid cell gets the number of its sum (see state_). A run of equal sums
+        // looks the table up once.
         std::uint64_t last = 0;
         int number = -1;
         for (; i < m; ++i) {
           if (valid[i] != 0) {
-            low[at + i] = 0;
+            if (wide_) low[at + i] = 0;
             continue;
           }
           const auto bits = std::bit_cast<std::uint64_t>(sums[i]);
           if (number < 0 || bits != last) {
             const int k = sums_.number(bits);
             if (k < 0) break;
+            if (k >= kNarrow && !wide_) widen(first + at + i);
             number = k;
             last = bits;
           }
-          st[at + i] = static_cast<unsigned char>(3 + (number >> 8));
-          low[at + i] = static_cast<unsigned char>(number & 255);
+          if (wide_) {
+            st[at + i] = static_cast<unsigned char>(3 + (number >> 8));
+            low[at + i] = static_cast<unsigned char>(number & 255);
+          } else {
+            st[at + i] = static_cast<unsigned char>(3 + number);
+          }
           ++counts[static_cast<std::size_t>(number)];
           ++valid_total;
         }
@@ -324,13 +391,6 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
       finite_ = finite_ && std::isfinite(s);
     }
   }
-  for (std::size_t k = 0; k < layers_.size(); ++k) {
-    for (int v = 0; v < 256; ++v) {
-      layers_[k].items[static_cast<std::size_t>(v)] =
-          items[k][0][static_cast<std::size_t>(v)] + items[k][1][static_cast<std::size_t>(v)];
-    }
-  }
-
   valid_ = valid_total;
   for (ComposeLayer& l : layers_) {
     LayerScan& s = l.scan;
@@ -372,12 +432,11 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
 void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
                       double from, double to) {
   const int cols = grid_.cols;
-  Reading rd(layers_, block_rows_);
-  for (int row = 0; row < grid_.rows; row += block_rows_) {
-    const int n_rows = std::min(block_rows_, grid_.rows - row);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, nullptr);
+  int row = 0, n_rows = 0;
+  while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
     const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
-    rd.load(row, n_rows, cols, layers_, nullptr, false);
     for (std::size_t at = 0; at < n; at += kChunk) {
       const std::size_t m = std::min(kChunk, n - at);
       rd.sum(at, m, st + at);
@@ -389,9 +448,10 @@ void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progr
   }
 }
 
-void LayerStack::level_pass(const core::Levels& levels,
-                            const std::function<void(const LevelBlock&)>& f,
-                            const Progress& progress, double from, double to) {
+LevelCounts LayerStack::level_pass(const core::Levels& levels,
+                                   const std::function<void(const LevelBlock&)>& f,
+                                   const Progress& progress, double from, double to) {
+  LevelCounts counts;
   const int cols = grid_.cols;
   const std::size_t block = static_cast<std::size_t>(block_rows_) * cols;
   std::vector<unsigned char> level(block), state(block);
@@ -402,40 +462,51 @@ void LayerStack::level_pass(const core::Levels& levels,
     }
   };
   if (numbered_) {
-    // The level and ComposeCell of every pair (state, low byte), looked up cell by cell.
-    std::vector<unsigned char> level_of(65536, 0), state_of(65536, kCellNoData);
-    for (int low = 0; low < 256; ++low) {
-      state_of[(kOutside << 8) | low] = kCellOutside;
-      for (int high = 3; high < 256; ++high) {
-        const auto number = static_cast<std::size_t>(((high - 3) << 8) | low);
-        if (number >= sums_.size()) break;
-        const unsigned char lv = levels.level_of(sums_.sum(number));
-        const auto at = static_cast<std::size_t>((high << 8) | low);
-        level_of[at] = lv == 255 ? 0 : lv;
-        state_of[at] = lv == 255 ? kCellBelow : kCellLevel;
-      }
+    // The level and ComposeCell of every state byte, or pair (state, low byte), looked up
+    // cell by cell.
+    const std::size_t entries = wide_ ? 65536 : 256;
+    std::vector<unsigned char> level_of(entries, 0), state_of(entries, kCellNoData);
+    for (std::size_t at = 0; at < entries; ++at) {
+      const std::size_t high = wide_ ? at >> 8 : at;
+      if (high == kOutside) state_of[at] = kCellOutside;
+      if (high < 3) continue;
+      const std::size_t number = wide_ ? ((high - 3) << 8) | (at & 255) : high - 3;
+      if (number >= sums_.size()) continue;
+      const unsigned char lv = levels.level_of(sums_.sum(number));
+      level_of[at] = lv == 255 ? 0 : lv;
+      state_of[at] = lv == 255 ? kCellBelow : kCellLevel;
+      counts.levels[level_of[at]] += sums_.counts()[number];
+      counts.states[state_of[at]] += sums_.counts()[number];
     }
     for (int row = 0; row < grid_.rows; row += block_rows_) {
       const int n_rows = std::min(block_rows_, grid_.rows - row);
       const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
       const std::size_t first = static_cast<std::size_t>(row) * cols;
       const unsigned char* st = state_.data() + first;
-      const unsigned char* low = low_.get() + first;
-      for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t at = (static_cast<std::size_t>(st[i]) << 8) | low[i];
-        level[i] = level_of[at];
-        state[i] = state_of[at];
+      if (wide_) {
+        const unsigned char* low = low_.get() + first;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t at = (static_cast<std::size_t>(st[i]) << 8) | low[i];
+          level[i] = level_of[at];
+          state[i] = state_of[at];
+        }
+      } else {
+        for (std::size_t i = 0; i < n; ++i) {
+          level[i] = level_of[st[i]];
+          state[i] = state_of[st[i]];
+        }
       }
+      counts.states[kCellOutside] += std::count(st, st + n, kOutside);
+      counts.states[kCellNoData] += std::count(st, st + n, kNoData);
       give(row, n_rows);
     }
-    return;
+    return counts;
   }
-  Reading rd(layers_, block_rows_);
-  for (int row = 0; row < grid_.rows; row += block_rows_) {
-    const int n_rows = std::min(block_rows_, grid_.rows - row);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, nullptr);
+  int row = 0, n_rows = 0;
+  while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
     const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
-    rd.load(row, n_rows, cols, layers_, nullptr, false);
     for (std::size_t at = 0; at < n; at += kChunk) {
       const std::size_t m = std::min(kChunk, n - at);
       rd.sum(at, m, st + at);
@@ -452,9 +523,12 @@ void LayerStack::level_pass(const core::Levels& levels,
       }
       if (s != kCellLevel) level[i] = 0;
       state[i] = s;
+      ++counts.levels[level[i]];
+      ++counts.states[s];
     }
     give(row, n_rows);
   }
+  return counts;
 }
 
 }  // namespace gis

@@ -58,6 +58,12 @@ struct LevelBlock {
   const unsigned char* state = nullptr;
 };
 
+// The cells of each level (0: none) and of each ComposeCell.
+struct LevelCounts {
+  std::array<std::int64_t, 256> levels{};
+  std::array<std::int64_t, 5> states{};
+};
+
 // The distinct valid sums of the first reading, numbered in the order met, with the number
 // of cells that hold each.
 class DistinctSums {
@@ -131,12 +137,15 @@ class LayerStack {
             double to);
 
   // The level and state of every cell, block by block from the top, into `f`: from the
-  // numbers of the sums, or by reading the layers again.
-  void level_pass(const core::Levels& levels, const std::function<void(const LevelBlock&)>& f,
-                  const Progress& progress, double from, double to);
+  // numbers of the sums, or by reading the layers again. Returns the cells of each.
+  LevelCounts level_pass(const core::Levels& levels,
+                         const std::function<void(const LevelBlock&)>& f, const Progress& progress,
+                         double from, double to);
 
  private:
   struct Reading;
+  // The numbers of the cells up to `cells` are stored in two bytes from now on.
+  void widen(std::size_t cells);
   // The numbers given so far are dropped: the cells up to `cells` become kData again.
   void drop_numbers(std::size_t cells);
 
@@ -146,11 +155,15 @@ class LayerStack {
   std::vector<std::unique_ptr<OGRGeometry>> boundary_;
   int block_rows_ = 1;
   // The state of each cell: kOutside, kNoData, or for a valid cell kData, or, while the
-  // sums are numbered, 3 + the high byte of its sum's number, whose low byte is in low_.
+  // sums are numbered, 3 + its sum's number while there are at most kNarrow numbers, then
+  // (wide_) 3 + the high byte of the number, whose low byte is in low_ (written, and its
+  // memory touched, only then).
+  static constexpr int kNarrow = 256 - 3;
   std::vector<unsigned char> state_;
   std::unique_ptr<unsigned char[]> low_;
   DistinctSums sums_;
   bool numbered_ = false;
+  bool wide_ = false;
   bool finite_ = true;
   std::int64_t valid_ = 0;
   double min_ = 0.0, max_ = 0.0;

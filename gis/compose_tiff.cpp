@@ -1,6 +1,8 @@
 // The composite's GeoTIFF and its QGIS style.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "cpl_string.h"
 #include "gdal_priv.h"
@@ -53,12 +55,17 @@ std::string Composite::level_label(int k) const {
 }
 
 TiffWriter::TiffWriter(const std::string& staged, const std::string& final_name, const Composite& c)
-    : final_(final_name), cols_(c.grid->cols) {
+    : final_(final_name), cols_(c.grid->cols), rows_(c.grid->rows) {
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (drv == nullptr) throw DataError(final_ + ": GDAL has no GTiff driver");
   CPLStringList opts;
   opts.SetNameValue("COMPRESS", "DEFLATE");
+  // Level 1: the largest part of a run's time went into compressing at the default level 6
+  // (2.3 of 4 s of processor time on three 8192 x 8192 layers), for a file 12 % smaller.
+  opts.SetNameValue("ZLEVEL", "1");
   opts.SetNameValue("TILED", "YES");
+  opts.SetNameValue("BLOCKXSIZE", std::to_string(tile_).c_str());
+  opts.SetNameValue("BLOCKYSIZE", std::to_string(tile_).c_str());
   opts.SetNameValue("BIGTIFF", "IF_SAFER");
   opts.SetNameValue("INTERLEAVE", "BAND");
   CPLErrorReset();
@@ -74,21 +81,53 @@ TiffWriter::TiffWriter(const std::string& staged, const std::string& final_name,
     ds_->SetSpatialRef(&srs);
   }
   for (int b = 1; b <= 2; ++b) ds_->GetRasterBand(b)->SetNoDataValue(0);
+  const std::size_t tiles_cols = static_cast<std::size_t>((cols_ + tile_ - 1) / tile_) * tile_;
+  for (auto& r : rows_of_tiles_) r.assign(tiles_cols * tile_, 0);
+  tile_buffer_.resize(static_cast<std::size_t>(tile_) * tile_);
 }
 
 TiffWriter::~TiffWriter() {
   if (ds_ != nullptr) GDALClose(ds_);
 }
 
-void TiffWriter::write(int row, int rows, const unsigned char* level, const unsigned char* state) {
-  const unsigned char* bands[] = {level, state};
+void TiffWriter::write(int rows, const unsigned char* level, const unsigned char* state) {
+  const std::size_t width = rows_of_tiles_[0].size() / tile_;
+  for (int r = 0; r < rows;) {
+    const int take = std::min(rows - r, tile_ - gathered_);
+    for (int i = 0; i < take; ++i) {
+      const std::size_t from = static_cast<std::size_t>(r + i) * cols_;
+      const std::size_t to = static_cast<std::size_t>(gathered_ + i) * width;
+      std::memcpy(rows_of_tiles_[0].data() + to, level + from, static_cast<std::size_t>(cols_));
+      std::memcpy(rows_of_tiles_[1].data() + to, state + from, static_cast<std::size_t>(cols_));
+    }
+    r += take;
+    gathered_ += take;
+    if (gathered_ == tile_ || tile_row_ + gathered_ == rows_) write_tiles();
+  }
+}
+
+void TiffWriter::write_tiles() {
+  // The rows below the grid in the last row of tiles are 0, as GDAL pads.
+  const std::size_t width = rows_of_tiles_[0].size() / tile_;
+  for (auto& r : rows_of_tiles_) {
+    std::fill(r.begin() + static_cast<std::ptrdiff_t>(gathered_ * width), r.end(), 0);
+  }
+  const int tiles = static_cast<int>(width) / tile_;
   for (int b = 0; b < 2; ++b) {
-    if (ds_->GetRasterBand(b + 1)->RasterIO(GF_Write, 0, row, cols_, rows,
-                                            const_cast<unsigned char*>(bands[b]), cols_, rows,
-                                            GDT_Byte, 0, 0, nullptr) != CE_None) {
-      write_failed(final_);
+    GDALRasterBand* band = ds_->GetRasterBand(b + 1);
+    for (int t = 0; t < tiles; ++t) {
+      for (int i = 0; i < tile_; ++i) {
+        std::memcpy(tile_buffer_.data() + static_cast<std::size_t>(i) * tile_,
+                    rows_of_tiles_[b].data() + i * width + static_cast<std::size_t>(t) * tile_,
+                    static_cast<std::size_t>(tile_));
+      }
+      if (band->WriteBlock(t, tile_row_ / tile_, tile_buffer_.data()) != CE_None) {
+        write_failed(final_);
+      }
     }
   }
+  tile_row_ += gathered_;
+  gathered_ = 0;
 }
 
 void TiffWriter::finish(const Composite& c) {

@@ -36,21 +36,31 @@ void scan_block(const double* v, const unsigned char* has, std::size_t n, unsign
 
 void scan_bytes(const unsigned char* v, const unsigned char* has, std::size_t n, unsigned char* st,
                 LayerScan& s, std::int64_t first_cell, int cols) {
-  // Branch-free, so that the compiler can vectorise it: the smallest value is looked for
-  // among the data cells (others count as 255), the largest likewise (others as 0).
+  static_assert(kNoData == kData + 1, "a data cell becomes a no-data cell by adding 1");
+  // Without branches, so that the compiler vectorises it: the smallest value is looked for
+  // among the data cells (the others count as 255), the largest likewise (the others as 0),
+  // and the counts are kept in 32 bits for pieces of 2^16 cells.
   std::int64_t nodata = 0, data = 0, bad = 0;
-  unsigned lo = 255, hi = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned h = has[i] != 0;
-    const unsigned char c = st[i];
-    nodata += h ^ 1u;
-    st[i] = h == 0 && c == kData ? static_cast<unsigned char>(kNoData) : c;
-    const unsigned d = h & (c != kOutside);
-    data += d;
-    const unsigned x = v[i];
-    lo = std::min(lo, d != 0 ? x : 255u);
-    hi = std::max(hi, d != 0 ? x : 0u);
-    bad += d & (x == 255);
+  unsigned char lo = 255, hi = 0;
+  for (std::size_t from = 0; from < n; from += 65536) {
+    const std::size_t to = std::min(n, from + 65536);
+    std::uint32_t nodata32 = 0, data32 = 0, bad32 = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      const unsigned char h = has[i] != 0;
+      const unsigned char c = st[i];
+      st[i] = static_cast<unsigned char>(c + ((h ^ 1) & (c == kData)));
+      const unsigned char d = h & (c != kOutside);
+      const unsigned char x = v[i];
+      const auto mask = static_cast<unsigned char>(-d);  // 255 for a data cell, else 0
+      lo = std::min(lo, static_cast<unsigned char>(x | static_cast<unsigned char>(~mask)));
+      hi = std::max(hi, static_cast<unsigned char>(x & mask));
+      nodata32 += h ^ 1;
+      data32 += d;
+      bad32 += d & (x == 255);
+    }
+    nodata += nodata32;
+    data += data32;
+    bad += bad32;
   }
   s.nodata_cells += nodata;
   if (data == 0) return;

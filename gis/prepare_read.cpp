@@ -110,10 +110,10 @@ void BandReader::read(int row, int count) {
   }
 }
 
-void BandReader::read_bytes(int row, int count) {
+void BandReader::read_bytes(int row, int count, unsigned char* out) {
   const std::size_t n = static_cast<std::size_t>(cols_) * count;
-  bytes_.resize(has_data_.size());
-  unsigned char* v = bytes_.data();
+  if (out == nullptr) bytes_.resize(has_data_.size());
+  unsigned char* v = out != nullptr ? out : bytes_.data();
   if (band_.RasterIO(GF_Read, 0, row, cols_, count, v, cols_, count, GDT_Byte, 0, 0, nullptr) !=
       CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));

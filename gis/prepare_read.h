@@ -38,8 +38,9 @@ class BandReader {
   // Whether the band's values are its stored bytes: an unsigned Byte band without scale or
   // offset. read_bytes then reads them as they are, without the conversion to doubles.
   bool plain_bytes() const { return plain_bytes_; }
-  // As read, for a plain_bytes() band: the values into bytes(), and has_data().
-  void read_bytes(int row, int count);
+  // As read, for a plain_bytes() band: the values into `out` (count x the band's columns),
+  // or into bytes() when `out` is null, and has_data().
+  void read_bytes(int row, int count, unsigned char* out = nullptr);
   const unsigned char* bytes() const { return bytes_.data(); }
 
  private:
