@@ -30,23 +30,6 @@ namespace fs = std::filesystem;
 // waiting for their compression.
 constexpr GIntBig kBlockCache = GIntBig{32} << 20;
 
-// GDAL decodes the layers' tiles and compresses NAME.tif's on every core (GDAL_NUM_THREADS
-// ALL_CPUS) unless GDAL_NUM_THREADS is set; in this thread, for the run.
-class AllCores {
- public:
-  AllCores() : set_(CPLGetConfigOption("GDAL_NUM_THREADS", nullptr) == nullptr) {
-    if (set_) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
-  }
-  ~AllCores() {
-    if (set_) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);
-  }
-  AllCores(const AllCores&) = delete;
-  AllCores& operator=(const AllCores&) = delete;
-
- private:
-  bool set_;
-};
-
 std::string describe(const ComposeProcessing& p) {
   return std::string(p.type == 0 ? "a square cell mesh" : "a moving window") + " of range " +
          std::to_string(p.range);
@@ -131,7 +114,6 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   init_gdal();
   // Every block is read once a pass, so a large block cache would only hold memory.
   if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
-  const AllCores cores;
   const fs::path out(o.out);
   const std::string name = out.filename().string();
   const std::string dir = out.has_parent_path() ? out.parent_path().string() : ".";

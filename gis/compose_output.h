@@ -63,7 +63,8 @@ class TiffWriter {
   void finish(const Composite& c);
 
  private:
-  void write_tiles();
+  // A row of tiles from `rows` rows (tile_ at most) of each band, `stride` bytes apart.
+  void write_tiles(std::array<const unsigned char*, 2> bands, std::size_t stride, int rows);
 
   std::string final_;
   GDALDataset* ds_ = nullptr;
@@ -71,7 +72,8 @@ class TiffWriter {
   int tile_ = 256;
   int tile_row_ = 0;  // the first row of the row of tiles being gathered
   int gathered_ = 0;  // its rows gathered so far
-  std::array<std::vector<unsigned char>, 2> rows_of_tiles_;  // tile_ rows of each band
+  // Rows gathered for a row of tiles, when the caller's rows do not hold a whole one.
+  std::array<std::vector<unsigned char>, 2> rows_of_tiles_;
   std::vector<unsigned char> tile_buffer_;
 };
 

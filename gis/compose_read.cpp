@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <future>
 #include <limits>
 #include <new>
@@ -95,33 +96,43 @@ std::vector<std::pair<double, std::int64_t>> DistinctSums::counted() const {
   return out;
 }
 
-// The readers of the layers and the bytes of two blocks of rows: while the caller works on
-// one block, a thread reads the next one into the other (and GDAL decodes its tiles on every
-// core, as GDAL_NUM_THREADS says in the caller's thread). With `state` (the grid's), the
-// thread also checks each layer's values, marks its no-data cells in `state` and counts its
-// values over the cells that hold data in every layer (ComposeLayer::items).
+// The readers of the layers and the bytes of the blocks of rows. While the caller works on
+// one block, kThreads threads read the next ones, each into its own buffers and through its
+// own opening of the layers (ComposeLayer::band), block after block in turn, so that the
+// files are decoded on every core. With `state` (the grid's), the threads also check each
+// layer's values and mark its no-data cells in `state`, and count its values over the cells
+// that hold data in every layer; merge() then adds what they found into the layers.
 class LayerStack::Reading {
  public:
+  static constexpr int kThreads = 2;
+
   Reading(std::vector<ComposeLayer>& layers, int block_rows, int cols, int rows,
           unsigned char* state)
       : layers_(layers), block_rows_(block_rows), cols_(cols), rows_(rows), state_(state) {
-    if (const char* t = CPLGetConfigOption("GDAL_NUM_THREADS", nullptr)) threads_ = t;
     const std::size_t cells = static_cast<std::size_t>(block_rows) * cols;
-    for (ComposeLayer& l : layers) {
-      readers_.push_back(std::make_unique<BandReader>(l.band(), l.arg.path, block_rows));
-      weights_.push_back(l.arg.weight);
+    for (int t = 0; t < kThreads; ++t) {
+      Thread& th = threads_[static_cast<std::size_t>(t)];
+      for (ComposeLayer& l : layers) {
+        th.readers.push_back(std::make_unique<BandReader>(l.band(t), l.arg.path, block_rows));
+        LayerScan scan;
+        scan.min = std::numeric_limits<double>::infinity();
+        scan.max = -scan.min;
+        th.scans.push_back(scan);
+      }
+      th.items.resize(layers.size());
     }
-    for (auto& set : sets_) {
-      set.assign(layers.size(), std::vector<unsigned char>(cells));
-    }
+    for (ComposeLayer& l : layers) weights_.push_back(l.arg.weight);
+    for (auto& set : sets_) set.assign(layers.size(), std::vector<unsigned char>(cells));
     block.resize(layers.size());
     rows_of_chunk_.resize(layers.size());
     sums.resize(kChunk);
     valid.resize(kChunk);
-    start(0);
+    for (int t = 0; t < kThreads && next_row_ < rows_; ++t) start();
   }
   ~Reading() {
-    if (pending_.valid()) pending_.wait();
+    for (Pending& p : pending_) {
+      if (p.done.valid()) p.done.wait();
+    }
   }
   Reading(const Reading&) = delete;
   Reading& operator=(const Reading&) = delete;
@@ -130,21 +141,26 @@ class LayerStack::Reading {
   static std::int64_t bytes(std::vector<ComposeLayer>& layers, std::int64_t cells) {
     std::int64_t b = 16 * static_cast<std::int64_t>(kChunk);
     for (ComposeLayer& l : layers) {
-      // Two blocks of bytes, the data flags, and for a band read as doubles their block.
-      b += cells * (BandReader(l.band(), l.arg.path, 1).plain_bytes() ? 3 : 11);
+      // The blocks of bytes; a reader's data flags, and for a band read as doubles its
+      // block of them.
+      const BandReader probe(l.band(), l.arg.path, 1);
+      b += cells * ((kThreads + 1) + kThreads * (probe.plain_bytes() ? 1 : 9));
     }
     return b;
   }
 
-  // Waits for the block being read and starts reading the next; false after the last block.
+  // Waits for the next block and starts reading a later one; false after the last block.
   // The block's rows are then [row, row + count) and block[k] holds layer k's bytes.
   bool next(int& row, int& count) {
-    if (!pending_.valid()) return false;
-    pending_.get();  // a DataError of the reading comes out here
-    row = row_;
-    count = count_;
-    for (std::size_t k = 0; k < block.size(); ++k) block[k] = sets_[set_][k].data();
-    if (next_row_ < rows_) start(1 - set_);
+    if (pending_.empty()) return false;
+    Pending p = std::move(pending_.front());
+    pending_.pop_front();
+    p.done.get();  // a DataError of the reading comes out here
+    row = p.row;
+    count = p.count;
+    for (std::size_t k = 0; k < block.size(); ++k) block[k] = sets_[p.set][k].data();
+    // The set of the block before is free again: the caller is done with it.
+    if (next_row_ < rows_) start();
     return true;
   }
 
@@ -157,71 +173,136 @@ class LayerStack::Reading {
                        static_cast<int>(rows_of_chunk_.size()), m, sums.data());
   }
 
+  // After the last block of a checking reading: each layer's scan and item counts, from
+  // what the threads found.
+  void merge() {
+    for (std::size_t k = 0; k < layers_.size(); ++k) {
+      LayerScan& s = layers_[k].scan;
+      for (const Thread& th : threads_) {
+        const LayerScan& t = th.scans[k];
+        // Each thread reads its blocks in order: its first bad cell is its earliest one.
+        const bool earlier =
+            t.bad_cells > 0 && (s.bad_cells == 0 || t.bad_line < s.bad_line ||
+                                (t.bad_line == s.bad_line && t.bad_pixel < s.bad_pixel));
+        if (earlier) {
+          s.first_bad = t.first_bad;
+          s.bad_line = t.bad_line;
+          s.bad_pixel = t.bad_pixel;
+        }
+        s.nodata_cells += t.nodata_cells;
+        s.data_cells += t.data_cells;
+        s.bad_cells += t.bad_cells;
+        s.min = std::min(s.min, t.min);
+        s.max = std::max(s.max, t.max);
+        for (std::size_t v = 0; v < 256; ++v) layers_[k].items[v] += th.items[k][v];
+      }
+    }
+  }
+
   std::vector<const unsigned char*> block;
   std::vector<double> sums;
   std::vector<unsigned char> valid;
 
  private:
-  void start(int set) {
+  struct Thread {
+    std::vector<std::unique_ptr<BandReader>> readers;
+    std::vector<LayerScan> scans;
+    std::vector<std::array<std::int64_t, 256>> items;
+  };
+  struct Pending {
+    std::future<void> done;
+    int row = 0, count = 0;
+    std::size_t set = 0;
+  };
+
+  // Block b goes to thread b % kThreads, into set b % (kThreads + 1): the thread has finished
+  // block b - kThreads, and the caller the block of that set, b - kThreads - 1.
+  void start() {
+    const int b = next_block_++;
     const int row = next_row_;
     const int count = std::min(block_rows_, rows_ - row);
     next_row_ += count;
-    set_ = set;
-    row_ = row;
-    count_ = count;
-    pending_ = std::async(std::launch::async, [this, set, row, count] { fetch(set, row, count); });
+    Thread& th = threads_[static_cast<std::size_t>(b % kThreads)];
+    const auto set = static_cast<std::size_t>(b % (kThreads + 1));
+    Pending p;
+    p.row = row;
+    p.count = count;
+    p.set = set;
+    p.done = std::async(std::launch::async,
+                        [this, &th, set, row, count] { fetch(th, sets_[set], row, count); });
+    pending_.push_back(std::move(p));
   }
 
-  void fetch(int set, int row, int count) {
-    if (!threads_.empty()) CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", threads_.c_str());
+  void fetch(Thread& th, std::vector<std::vector<unsigned char>>& set, int row, int count) {
     const std::size_t n = static_cast<std::size_t>(count) * cols_;
     const std::int64_t first = static_cast<std::int64_t>(row) * cols_;
-    unsigned char* st = state_ != nullptr ? state_ + first : nullptr;
-    for (std::size_t k = 0; k < readers_.size(); ++k) {
-      BandReader& r = *readers_[k];
-      unsigned char* out = sets_[set][k].data();
+    for (std::size_t k = 0; k < th.readers.size(); ++k) {
+      BandReader& r = *th.readers[k];
       if (r.plain_bytes()) {
-        r.read_bytes(row, count, out);
-        if (st != nullptr) scan_bytes(out, r.has_data(), n, st, layers_[k].scan, first, cols_);
-        continue;
-      }
-      r.read(row, count);
-      if (st != nullptr) scan_block(r.values(), r.has_data(), n, st, layers_[k].scan, first, cols_);
-      // The first reading refuses values other than whole numbers 0..254; the range test
-      // keeps the cast defined before that, or if a file changes between readings.
-      const double* v = r.values();
-      for (std::size_t i = 0; i < n; ++i) {
-        out[i] = v[i] >= 0.0 && v[i] <= kMaxDataValue ? static_cast<unsigned char>(v[i]) : 0;
+        r.read_bytes(row, count, set[k].data());
+      } else {
+        r.read(row, count);
       }
     }
-    if (st == nullptr) return;
-    for (std::size_t k = 0; k < readers_.size(); ++k) {
-      // Two tables, even and odd cells, so that equal neighbours do not wait on one
-      // another's increments.
-      std::array<std::array<std::int64_t, 256>, 2> t{};
-      const unsigned char* b = sets_[set][k].data();
-      std::size_t i = 0;
-      for (; i + 1 < n; i += 2) {
-        t[0][b[i]] += st[i] == kData;
-        t[1][b[i + 1]] += st[i + 1] == kData;
+    if (state_ == nullptr) {
+      for (std::size_t k = 0; k < th.readers.size(); ++k) {
+        if (!th.readers[k]->plain_bytes()) to_bytes(th.readers[k]->values(), 0, n, set[k].data());
       }
-      if (i < n) t[0][b[i]] += st[i] == kData;
-      std::array<std::int64_t, 256>& items = layers_[k].items;
-      for (std::size_t v = 0; v < 256; ++v) items[v] += t[0][v] + t[1][v];
+      return;
+    }
+    // The checks, then the item counts, piece by piece, so that the cells' states stay in
+    // the first-level cache from one layer to the next.
+    unsigned char* st = state_ + first;
+    constexpr std::size_t kPiece = 16384;
+    for (std::size_t at = 0; at < n; at += kPiece) {
+      const std::size_t m = std::min(kPiece, n - at);
+      for (std::size_t k = 0; k < th.readers.size(); ++k) {
+        BandReader& r = *th.readers[k];
+        unsigned char* out = set[k].data();
+        if (r.plain_bytes()) {
+          scan_bytes(out + at, r.masked() ? r.has_data() + at : nullptr, r.nodata_byte(), m,
+                     st + at, th.scans[k], first + static_cast<std::int64_t>(at), cols_);
+        } else {
+          scan_block(r.values() + at, r.has_data() + at, m, st + at, th.scans[k],
+                     first + static_cast<std::int64_t>(at), cols_);
+          to_bytes(r.values(), at, m, out);
+        }
+      }
+      for (std::size_t k = 0; k < th.readers.size(); ++k) {
+        // Two tables, even and odd cells, so that equal neighbours do not wait on one
+        // another's increments.
+        const unsigned char* b = set[k].data() + at;
+        const unsigned char* s = st + at;
+        std::array<std::array<std::uint32_t, 256>, 2> t{};
+        std::size_t i = 0;
+        for (; i + 1 < m; i += 2) {
+          t[0][b[i]] += s[i] == kData;
+          t[1][b[i + 1]] += s[i + 1] == kData;
+        }
+        if (i < m) t[0][b[i]] += s[i] == kData;
+        for (std::size_t v = 0; v < 256; ++v) th.items[k][v] += t[0][v] + t[1][v];
+      }
+    }
+  }
+
+  // The values [at, at + m) of a band read as doubles, as bytes into out[at...]. The first
+  // reading refuses values other than whole numbers 0..254; the range test keeps the cast
+  // defined before that, or if a file changes between readings.
+  static void to_bytes(const double* v, std::size_t at, std::size_t m, unsigned char* out) {
+    for (std::size_t i = at; i < at + m; ++i) {
+      out[i] = v[i] >= 0.0 && v[i] <= kMaxDataValue ? static_cast<unsigned char>(v[i]) : 0;
     }
   }
 
   std::vector<ComposeLayer>& layers_;
   int block_rows_, cols_, rows_;
   unsigned char* state_;
-  std::string threads_;
-  std::vector<std::unique_ptr<BandReader>> readers_;
+  std::array<Thread, kThreads> threads_;
   std::vector<double> weights_;
-  std::array<std::vector<std::vector<unsigned char>>, 2> sets_;
+  std::array<std::vector<std::vector<unsigned char>>, kThreads + 1> sets_;
   std::vector<const unsigned char*> rows_of_chunk_;
-  std::future<void> pending_;
-  int set_ = 0, row_ = 0, count_ = 0;  // the block being read, or read last
-  int next_row_ = 0;
+  std::deque<Pending> pending_;
+  int next_block_ = 0, next_row_ = 0;
 };
 
 LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnings) : o_(o) {
@@ -238,6 +319,12 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   for (std::size_t k = 1; k < layers_.size(); ++k) {
     layers_[k].resampled =
         bring_onto(*layers_[k].source, layers_[k].arg.path, grid_, grid_path, o.align);
+  }
+  // A second opening of each layer, for the second reading thread.
+  for (std::size_t k = 0; k < layers_.size(); ++k) {
+    ComposeLayer& l = layers_[k];
+    l.source2 = open_raster(l.arg.path);
+    if (l.resampled) l.resampled2 = bring_onto(*l.source2, l.arg.path, grid_, grid_path, o.align);
   }
   const std::int64_t cols = grid_.cols;
   block_rows_ = kTileRows * cols <= kBlockCells
@@ -383,6 +470,7 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
       progress(from + (to - from) * static_cast<double>(row + n_rows) / grid_.rows);
     }
   }
+  rd.merge();
   if (numbered_) {
     for (std::size_t k = 0; k < sums_.size(); ++k) {
       const double s = sums_.sum(k);

@@ -36,7 +36,16 @@ struct ComposeLayer {
   LayerScan scan;
   std::array<std::int64_t, 256> items{};  // its values over the valid cells
 
-  GDALRasterBand& band() const { return *(resampled ? resampled : source)->GetRasterBand(1); }
+  // The same file opened again (and resampled), so that two threads can read it at once.
+  GDALDatasetUniquePtr source2;
+  GDALDatasetUniquePtr resampled2;
+
+  // Band 1 as read, through the first opening (0) or the second (1).
+  GDALRasterBand& band(int opening = 0) const {
+    const GDALDatasetUniquePtr& ds =
+        opening == 0 ? (resampled ? resampled : source) : (resampled2 ? resampled2 : source2);
+    return *ds->GetRasterBand(1);
+  }
   std::string driver() const { return source->GetDriver() ? source->GetDriverName() : ""; }
 };
 

@@ -110,29 +110,25 @@ void BandReader::read(int row, int count) {
   }
 }
 
+int BandReader::nodata_byte() const {
+  // A no-data value that no byte can hold (-9999, 0.5, NaN) marks no cell.
+  return has_nodata_ && nodata_ >= 0.0 && nodata_ <= 255.0 && nodata_ == std::floor(nodata_)
+             ? static_cast<int>(nodata_)
+             : -1;
+}
+
 void BandReader::read_bytes(int row, int count, unsigned char* out) {
-  const std::size_t n = static_cast<std::size_t>(cols_) * count;
-  if (out == nullptr) bytes_.resize(has_data_.size());
-  unsigned char* v = out != nullptr ? out : bytes_.data();
-  if (band_.RasterIO(GF_Read, 0, row, cols_, count, v, cols_, count, GDT_Byte, 0, 0, nullptr) !=
+  if (out == nullptr) {
+    bytes_.resize(has_data_.size());
+    out = bytes_.data();
+  }
+  if (band_.RasterIO(GF_Read, 0, row, cols_, count, out, cols_, count, GDT_Byte, 0, 0, nullptr) !=
       CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));
   }
-  unsigned char* ok = has_data_.data();
-  if (mask_ != nullptr) {
-    if (mask_->RasterIO(GF_Read, 0, row, cols_, count, ok, cols_, count, GDT_Byte, 0, 0, nullptr) !=
-        CE_None) {
-      throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
-    }
-  } else {
-    std::fill(ok, ok + n, 1);
-  }
-  // A no-data value that no byte can hold (-9999, 0.5, NaN) marks no cell.
-  if (has_nodata_ && nodata_ >= 0.0 && nodata_ <= 255.0 && nodata_ == std::floor(nodata_)) {
-    const auto nd = static_cast<unsigned char>(nodata_);
-    for (std::size_t i = 0; i < n; ++i) ok[i] = (ok[i] != 0) & (v[i] != nd);
-  } else if (mask_ != nullptr) {
-    for (std::size_t i = 0; i < n; ++i) ok[i] = ok[i] != 0;
+  if (mask_ != nullptr && mask_->RasterIO(GF_Read, 0, row, cols_, count, has_data_.data(), cols_,
+                                          count, GDT_Byte, 0, 0, nullptr) != CE_None) {
+    throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
   }
 }
 

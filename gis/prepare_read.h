@@ -38,8 +38,14 @@ class BandReader {
   // Whether the band's values are its stored bytes: an unsigned Byte band without scale or
   // offset. read_bytes then reads them as they are, without the conversion to doubles.
   bool plain_bytes() const { return plain_bytes_; }
-  // As read, for a plain_bytes() band: the values into `out` (count x the band's columns),
-  // or into bytes() when `out` is null, and has_data().
+  // For a plain_bytes() band: the byte that marks no data (its no-data value), or -1 when no
+  // byte does; and whether a mask tells the cells without data too.
+  int nodata_byte() const;
+  bool masked() const { return mask_ != nullptr; }
+  // Reads rows as read does, for a plain_bytes() band: the values into `out` (count x the
+  // band's columns), or into bytes() when `out` is null, and for a masked() band the mask
+  // into has_data(). A cell holds data when the mask (if any) says so and its byte is not
+  // nodata_byte().
   void read_bytes(int row, int count, unsigned char* out = nullptr);
   const unsigned char* bytes() const { return bytes_.data(); }
 
