@@ -107,8 +107,13 @@ class LayerStack::Reading {
   static constexpr int kThreads = 2;
 
   Reading(std::vector<ComposeLayer>& layers, int block_rows, int cols, int rows,
-          unsigned char* state)
-      : layers_(layers), block_rows_(block_rows), cols_(cols), rows_(rows), state_(state) {
+          const std::vector<Window>& windows, unsigned char* state)
+      : layers_(layers),
+        block_rows_(block_rows),
+        cols_(cols),
+        rows_(rows),
+        windows_(windows),
+        state_(state) {
     const std::size_t cells = static_cast<std::size_t>(block_rows) * cols;
     for (int t = 0; t < kThreads; ++t) {
       Thread& th = threads_[static_cast<std::size_t>(t)];
@@ -158,6 +163,7 @@ class LayerStack::Reading {
     p.done.get();  // a DataError of the reading comes out here
     row = p.row;
     count = p.count;
+    window = p.window;
     for (std::size_t k = 0; k < block.size(); ++k) block[k] = sets_[p.set][k].data();
     // The set of the block before is free again: the caller is done with it.
     if (next_row_ < rows_) start();
@@ -200,6 +206,7 @@ class LayerStack::Reading {
   }
 
   std::vector<const unsigned char*> block;
+  Window window;  // of the block: the columns read
   std::vector<double> sums;
   std::vector<unsigned char> valid;
 
@@ -208,11 +215,13 @@ class LayerStack::Reading {
     std::vector<std::unique_ptr<BandReader>> readers;
     std::vector<LayerScan> scans;
     std::vector<std::array<std::int64_t, 256>> items;
+    std::array<std::array<std::uint32_t, 256>, 2> counts{};  // of a row of a layer
   };
   struct Pending {
     std::future<void> done;
     int row = 0, count = 0;
     std::size_t set = 0;
+    Window window;
   };
 
   // Block b goes to thread b % kThreads, into set b % (kThreads + 1): the thread has finished
@@ -224,63 +233,64 @@ class LayerStack::Reading {
     next_row_ += count;
     Thread& th = threads_[static_cast<std::size_t>(b % kThreads)];
     const auto set = static_cast<std::size_t>(b % (kThreads + 1));
+    const Window w = windows_[static_cast<std::size_t>(b)];
     Pending p;
     p.row = row;
     p.count = count;
     p.set = set;
+    p.window = w;
     p.done = std::async(std::launch::async,
-                        [this, &th, set, row, count] { fetch(th, sets_[set], row, count); });
+                        [this, &th, set, row, count, w] { fetch(th, sets_[set], row, count, w); });
     pending_.push_back(std::move(p));
   }
 
-  void fetch(Thread& th, std::vector<std::vector<unsigned char>>& set, int row, int count) {
-    const std::size_t n = static_cast<std::size_t>(count) * cols_;
-    const std::int64_t first = static_cast<std::int64_t>(row) * cols_;
+  void fetch(Thread& th, std::vector<std::vector<unsigned char>>& set, int row, int count,
+             Window w) {
+    if (w.width == 0) return;  // no cell of the block lies inside the boundary
     for (std::size_t k = 0; k < th.readers.size(); ++k) {
       BandReader& r = *th.readers[k];
       if (r.plain_bytes()) {
-        r.read_bytes(row, count, set[k].data());
+        r.read_bytes(row, count, set[k].data(), w.x0, w.width);
       } else {
-        r.read(row, count);
+        r.read(row, count, w.x0, w.width);
       }
     }
-    if (state_ == nullptr) {
-      for (std::size_t k = 0; k < th.readers.size(); ++k) {
-        if (!th.readers[k]->plain_bytes()) to_bytes(th.readers[k]->values(), 0, n, set[k].data());
-      }
-      return;
-    }
-    // The checks, then the item counts, piece by piece, so that the cells' states stay in
-    // the first-level cache from one layer to the next.
-    unsigned char* st = state_ + first;
-    constexpr std::size_t kPiece = 16384;
-    for (std::size_t at = 0; at < n; at += kPiece) {
-      const std::size_t m = std::min(kPiece, n - at);
+    const auto width = static_cast<std::size_t>(w.width);
+    for (int line = 0; line < count; ++line) {
+      const std::size_t at = static_cast<std::size_t>(line) * cols_ + w.x0;
+      const std::int64_t first = static_cast<std::int64_t>(row + line) * cols_ + w.x0;
+      unsigned char* st = state_ != nullptr ? state_ + first : nullptr;
+      // The checks, then the item counts, a row at a time, so that the cells' states stay in
+      // the first-level cache from one layer to the next.
       for (std::size_t k = 0; k < th.readers.size(); ++k) {
         BandReader& r = *th.readers[k];
         unsigned char* out = set[k].data();
         if (r.plain_bytes()) {
-          scan_bytes(out + at, r.masked() ? r.has_data() + at : nullptr, r.nodata_byte(), m,
-                     st + at, th.scans[k], first + static_cast<std::int64_t>(at), cols_);
+          if (st != nullptr) {
+            scan_bytes(out + at, r.masked() ? r.has_data() + at : nullptr, r.nodata_byte(), width,
+                       st, th.scans[k], first, cols_);
+          }
         } else {
-          scan_block(r.values() + at, r.has_data() + at, m, st + at, th.scans[k],
-                     first + static_cast<std::int64_t>(at), cols_);
-          to_bytes(r.values(), at, m, out);
+          if (st != nullptr) {
+            scan_block(r.values() + at, r.has_data() + at, width, st, th.scans[k], first, cols_);
+          }
+          to_bytes(r.values(), at, width, out);
         }
       }
+      if (st == nullptr) continue;
       for (std::size_t k = 0; k < th.readers.size(); ++k) {
         // Two tables, even and odd cells, so that equal neighbours do not wait on one
         // another's increments.
         const unsigned char* b = set[k].data() + at;
-        const unsigned char* s = st + at;
-        std::array<std::array<std::uint32_t, 256>, 2> t{};
+        std::array<std::array<std::uint32_t, 256>, 2>& t = th.counts;
         std::size_t i = 0;
-        for (; i + 1 < m; i += 2) {
-          t[0][b[i]] += s[i] == kData;
-          t[1][b[i + 1]] += s[i + 1] == kData;
+        for (; i + 1 < width; i += 2) {
+          t[0][b[i]] += st[i] == kData;
+          t[1][b[i + 1]] += st[i + 1] == kData;
         }
-        if (i < m) t[0][b[i]] += s[i] == kData;
+        if (i < width) t[0][b[i]] += st[i] == kData;
         for (std::size_t v = 0; v < 256; ++v) th.items[k][v] += t[0][v] + t[1][v];
+        t = {};
       }
     }
   }
@@ -296,6 +306,7 @@ class LayerStack::Reading {
 
   std::vector<ComposeLayer>& layers_;
   int block_rows_, cols_, rows_;
+  const std::vector<Window>& windows_;
   unsigned char* state_;
   std::array<Thread, kThreads> threads_;
   std::vector<double> weights_;
@@ -366,15 +377,30 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
     std::vector<std::string> ignored;  // the same notes as boundary_cells gave
     boundary_ = boundary_polygons(o.boundary, grid_, ignored);
   }
+  // Each block's window: the columns from its first cell inside the boundary to its last.
+  for (int row = 0; row < grid_.rows; row += block_rows_) {
+    const int n_rows = std::min(block_rows_, grid_.rows - row);
+    int x0 = grid_.cols, x1 = 0;
+    for (int r = row; r < row + n_rows; ++r) {
+      const unsigned char* line = state_.data() + static_cast<std::size_t>(r) * grid_.cols;
+      int a = 0;
+      while (a < x0 && line[a] == kOutside) ++a;
+      x0 = std::min(x0, a);
+      int b = grid_.cols;
+      while (b > x1 && line[b - 1] == kOutside) --b;
+      x1 = std::max(x1, b);
+    }
+    windows_.push_back(x1 > x0 ? Window{x0, x1 - x0} : Window{0, 0});
+  }
 }
 
 void LayerStack::widen(std::size_t cells) {
   unsigned char* st = state_.data();
   unsigned char* low = low_.get();
   for (std::size_t i = 0; i < cells; ++i) {
-    const unsigned char n = st[i] >= 3 ? st[i] - 3 : 0;
-    st[i] = st[i] >= 3 ? 3 : st[i];
-    low[i] = n;
+    if (st[i] < 3) continue;
+    low[i] = static_cast<unsigned char>(st[i] - 3);
+    st[i] = 3;
   }
   wide_ = true;
 }
@@ -411,59 +437,59 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
   std::int64_t valid_total = 0;
   std::vector<std::int64_t>& counts = sums_.counts();
 
-  Reading rd(layers_, block_rows_, cols, grid_.rows, state_.data());
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, state_.data());
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
-    const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
     const std::size_t first = static_cast<std::size_t>(row) * cols;
     unsigned char* st = state_.data() + first;
     unsigned char* low = low_.get() + first;
-    for (std::size_t at = 0; at < n; at += kChunk) {
-      const std::size_t m = std::min(kChunk, n - at);
-      rd.sum(at, m, st + at);
-      const unsigned char* valid = rd.valid.data();
-      const double* sums = rd.sums.data();
-      std::size_t i = 0;
-      if (numbered_) {
-        // Each valid cell gets the number of its sum (see state_). A run of equal sums
-        // looks the table up once.
-        std::uint64_t last = 0;
-        int number = -1;
-        for (; i < m; ++i) {
-          if (valid[i] != 0) {
-            if (wide_) low[at + i] = 0;
-            continue;
+    // The cells of the block's window (the others lie outside the boundary), a row at a time.
+    for (std::size_t line = 0; line < static_cast<std::size_t>(n_rows); ++line) {
+      const std::size_t end = line * cols + rd.window.x0 + rd.window.width;
+      for (std::size_t at = line * cols + rd.window.x0; at < end; at += kChunk) {
+        const std::size_t m = std::min(kChunk, end - at);
+        rd.sum(at, m, st + at);
+        const unsigned char* valid = rd.valid.data();
+        const double* sums = rd.sums.data();
+        std::size_t i = 0;
+        if (numbered_) {
+          // Each valid cell gets the number of its sum (see state_). A run of equal sums
+          // looks the table up once.
+          std::uint64_t last = 0;
+          int number = -1;
+          for (; i < m; ++i) {
+            if (valid[i] != 0) continue;
+            const auto bits = std::bit_cast<std::uint64_t>(sums[i]);
+            if (number < 0 || bits != last) {
+              const int k = sums_.number(bits);
+              if (k < 0) break;
+              if (k >= kNarrow && !wide_) widen(first + at + i);
+              number = k;
+              last = bits;
+            }
+            if (wide_) {
+              st[at + i] = static_cast<unsigned char>(3 + (number >> 8));
+              low[at + i] = static_cast<unsigned char>(number & 255);
+            } else {
+              st[at + i] = static_cast<unsigned char>(3 + number);
+            }
+            ++counts[static_cast<std::size_t>(number)];
+            ++valid_total;
           }
-          const auto bits = std::bit_cast<std::uint64_t>(sums[i]);
-          if (number < 0 || bits != last) {
-            const int k = sums_.number(bits);
-            if (k < 0) break;
-            if (k >= kNarrow && !wide_) widen(first + at + i);
-            number = k;
-            last = bits;
-          }
-          if (wide_) {
-            st[at + i] = static_cast<unsigned char>(3 + (number >> 8));
-            low[at + i] = static_cast<unsigned char>(number & 255);
-          } else {
-            st[at + i] = static_cast<unsigned char>(3 + number);
-          }
-          ++counts[static_cast<std::size_t>(number)];
-          ++valid_total;
+          if (i < m) drop_numbers(first + at + i);
         }
-        if (i < m) drop_numbers(first + at + i);
-      }
-      if (!numbered_) {
-        double lo = min_, hi = max_;
-        for (std::size_t j = i; j < m; ++j) {
-          if (valid[j] != 0) continue;
-          lo = sums[j] < lo ? sums[j] : lo;
-          hi = sums[j] > hi ? sums[j] : hi;
-          ++valid_total;
+        if (!numbered_) {
+          double lo = min_, hi = max_;
+          for (std::size_t j = i; j < m; ++j) {
+            if (valid[j] != 0) continue;
+            lo = sums[j] < lo ? sums[j] : lo;
+            hi = sums[j] > hi ? sums[j] : hi;
+            ++valid_total;
+          }
+          min_ = lo;
+          max_ = hi;
+          finite_ = finite_ && core::valid_sums_finite(valid + i, sums + i, m - i);
         }
-        min_ = lo;
-        max_ = hi;
-        finite_ = finite_ && core::valid_sums_finite(valid + i, sums + i, m - i);
       }
     }
     if (progress) {
@@ -520,7 +546,7 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
 void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
                       double from, double to) {
   const int cols = grid_.cols;
-  Reading rd(layers_, block_rows_, cols, grid_.rows, nullptr);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, nullptr);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
@@ -574,7 +600,8 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
       if (wide_) {
         const unsigned char* low = low_.get() + first;
         for (std::size_t i = 0; i < n; ++i) {
-          const std::size_t at = (static_cast<std::size_t>(st[i]) << 8) | low[i];
+          // Only the numbered cells have a low byte.
+          const std::size_t at = static_cast<std::size_t>(st[i]) << 8 | (st[i] >= 3 ? low[i] : 0);
           level[i] = level_of[at];
           state[i] = state_of[at];
         }
@@ -590,7 +617,7 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
     }
     return counts;
   }
-  Reading rd(layers_, block_rows_, cols, grid_.rows, nullptr);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, nullptr);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;

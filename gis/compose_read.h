@@ -115,6 +115,12 @@ class DistinctSums {
   std::vector<std::int64_t> counts_;
 };
 
+// The columns [x0, x0 + width) of a block of rows.
+struct Window {
+  int x0 = 0;
+  int width = 0;
+};
+
 class LayerStack {
  public:
   // Opens and checks everything; DataError for what cannot be used, including a grid that
@@ -163,6 +169,9 @@ class LayerStack {
   std::vector<ComposeLayer> layers_;
   std::vector<std::unique_ptr<OGRGeometry>> boundary_;
   int block_rows_ = 1;
+  // The columns of each block of rows that hold its cells inside the boundary: the others
+  // are not read.
+  std::vector<Window> windows_;
   // The state of each cell: kOutside, kNoData, or for a valid cell kData, or, while the
   // sums are numbered, 3 + its sum's number while there are at most kNarrow numbers, then
   // (wide_) 3 + the high byte of the number, whose low byte is in low_ (written, and its

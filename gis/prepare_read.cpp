@@ -76,37 +76,49 @@ std::string BandReader::scaling() const {
          " applied)";
 }
 
-void BandReader::read(int row, int count) {
-  const std::size_t n = static_cast<std::size_t>(cols_) * count;
+void BandReader::read(int row, int count, int x0, int width) {
+  if (width < 0) width = cols_ - x0;
   values_.resize(has_data_.size());
-  if (band_.RasterIO(GF_Read, 0, row, cols_, count, values_.data(), cols_, count, GDT_Float64, 0, 0,
-                     nullptr) != CE_None) {
+  const auto line = static_cast<GSpacing>(cols_);
+  double* v0 = values_.data() + x0;
+  unsigned char* ok0 = has_data_.data() + x0;
+  if (band_.RasterIO(GF_Read, x0, row, width, count, v0, width, count, GDT_Float64, sizeof(double),
+                     line * static_cast<GSpacing>(sizeof(double)), nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));
   }
-  double* v = values_.data();
-  unsigned char* ok = has_data_.data();
-  if (signed_byte_) {
-    for (std::size_t i = 0; i < n; ++i) v[i] = v[i] >= 128.0 ? v[i] - 256.0 : v[i];
+  if (mask_ != nullptr && mask_->RasterIO(GF_Read, x0, row, width, count, ok0, width, count,
+                                          GDT_Byte, 1, line, nullptr) != CE_None) {
+    throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
   }
+  // The window, row by row (one piece when it spans whole rows).
+  const bool whole = x0 == 0 && width == cols_;
+  const int pieces = whole ? 1 : count;
+  const std::size_t n =
+      whole ? static_cast<std::size_t>(cols_) * count : static_cast<std::size_t>(width);
   // Without a no-data value, nd is NaN, which no value equals; v == v is false for NaN.
   const double nd = has_nodata_ ? nodata_ : std::nan("");
-  if (mask_ != nullptr) {
-    if (mask_->RasterIO(GF_Read, 0, row, cols_, count, ok, cols_, count, GDT_Byte, 0, 0, nullptr) !=
-        CE_None) {
-      throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
+  for (int p = 0; p < pieces; ++p) {
+    double* v = v0 + static_cast<std::size_t>(p) * cols_;
+    unsigned char* ok = ok0 + static_cast<std::size_t>(p) * cols_;
+    if (signed_byte_) {
+      for (std::size_t i = 0; i < n; ++i) v[i] = v[i] >= 128.0 ? v[i] - 256.0 : v[i];
     }
-    for (std::size_t i = 0; i < n; ++i) ok[i] = (ok[i] != 0) & (v[i] == v[i]) & (v[i] != nd);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) ok[i] = (v[i] == v[i]) & (v[i] != nd);
-  }
-  if (scale_ == 1.0 && offset_ == 0.0) return;
-  // The no-data value is a stored number: the values are scaled after its test. A scaled
-  // whole number such as 30 x 0.1 comes out as 3.0000000000000004; such rounding is undone.
-  constexpr double kRounding = 1e-9;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double x = v[i] * scale_ + offset_;
-    const double whole = std::nearbyint(x);
-    v[i] = std::fabs(x - whole) <= kRounding * std::max(1.0, std::fabs(whole)) ? whole : x;
+    if (mask_ != nullptr) {
+      for (std::size_t i = 0; i < n; ++i) ok[i] = (ok[i] != 0) & (v[i] == v[i]) & (v[i] != nd);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) ok[i] = (v[i] == v[i]) & (v[i] != nd);
+    }
+    if (scale_ == 1.0 && offset_ == 0.0) continue;
+    // The no-data value is a stored number: the values are scaled after its test. A scaled
+    // whole number such as 30 x 0.1 comes out as 3.0000000000000004; such rounding is undone.
+    constexpr double kRounding = 1e-9;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double x = v[i] * scale_ + offset_;
+      const double whole_number = std::nearbyint(x);
+      v[i] = std::fabs(x - whole_number) <= kRounding * std::max(1.0, std::fabs(whole_number))
+                 ? whole_number
+                 : x;
+    }
   }
 }
 
@@ -117,17 +129,19 @@ int BandReader::nodata_byte() const {
              : -1;
 }
 
-void BandReader::read_bytes(int row, int count, unsigned char* out) {
+void BandReader::read_bytes(int row, int count, unsigned char* out, int x0, int width) {
+  if (width < 0) width = cols_ - x0;
   if (out == nullptr) {
     bytes_.resize(has_data_.size());
     out = bytes_.data();
   }
-  if (band_.RasterIO(GF_Read, 0, row, cols_, count, out, cols_, count, GDT_Byte, 0, 0, nullptr) !=
-      CE_None) {
+  const auto line = static_cast<GSpacing>(cols_);
+  if (band_.RasterIO(GF_Read, x0, row, width, count, out + x0, width, count, GDT_Byte, 1, line,
+                     nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));
   }
-  if (mask_ != nullptr && mask_->RasterIO(GF_Read, 0, row, cols_, count, has_data_.data(), cols_,
-                                          count, GDT_Byte, 0, 0, nullptr) != CE_None) {
+  if (mask_ != nullptr && mask_->RasterIO(GF_Read, x0, row, width, count, has_data_.data() + x0,
+                                          width, count, GDT_Byte, 1, line, nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "its mask cannot be read"));
   }
 }

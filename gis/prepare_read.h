@@ -30,8 +30,10 @@ class BandReader {
   // Rows of a block: about a million cells, whole blocks of the file where they fit.
   int block_rows() const { return block_rows_; }
 
-  // Reads rows [row, row + count), count <= block_rows(); DataError when GDAL fails.
-  void read(int row, int count);
+  // Reads rows [row, row + count), count <= block_rows(), or only their columns
+  // [x0, x0 + width) (width -1: to the last), at their place in the rows of values() and
+  // has_data(); DataError when GDAL fails.
+  void read(int row, int count, int x0 = 0, int width = -1);
   const double* values() const { return values_.data(); }
   const unsigned char* has_data() const { return has_data_.data(); }
 
@@ -42,11 +44,11 @@ class BandReader {
   // byte does; and whether a mask tells the cells without data too.
   int nodata_byte() const;
   bool masked() const { return mask_ != nullptr; }
-  // Reads rows as read does, for a plain_bytes() band: the values into `out` (count x the
-  // band's columns), or into bytes() when `out` is null, and for a masked() band the mask
-  // into has_data(). A cell holds data when the mask (if any) says so and its byte is not
-  // nodata_byte().
-  void read_bytes(int row, int count, unsigned char* out = nullptr);
+  // Reads rows (or columns of them) as read does, for a plain_bytes() band: the values into
+  // `out` (count x the band's columns), or into bytes() when `out` is null, and for a
+  // masked() band the mask into has_data(). A cell holds data when the mask (if any) says so
+  // and its byte is not nodata_byte().
+  void read_bytes(int row, int count, unsigned char* out = nullptr, int x0 = 0, int width = -1);
   const unsigned char* bytes() const { return bytes_.data(); }
 
  private:
