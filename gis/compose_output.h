@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,8 +50,8 @@ struct Composite {
 
 // The GeoTIFF, written block by block: band 1 the level (1..N, 0 no level and the no-data
 // value), band 2 the cell state (ComposeCell), a colour table and category names. DEFLATE
-// level 1, tiled 256 x 256; the rows are gathered into whole rows of tiles, and each tile is
-// handed to GDAL, which compresses them on every core (GDAL_NUM_THREADS) as they come.
+// level 1, tiled 256 x 256; the rows are gathered into whole rows of tiles, which a thread
+// compresses and writes while the caller makes the next rows.
 class TiffWriter {
  public:
   TiffWriter(const std::string& staged, const std::string& final_name, const Composite& c);
@@ -74,7 +75,11 @@ class TiffWriter {
   int gathered_ = 0;  // its rows gathered so far
   // Rows gathered for a row of tiles, when the caller's rows do not hold a whole one.
   std::array<std::vector<unsigned char>, 2> rows_of_tiles_;
-  std::vector<unsigned char> tile_buffer_;
+  // Two rows of tiles of both bands, tile after tile: one being filled, one being written by
+  // the thread (pending_).
+  std::array<std::vector<unsigned char>, 2> tiles_;
+  int current_ = 0;
+  std::future<void> pending_;
 };
 
 // The QGIS style of NAME.tif: a paletted renderer of the levels 1..N with their labels.
