@@ -377,6 +377,7 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
     std::vector<std::string> ignored;  // the same notes as boundary_cells gave
     boundary_ = boundary_polygons(o.boundary, grid_, ignored);
   }
+  outside_ = std::count(state_.begin(), state_.end(), kOutside);
   // Each block's window: the columns from its first cell inside the boundary to its last.
   for (int row = 0; row < grid_.rows; row += block_rows_) {
     const int n_rows = std::min(block_rows_, grid_.rows - row);
@@ -611,10 +612,11 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
           state[i] = state_of[st[i]];
         }
       }
-      counts.states[kCellOutside] += std::count(st, st + n, kOutside);
-      counts.states[kCellNoData] += std::count(st, st + n, kNoData);
       give(row, n_rows);
     }
+    // Every cell inside the boundary is valid (numbered) or without data.
+    counts.states[kCellOutside] = outside_;
+    counts.states[kCellNoData] = static_cast<std::int64_t>(grid_.cells()) - outside_ - valid_;
     return counts;
   }
   Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, nullptr);

@@ -183,6 +183,7 @@ class LayerStack {
   bool numbered_ = false;
   bool wide_ = false;
   bool finite_ = true;
+  std::int64_t outside_ = 0;  // cells outside the boundary
   std::int64_t valid_ = 0;
   double min_ = 0.0, max_ = 0.0;
 };

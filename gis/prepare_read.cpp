@@ -62,7 +62,7 @@ BandReader::BandReader(GDALRasterBand& band, std::string path, int rows)
   const int flags = band.GetMaskFlags();
   if ((flags & (GMF_ALL_VALID | GMF_NODATA)) == 0) mask_ = band.GetMaskBand();
   plain_bytes_ = type == GDT_Byte && !signed_byte_ && scale_ == 1.0 && offset_ == 0.0;
-  has_data_.resize(static_cast<std::size_t>(cols_) * block_rows_);
+  cells_ = static_cast<std::size_t>(cols_) * block_rows_;
 }
 
 std::int64_t BandReader::bytes_needed(int cols) {
@@ -78,7 +78,8 @@ std::string BandReader::scaling() const {
 
 void BandReader::read(int row, int count, int x0, int width) {
   if (width < 0) width = cols_ - x0;
-  values_.resize(has_data_.size());
+  values_.resize(cells_);
+  has_data_.resize(cells_);
   const auto line = static_cast<GSpacing>(cols_);
   double* v0 = values_.data() + x0;
   unsigned char* ok0 = has_data_.data() + x0;
@@ -132,7 +133,7 @@ int BandReader::nodata_byte() const {
 void BandReader::read_bytes(int row, int count, unsigned char* out, int x0, int width) {
   if (width < 0) width = cols_ - x0;
   if (out == nullptr) {
-    bytes_.resize(has_data_.size());
+    bytes_.resize(cells_);
     out = bytes_.data();
   }
   const auto line = static_cast<GSpacing>(cols_);
@@ -140,6 +141,7 @@ void BandReader::read_bytes(int row, int count, unsigned char* out, int x0, int 
                      nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "cannot be read"));
   }
+  if (mask_ != nullptr) has_data_.resize(cells_);
   if (mask_ != nullptr && mask_->RasterIO(GF_Read, x0, row, width, count, has_data_.data() + x0,
                                           width, count, GDT_Byte, 1, line, nullptr) != CE_None) {
     throw DataError(with_gdal_reason(path_, "its mask cannot be read"));

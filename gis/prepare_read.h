@@ -63,8 +63,10 @@ class BandReader {
   double offset_ = 0.0;
   GDALRasterBand* mask_ = nullptr;  // read only when the band has a real mask
   bool plain_bytes_ = false;
-  std::vector<double> values_;        // allocated by the first read
-  std::vector<unsigned char> bytes_;  // allocated by the first read_bytes
+  std::size_t cells_ = 0;  // of a block
+  // Allocated by the first reading that needs them.
+  std::vector<double> values_;
+  std::vector<unsigned char> bytes_;
   std::vector<unsigned char> has_data_;
 };
 
