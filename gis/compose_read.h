@@ -76,6 +76,11 @@ struct LevelCounts {
 // The distinct valid sums of the first reading, numbered in the order met, with the number
 // of cells that hold each.
 class DistinctSums {
+  struct Slot {
+    std::uint64_t bits = 0;
+    std::int32_t number = -1;
+  };
+
  public:
   // The most sums told apart: a cell holds its sum's number in 16 bits, with three values
   // of the high byte kept for the cell states of prepare.
@@ -95,6 +100,31 @@ class DistinctSums {
       if (s.bits == bits) return s.number;
     }
   }
+  // The table as it stands, to look sums up in a loop that stores into cells without the
+  // table's members being loaded again after each store; valid until number() adds a sum.
+  class Lookup {
+   public:
+    // The number of a sum met already, or -1.
+    int find(std::uint64_t bits) const {
+      for (std::size_t at = (bits * 0x9E3779B97F4A7C15ULL) >> shift_;; at = (at + 1) & mask_) {
+        if (slots_[at].number < 0) return -1;
+        if (slots_[at].bits == bits) return slots_[at].number;
+      }
+    }
+
+   private:
+    friend class DistinctSums;
+    const Slot* slots_ = nullptr;
+    std::size_t mask_ = 0;
+    int shift_ = 0;
+  };
+  Lookup lookup() const {
+    Lookup l;
+    l.slots_ = slots_.data();
+    l.mask_ = mask_;
+    l.shift_ = shift_;
+    return l;
+  }
   std::size_t size() const { return sums_.size(); }
   double sum(std::size_t k) const { return sums_[k]; }
   std::vector<std::int64_t>& counts() { return counts_; }
@@ -102,10 +132,6 @@ class DistinctSums {
   std::vector<std::pair<double, std::int64_t>> counted() const;
 
  private:
-  struct Slot {
-    std::uint64_t bits = 0;
-    std::int32_t number = -1;
-  };
   int add(Slot& s, std::uint64_t bits);
   std::vector<Slot> slots_;
   int limit_ = kMost;
