@@ -60,7 +60,18 @@ BandReader::BandReader(GDALRasterBand& band, std::string path, int rows)
   // A Float32 cell holds the no-data value as rounded to float.
   if (has_nodata_ && type == GDT_Float32) nodata_ = static_cast<float>(nodata_);
   const int flags = band.GetMaskFlags();
-  if ((flags & (GMF_ALL_VALID | GMF_NODATA)) == 0) mask_ = band.GetMaskBand();
+  if ((flags & (GMF_ALL_VALID | GMF_NODATA)) == 0) {
+    mask_ = band.GetMaskBand();
+  } else if (GDALDataset* ds = band.GetDataset(); ds != nullptr) {
+    // GDAL takes an alpha band for the mask of Byte and UInt16 bands only. A layer resampled
+    // by --align carries one of its own type (GDALWarp's -dstalpha), 0 where its source has
+    // no data or does not reach: without it, those cells of an Int16 or Float32 layer would
+    // read as data 0.
+    for (int b = 1; b <= ds->GetRasterCount(); ++b) {
+      GDALRasterBand* other = ds->GetRasterBand(b);
+      if (other != &band && other->GetColorInterpretation() == GCI_AlphaBand) mask_ = other;
+    }
+  }
   plain_bytes_ = type == GDT_Byte && !signed_byte_ && scale_ == 1.0 && offset_ == 0.0;
   cells_ = static_cast<std::size_t>(cols_) * block_rows_;
 }

@@ -11,8 +11,8 @@ namespace gis {
 
 // Reads a band in blocks of whole rows: the values as doubles, and for each cell whether it
 // holds data. A cell holds no data when its stored number equals the band's no-data value,
-// is NaN, or is masked by the band's mask (an internal mask, an alpha band). The values are
-// the band's, as GDAL's tools read them: a signed byte band (PIXELTYPE=SIGNEDBYTE) as signed,
+// is NaN, or is masked by the band's mask (an internal mask, an alpha band of any type). The values
+// are the band's, as GDAL's tools read them: a signed byte band (PIXELTYPE=SIGNEDBYTE) as signed,
 // then the band's scale and offset applied (stored x scale + offset), a result within
 // rounding of a whole number taken as that number.
 class BandReader {
