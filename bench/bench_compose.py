@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """`tessera_gis compose` against the GDAL-only route to the same map, side by side.
 
-Three SIZE x SIZE Byte GeoTIFF layers (tiled, DEFLATE, no-data 255, about 1 % no-data each)
-and a polygon boundary. compose makes the levelled, styled GeoTIFF (and its record, table,
-style and report). The GDAL-only route makes the same level GeoTIFF with GDAL's tools:
-gdal_rasterize for the boundary, gdal_calc.py for the weighted sum, gdalinfo for its largest
-value, gdal_calc.py again for the levels, then gdal_translate through a VRT that carries the
-colour table. The two run in turn, warm cache; medians and peak memory.
+Three SIZE x SIZE Byte GeoTIFF layers (tiled 256 x 256, DEFLATE at GDAL's default level,
+no-data 255, about 1 % no-data each) and a polygon boundary. compose makes the levelled,
+styled GeoTIFF (and its record, table, style and report). The GDAL-only route makes the same
+level GeoTIFF with GDAL's tools: gdal_rasterize for the boundary, gdal_calc.py for the
+weighted sum, gdalinfo for its largest value, gdal_calc.py again for the levels, then
+gdal_translate through a VRT that carries the colour table, compressed as compose compresses
+(DEFLATE level 1). The routes run in turn, warm cache: median wall and processor time, peak
+memory, and a check that both give every cell the same level.
 
-Called by run_bench.py (`make bench`).
+Called by run_bench.py (`make bench`), or on its own:
+    bench/bench_compose.py --build build-bench [--runs N] [--old OTHER/tessera_gis]
 """
 import os
 import shutil
@@ -132,7 +135,9 @@ def cpu_seconds():
     return u.ru_utime + u.ru_stime
 
 
-def run(build, data, size, runs, timed):
+def run(build, data, size, runs, timed, old=None):
+    """The case: (table lines, [(target, met)]). `old`: another build's tessera_gis, run in
+    turn with the two routes and shown as a third row (the standalone command's --old)."""
     why = missing(build)
     if why:
         return [f"(compose case skipped: {why})"], []
@@ -141,18 +146,28 @@ def run(build, data, size, runs, timed):
     print(f"  generating three {size}^2 Byte GeoTIFF layers in {folder}", file=sys.stderr)
     tifs, boundary = generate(folder, size)
     out = os.path.join(data, "compose_out", "comp")
-    cmd = [os.path.join(build, "tessera_gis"), "compose", "--out", out, "--boundary", boundary]
-    cmd += [f"{t}:{w}" for t, w in zip(tifs, WEIGHTS)]
-    ours, theirs = ([], [], []), ([], [], [])
+
+    def compose(exe, name):
+        return [exe, "compose", "--out", os.path.join(data, name, "comp"), "--boundary",
+                boundary] + [f"{t}:{w}" for t, w in zip(tifs, WEIGHTS)]
+
+    cmd = compose(os.path.join(build, "tessera_gis"), "compose_out")
+    ours, theirs, older = ([], [], []), ([], [], []), ([], [], [])
+
+    def measure(into, f):
+        c = cpu_seconds()
+        w, m = f()
+        for lst, x in zip(into, (w, m, cpu_seconds() - c)):
+            lst.append(x)
+
     for _ in range(runs):
-        c = cpu_seconds()
-        w, m = timed(cmd)
-        for lst, x in zip(ours, (w, m, cpu_seconds() - c)):
-            lst.append(x)
-        c = cpu_seconds()
-        w, m = gdal_route(os.path.join(data, "compose_gdal"), tifs, boundary, size, timed)
-        for lst, x in zip(theirs, (w, m, cpu_seconds() - c)):
-            lst.append(x)
+        if old:
+            measure(older, lambda: timed(compose(old, "compose_old")))
+        measure(ours, lambda: timed(cmd))
+        measure(theirs, lambda: gdal_route(os.path.join(data, "compose_gdal"), tifs, boundary,
+                                           size, timed))
+    old_size = os.path.getsize(compose(old, "compose_old")[3] + ".tif") if old else 0
+    shutil.rmtree(os.path.join(data, "compose_old"), ignore_errors=True)
     final = os.path.join(data, "compose_gdal", "final.tif")
     sizes = (os.path.getsize(out + ".tif"), os.path.getsize(final))
     import numpy as np
@@ -183,10 +198,12 @@ def run(build, data, size, runs, timed):
         row("tessera_gis compose (all outputs)", ours, sizes[0]),
         row("GDAL only: gdal_rasterize, gdal_calc.py x2, gdalinfo -mm, gdal_translate x2", theirs,
             sizes[1]),
-        f"\nThe two run in turn (load average {load:.1f} at the end, on {os.cpu_count()} cores). "
+    ] + ([row(f"tessera_gis compose, older build {old}", older, old_size)] if old else []) + [
+        f"\nRun in turn (load average {load:.1f} at the end, on {os.cpu_count()} cores). "
         "compose also writes the cell-state band, the statistics, the style, the record, the "
-        "level table and the report page. Both GeoTIFFs are DEFLATE level 1 compressed on every "
-        "core. Processor s: user and system time of all the route's processes.",
+        "level table and the report page. Both GeoTIFFs are DEFLATE level 1 (the GDAL route's "
+        "gdal_translate is given ZLEVEL=1 and NUM_THREADS=ALL_CPUS). Processor s: user and "
+        "system time of all the route's processes.",
     ]
     ratio = gdal_t / mine
     return lines, [
@@ -196,3 +213,24 @@ def run(build, data, size, runs, timed):
         (f"compose peak at most 2 bytes a cell + 128 MiB ({max(ours[1]) / MIB:.0f} of "
          f"{budget / MIB:.0f} MiB)", max(ours[1]) <= budget),
     ]
+
+
+def main():
+    import argparse
+    import run_bench
+    ap = argparse.ArgumentParser(description="The compose case of `make bench` on its own.")
+    ap.add_argument("--build", default="build-bench")
+    ap.add_argument("--data", default=None, help="default: BUILD/bench-data")
+    ap.add_argument("--size", type=int, default=8192)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--old", help="another build's tessera_gis, timed in turn with the two")
+    a = ap.parse_args()
+    lines, checks = run(a.build, a.data or os.path.join(a.build, "bench-data"), a.size, a.runs,
+                        run_bench.timed, a.old)
+    print("\n".join(lines))
+    for text, ok in checks:
+        print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
+
+
+if __name__ == "__main__":
+    main()
