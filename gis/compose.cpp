@@ -238,6 +238,8 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   c.below = counts.states[kCellBelow];
   c.level_cells[0] = 0;
   for (int k = 1; k <= o.levels; ++k) c.with_level += c.level_cells[static_cast<std::size_t>(k)];
+  // The report page (its map's PNG) is made while the last tiles are being compressed.
+  const std::string page = compose_report(c, map, stack.boundary());
   tiff->finish(c);
   tiff.reset();
   if (cells) cells->finish();
@@ -249,7 +251,7 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   }
   write_text(staging.file(qml), final_of(qml), qml_text(c));
   write_text(staging.file(csv), final_of(csv), levels_csv(c));
-  write_text(staging.file(html), final_of(html), compose_report(c, map, stack.boundary()));
+  write_text(staging.file(html), final_of(html), page);
   write_text(staging.file(json), final_of(json), compose_record(c));
 
   for (const std::string& n : names) {

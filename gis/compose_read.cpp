@@ -107,12 +107,14 @@ class LayerStack::Reading {
   static constexpr int kThreads = 2;
 
   Reading(std::vector<ComposeLayer>& layers, int block_rows, int cols, int rows,
-          const std::vector<Window>& windows, unsigned char* state)
+          const std::vector<Window>& windows, const std::vector<Window>& row_windows,
+          unsigned char* state)
       : layers_(layers),
         block_rows_(block_rows),
         cols_(cols),
         rows_(rows),
         windows_(windows),
+        row_windows_(row_windows),
         state_(state) {
     const std::size_t cells = static_cast<std::size_t>(block_rows) * cols;
     for (int t = 0; t < kThreads; ++t) {
@@ -256,10 +258,12 @@ class LayerStack::Reading {
         r.read(row, count, w.x0, w.width);
       }
     }
-    const auto width = static_cast<std::size_t>(w.width);
     for (int line = 0; line < count; ++line) {
-      const std::size_t at = static_cast<std::size_t>(line) * cols_ + w.x0;
-      const std::int64_t first = static_cast<std::int64_t>(row + line) * cols_ + w.x0;
+      // The row's own window within the block's.
+      const Window rw = row_windows_[static_cast<std::size_t>(row + line)];
+      const auto width = static_cast<std::size_t>(rw.width);
+      const std::size_t at = static_cast<std::size_t>(line) * cols_ + rw.x0;
+      const std::int64_t first = static_cast<std::int64_t>(row + line) * cols_ + rw.x0;
       unsigned char* st = state_ != nullptr ? state_ + first : nullptr;
       // The checks, then the item counts, a row at a time, so that the cells' states stay in
       // the first-level cache from one layer to the next.
@@ -308,6 +312,7 @@ class LayerStack::Reading {
   std::vector<ComposeLayer>& layers_;
   int block_rows_, cols_, rows_;
   const std::vector<Window>& windows_;
+  const std::vector<Window>& row_windows_;
   unsigned char* state_;
   std::array<Thread, kThreads> threads_;
   std::vector<double> weights_;
@@ -386,18 +391,25 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
     for (std::size_t i = from; i < to; ++i) n += state_[i] == kOutside;
     outside_ += n;
   }
-  // Each block's window: the columns from its first cell inside the boundary to its last.
+  // Each row's window, from its first cell inside the boundary to its last, and each
+  // block's: the union of its rows'.
+  const int width = grid_.cols;
+  row_windows_.resize(static_cast<std::size_t>(grid_.rows));
+  for (int r = 0; r < grid_.rows; ++r) {
+    const unsigned char* line = state_.data() + static_cast<std::size_t>(r) * width;
+    int a = 0;
+    while (a < width && line[a] == kOutside) ++a;
+    int b = width;
+    while (b > a && line[b - 1] == kOutside) --b;
+    row_windows_[static_cast<std::size_t>(r)] = Window{a < b ? a : 0, b - a};
+  }
   for (int row = 0; row < grid_.rows; row += block_rows_) {
-    const int n_rows = std::min(block_rows_, grid_.rows - row);
-    int x0 = grid_.cols, x1 = 0;
-    for (int r = row; r < row + n_rows; ++r) {
-      const unsigned char* line = state_.data() + static_cast<std::size_t>(r) * grid_.cols;
-      int a = 0;
-      while (a < x0 && line[a] == kOutside) ++a;
-      x0 = std::min(x0, a);
-      int b = grid_.cols;
-      while (b > x1 && line[b - 1] == kOutside) --b;
-      x1 = std::max(x1, b);
+    int x0 = width, x1 = 0;
+    for (int r = row; r < std::min(grid_.rows, row + block_rows_); ++r) {
+      const Window w = row_windows_[static_cast<std::size_t>(r)];
+      if (w.width == 0) continue;
+      x0 = std::min(x0, w.x0);
+      x1 = std::max(x1, w.x0 + w.width);
     }
     windows_.push_back(x1 > x0 ? Window{x0, x1 - x0} : Window{0, 0});
   }
@@ -446,7 +458,7 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
   std::int64_t valid_total = 0;
   std::vector<std::int64_t>& counts = sums_.counts();
 
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, state_.data());
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, state_.data());
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t first = static_cast<std::size_t>(row) * cols;
@@ -454,8 +466,9 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
     unsigned char* low = low_.get() + first;
     // The cells of the block's window (the others lie outside the boundary), a row at a time.
     for (std::size_t line = 0; line < static_cast<std::size_t>(n_rows); ++line) {
-      const std::size_t end = line * cols + rd.window.x0 + rd.window.width;
-      for (std::size_t at = line * cols + rd.window.x0; at < end; at += kChunk) {
+      const Window rw = row_windows_[row + line];
+      const std::size_t end = line * cols + rw.x0 + rw.width;
+      for (std::size_t at = line * cols + rw.x0; at < end; at += kChunk) {
         const std::size_t m = std::min(kChunk, end - at);
         rd.sum(at, m, st + at);
         const unsigned char* valid = rd.valid.data();
@@ -571,7 +584,7 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
 void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
                       double from, double to) {
   const int cols = grid_.cols;
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, nullptr);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, nullptr);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
@@ -643,7 +656,7 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
     counts.states[kCellNoData] = static_cast<std::int64_t>(grid_.cells()) - outside_ - valid_;
     return counts;
   }
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, nullptr);
+  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, nullptr);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;

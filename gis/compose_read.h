@@ -195,9 +195,10 @@ class LayerStack {
   std::vector<ComposeLayer> layers_;
   std::vector<std::unique_ptr<OGRGeometry>> boundary_;
   int block_rows_ = 1;
-  // The columns of each block of rows that hold its cells inside the boundary: the others
-  // are not read.
+  // The columns of each block of rows that hold its cells inside the boundary (the others
+  // are not read), and those of each row (the others are not looked at).
   std::vector<Window> windows_;
+  std::vector<Window> row_windows_;
   // The state of each cell: kOutside, kNoData, or for a valid cell kData, or, while the
   // sums are numbered, 3 + its sum's number while there are at most kNarrow numbers, then
   // (wide_) 3 + the high byte of the number, whose low byte is in low_ (written, and its
