@@ -106,16 +106,20 @@ class LayerStack::Reading {
  public:
   static constexpr int kThreads = 2;
 
-  Reading(std::vector<ComposeLayer>& layers, int block_rows, int cols, int rows,
-          const std::vector<Window>& windows, const std::vector<Window>& row_windows,
-          unsigned char* state)
-      : layers_(layers),
-        block_rows_(block_rows),
-        cols_(cols),
-        rows_(rows),
-        windows_(windows),
-        row_windows_(row_windows),
-        state_(state) {
+  // Reads the layers of `stack`; `checking`: the first reading, which also makes the cells'
+  // states (LayerStack::prepare_rows) and checks the values.
+  Reading(LayerStack& stack, bool checking)
+      : stack_(stack),
+        layers_(stack.layers_),
+        block_rows_(stack.block_rows_),
+        cols_(stack.grid_.cols),
+        rows_(stack.grid_.rows),
+        windows_(stack.windows_),
+        row_windows_(stack.row_windows_),
+        state_(checking ? stack.state_.get() : nullptr) {
+    std::vector<ComposeLayer>& layers = layers_;
+    const int block_rows = block_rows_;
+    const int cols = cols_;
     const std::size_t cells = static_cast<std::size_t>(block_rows) * cols;
     for (int t = 0; t < kThreads; ++t) {
       Thread& th = threads_[static_cast<std::size_t>(t)];
@@ -165,7 +169,7 @@ class LayerStack::Reading {
     p.done.get();  // a DataError of the reading comes out here
     row = p.row;
     count = p.count;
-    window = p.window;
+    window = windows_[static_cast<std::size_t>(p.block)];
     for (std::size_t k = 0; k < block.size(); ++k) block[k] = sets_[p.set][k].data();
     // The set of the block before is free again: the caller is done with it.
     if (next_row_ < rows_) start();
@@ -185,6 +189,8 @@ class LayerStack::Reading {
   // After the last block of a checking reading: each layer's scan and item counts, from
   // what the threads found.
   void merge() {
+    stack_.outside_ = 0;
+    for (const Thread& th : threads_) stack_.outside_ += th.outside;
     for (std::size_t k = 0; k < layers_.size(); ++k) {
       LayerScan& s = layers_[k].scan;
       for (const Thread& th : threads_) {
@@ -216,6 +222,7 @@ class LayerStack::Reading {
  private:
   struct Thread {
     std::vector<std::unique_ptr<BandReader>> readers;
+    std::int64_t outside = 0;  // cells outside the boundary in its blocks
     std::vector<LayerScan> scans;
     std::vector<std::array<std::int64_t, 256>> items;
     std::array<std::array<std::uint32_t, 256>, 2> counts{};  // of a row of a layer
@@ -224,7 +231,7 @@ class LayerStack::Reading {
     std::future<void> done;
     int row = 0, count = 0;
     std::size_t set = 0;
-    Window window;
+    int block = 0;
   };
 
   // Block b goes to thread b % kThreads, into set b % (kThreads + 1): the thread has finished
@@ -236,19 +243,19 @@ class LayerStack::Reading {
     next_row_ += count;
     Thread& th = threads_[static_cast<std::size_t>(b % kThreads)];
     const auto set = static_cast<std::size_t>(b % (kThreads + 1));
-    const Window w = windows_[static_cast<std::size_t>(b)];
     Pending p;
     p.row = row;
     p.count = count;
     p.set = set;
-    p.window = w;
+    p.block = b;
     p.done = std::async(std::launch::async,
-                        [this, &th, set, row, count, w] { fetch(th, sets_[set], row, count, w); });
+                        [this, &th, set, b, row, count] { fetch(th, sets_[set], b, row, count); });
     pending_.push_back(std::move(p));
   }
 
-  void fetch(Thread& th, std::vector<std::vector<unsigned char>>& set, int row, int count,
-             Window w) {
+  void fetch(Thread& th, std::vector<std::vector<unsigned char>>& set, int b, int row, int count) {
+    if (state_ != nullptr) th.outside += stack_.prepare_rows(row, count);
+    const Window w = windows_[static_cast<std::size_t>(b)];
     if (w.width == 0) return;  // no cell of the block lies inside the boundary
     for (std::size_t k = 0; k < th.readers.size(); ++k) {
       BandReader& r = *th.readers[k];
@@ -309,6 +316,7 @@ class LayerStack::Reading {
     }
   }
 
+  LayerStack& stack_;
   std::vector<ComposeLayer>& layers_;
   int block_rows_, cols_, rows_;
   const std::vector<Window>& windows_;
@@ -364,59 +372,64 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
                     " to compose, more than the memory available (" + mib(memory) + ")");
   }
   try {
-    state_.reserve(grid_.cells());
+    state_ = std::make_unique_for_overwrite<unsigned char[]>(grid_.cells());
     low_ = std::make_unique_for_overwrite<unsigned char[]>(grid_.cells());
   } catch (const std::bad_alloc&) {
     throw DataError(grid_path + ": its grid of " + std::to_string(grid_.cols) + " x " +
                     std::to_string(grid_.rows) + " cells is larger than the memory available");
   }
-  if (o.boundary.empty()) {
-    state_.assign(grid_.cells(), kData);
-  } else {
-    boundary_cells(o.boundary, grid_, grid_path, o.align, state_, warnings);
-    if (std::find(state_.begin(), state_.end(), kData) == state_.end()) {
-      throw DataError(o.boundary +
-                      ": no cell centre of the layers' grid lies inside the boundary: check "
-                      "that it covers the layers (" +
-                      srs_label(grid_.srs) + ")");
+  // A polygon boundary is rasterised block by block as the blocks are read (prepare_rows),
+  // a raster boundary here.
+  if (!o.boundary.empty()) {
+    BoundaryFile b = read_boundary(o.boundary, grid_, warnings);
+    if (b.raster) {
+      raster_boundary_cells(*b.raster, o.boundary, grid_, grid_path, o.align, state_.get());
+      state_ready_ = true;
     }
-    std::vector<std::string> ignored;  // the same notes as boundary_cells gave
-    boundary_ = boundary_polygons(o.boundary, grid_, ignored);
+    boundary_ = std::move(b.polygons);
   }
-  // Counted in 32 bits a piece, which the compiler vectorises (std::count counts in 64).
-  outside_ = 0;
-  for (std::size_t from = 0; from < state_.size(); from += 65536) {
-    const std::size_t to = std::min(state_.size(), from + 65536);
-    std::uint32_t n = 0;
-    for (std::size_t i = from; i < to; ++i) n += state_[i] == kOutside;
-    outside_ += n;
-  }
-  // Each row's window, from its first cell inside the boundary to its last, and each
-  // block's: the union of its rows'.
-  const int width = grid_.cols;
+  windows_.resize(static_cast<std::size_t>((grid_.rows + block_rows_ - 1) / block_rows_));
   row_windows_.resize(static_cast<std::size_t>(grid_.rows));
-  for (int r = 0; r < grid_.rows; ++r) {
-    const unsigned char* line = state_.data() + static_cast<std::size_t>(r) * width;
-    int a = 0;
-    while (a < width && line[a] == kOutside) ++a;
-    int b = width;
-    while (b > a && line[b - 1] == kOutside) --b;
-    row_windows_[static_cast<std::size_t>(r)] = Window{a < b ? a : 0, b - a};
-  }
-  for (int row = 0; row < grid_.rows; row += block_rows_) {
-    int x0 = width, x1 = 0;
-    for (int r = row; r < std::min(grid_.rows, row + block_rows_); ++r) {
-      const Window w = row_windows_[static_cast<std::size_t>(r)];
-      if (w.width == 0) continue;
-      x0 = std::min(x0, w.x0);
-      x1 = std::max(x1, w.x0 + w.width);
+}
+
+std::int64_t LayerStack::prepare_rows(int row, int rows) {
+  const int cols = grid_.cols;
+  unsigned char* st = state_.get() + static_cast<std::size_t>(row) * cols;
+  if (!state_ready_) {
+    if (o_.boundary.empty()) {
+      std::fill(st, st + static_cast<std::size_t>(rows) * cols, kData);
+    } else {
+      // rasterise_rows writes 1 (kData) inside and 0 (kOutside) outside.
+      static_assert(kOutside == 0 && kData == 1, "the rasterised cells are cell states");
+      rasterise_rows(boundary_, grid_, o_.boundary, row, rows, st);
     }
-    windows_.push_back(x1 > x0 ? Window{x0, x1 - x0} : Window{0, 0});
   }
+  // Each row's window, from its first cell inside the boundary to its last, and the block's:
+  // the union of its rows'. The cells outside, counted in 32 bits a row, which the compiler
+  // vectorises.
+  std::int64_t outside = 0;
+  int x0 = cols, x1 = 0;
+  for (int r = 0; r < rows; ++r) {
+    const unsigned char* line = st + static_cast<std::size_t>(r) * cols;
+    int a = 0;
+    while (a < cols && line[a] == kOutside) ++a;
+    int b = cols;
+    while (b > a && line[b - 1] == kOutside) --b;
+    row_windows_[static_cast<std::size_t>(row + r)] = Window{a < b ? a : 0, b - a};
+    std::uint32_t n = 0;
+    for (int i = a; i < b; ++i) n += line[i] == kOutside;
+    outside += n + (cols - (b - a));
+    if (a < b) {
+      x0 = std::min(x0, a);
+      x1 = std::max(x1, b);
+    }
+  }
+  windows_[static_cast<std::size_t>(row / block_rows_)] = x1 > x0 ? Window{x0, x1 - x0} : Window{};
+  return outside;
 }
 
 void LayerStack::widen(std::size_t cells) {
-  unsigned char* st = state_.data();
+  unsigned char* st = state_.get();
   unsigned char* low = low_.get();
   for (std::size_t i = 0; i < cells; ++i) {
     if (st[i] < 3) continue;
@@ -427,7 +440,7 @@ void LayerStack::widen(std::size_t cells) {
 }
 
 void LayerStack::drop_numbers(std::size_t cells) {
-  unsigned char* st = state_.data();
+  unsigned char* st = state_.get();
   for (std::size_t i = 0; i < cells; ++i)
     st[i] = st[i] >= 3 ? static_cast<unsigned char>(kData) : st[i];
   // The range and finiteness of the sums numbered so far are those of the cells dropped.
@@ -458,11 +471,11 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
   std::int64_t valid_total = 0;
   std::vector<std::int64_t>& counts = sums_.counts();
 
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, state_.data());
+  Reading rd(*this, true);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t first = static_cast<std::size_t>(row) * cols;
-    unsigned char* st = state_.data() + first;
+    unsigned char* st = state_.get() + first;
     unsigned char* low = low_.get() + first;
     // The cells of the block's window (the others lie outside the boundary), a row at a time.
     for (std::size_t line = 0; line < static_cast<std::size_t>(n_rows); ++line) {
@@ -535,6 +548,12 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
     }
   }
   rd.merge();
+  if (!o_.boundary.empty() && outside_ == static_cast<std::int64_t>(grid_.cells())) {
+    throw DataError(o_.boundary +
+                    ": no cell centre of the layers' grid lies inside the boundary: check "
+                    "that it covers the layers (" +
+                    srs_label(grid_.srs) + ")");
+  }
   if (numbered_) {
     for (std::size_t k = 0; k < sums_.size(); ++k) {
       const double s = sums_.sum(k);
@@ -584,11 +603,11 @@ void LayerStack::first_pass(const Progress& progress, double from, double to) {
 void LayerStack::pass(const std::function<void(const SumBlock&)>& f, const Progress& progress,
                       double from, double to) {
   const int cols = grid_.cols;
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, nullptr);
+  Reading rd(*this, false);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
-    const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
+    const unsigned char* st = state_.get() + static_cast<std::size_t>(row) * cols;
     for (std::size_t at = 0; at < n; at += kChunk) {
       const std::size_t m = std::min(kChunk, n - at);
       rd.sum(at, m, st + at);
@@ -634,7 +653,7 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
       const int n_rows = std::min(block_rows_, grid_.rows - row);
       const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
       const std::size_t first = static_cast<std::size_t>(row) * cols;
-      const unsigned char* st = state_.data() + first;
+      const unsigned char* st = state_.get() + first;
       if (wide_) {
         const unsigned char* low = low_.get() + first;
         for (std::size_t i = 0; i < n; ++i) {
@@ -656,11 +675,11 @@ LevelCounts LayerStack::level_pass(const core::Levels& levels,
     counts.states[kCellNoData] = static_cast<std::int64_t>(grid_.cells()) - outside_ - valid_;
     return counts;
   }
-  Reading rd(layers_, block_rows_, cols, grid_.rows, windows_, row_windows_, nullptr);
+  Reading rd(*this, false);
   int row = 0, n_rows = 0;
   while (rd.next(row, n_rows)) {
     const std::size_t n = static_cast<std::size_t>(n_rows) * cols;
-    const unsigned char* st = state_.data() + static_cast<std::size_t>(row) * cols;
+    const unsigned char* st = state_.get() + static_cast<std::size_t>(row) * cols;
     for (std::size_t at = 0; at < n; at += kChunk) {
       const std::size_t m = std::min(kChunk, n - at);
       rd.sum(at, m, st + at);

@@ -185,6 +185,11 @@ class LayerStack {
 
  private:
   struct Reading;
+  // The states of rows [row, row + rows) before their reading: every cell kData, or inside
+  // the boundary kData and outside kOutside (rasterised here, unless the whole grid was
+  // already); then the rows' windows and the block's. Returns the cells outside. Called by
+  // the reading threads, each for its own blocks.
+  std::int64_t prepare_rows(int row, int rows);
   // The numbers of the cells up to `cells` are stored in two bytes from now on.
   void widen(std::size_t cells);
   // The numbers given so far are dropped: the cells up to `cells` become kData again.
@@ -204,7 +209,8 @@ class LayerStack {
   // (wide_) 3 + the high byte of the number, whose low byte is in low_ (written, and its
   // memory touched, only then).
   static constexpr int kNarrow = 256 - 3;
-  std::vector<unsigned char> state_;
+  std::unique_ptr<unsigned char[]> state_;
+  bool state_ready_ = false;  // made before the reading (a raster boundary)
   std::unique_ptr<unsigned char[]> low_;
   DistinctSums sums_;
   bool numbered_ = false;
