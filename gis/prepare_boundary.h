@@ -39,10 +39,4 @@ void rasterise_rows(const std::vector<std::unique_ptr<OGRGeometry>>& polygons, c
 void raster_boundary_cells(GDALDataset& ds, const std::string& path, const Grid& grid,
                            const std::string& grid_path, bool align, unsigned char* inside);
 
-// The polygons of a polygon boundary in the grid's CRS (the outline a map draws, the shape
-// that clips mesh cells); empty for a raster boundary. Notes are added to `warnings`.
-std::vector<std::unique_ptr<OGRGeometry>> boundary_polygons(const std::string& path,
-                                                            const Grid& grid,
-                                                            std::vector<std::string>& warnings);
-
 }  // namespace gis

@@ -40,10 +40,10 @@ def srs():
     return s
 
 
-def write_layer(path, values, nodata=None, dtype=gdal.GDT_Byte, metadata=None):
+def write_layer(path, values, nodata=None, dtype=gdal.GDT_Byte, metadata=None, x0=X0, y0=Y0):
     rows, cols = values.shape
     ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype)
-    ds.SetGeoTransform((X0, CELL, 0.0, Y0 + rows * CELL, 0.0, -CELL))
+    ds.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
     ds.SetSpatialRef(srs())
     band = ds.GetRasterBand(1)
     band.WriteArray(values)
@@ -355,6 +355,7 @@ class LargeGrids(unittest.TestCase):
 
     def test_blocks_and_ways_of_holding_the_sums(self):
         rows, cols = 300, 8300
+        x0, y0 = X0 + 0.123, Y0 + 0.7  # a corner whose coordinates round
         rng = np.random.default_rng(7)
         with tempfile.TemporaryDirectory() as d:
             a = rng.integers(0, 12, (rows, cols)).astype(np.uint8)
@@ -365,15 +366,15 @@ class LargeGrids(unittest.TestCase):
             b[nd_b] = 200
             c[rng.random((rows, cols)) < 0.01] = -9999
             paths = [os.path.join(d, n) for n in ("a.tif", "b.tif", "c.tif", "area.tif")]
-            write_layer(paths[1], b, 200)
+            write_layer(paths[1], b, 200, x0=x0, y0=y0)
             # The Int16 layer reaches a row higher and a column further: --align brings it onto
             # the grid of the others (nearest neighbour, so the same cells).
             larger = np.full((rows + 1, cols + 1), 3, np.int16)
             larger[1:, :cols] = c
-            write_layer(paths[2], larger, -9999, gdal.GDT_Int16)
+            write_layer(paths[2], larger, -9999, gdal.GDT_Int16, x0=x0, y0=y0)
             ds = gdal.GetDriverByName("GTiff").Create(paths[0], cols, rows, 1, gdal.GDT_Byte,
                                                       ["TILED=YES"])
-            ds.SetGeoTransform((X0, CELL, 0.0, Y0 + rows * CELL, 0.0, -CELL))
+            ds.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
             ds.SetSpatialRef(srs())
             ds.GetRasterBand(1).WriteArray(a)
             gdal.SetConfigOption("GDAL_TIFF_INTERNAL_MASK", "YES")
@@ -385,7 +386,7 @@ class LargeGrids(unittest.TestCase):
             # the top rows.
             i, j = np.mgrid[0:rows, 0:cols]
             inside = (np.abs(i - 170) / 130 + np.abs(j - 4100) / 4000) < 1
-            write_layer(paths[3], inside.astype(np.uint8))
+            write_layer(paths[3], inside.astype(np.uint8), x0=x0, y0=y0)
             valid = inside & ~masked_a & ~nd_b & (c != -9999)
             values = [a.astype(float), b.astype(float), c.astype(float)]
             state = np.where(~inside, 2, np.where(valid, 1, 3))
@@ -413,6 +414,28 @@ class LargeGrids(unittest.TestCase):
                         [{"code": int(v), "cells": int(n)}
                          for v, n in zip(*np.unique(x[valid], return_counts=True))]
                         for x in (a, b, c)])
+            # A polygon boundary, rasterised block by block: the cells GDAL rasterises on the
+            # whole grid at once, vertices on cell centres and corners included.
+            # (column, row) from the top left, in cells: a zigzag whose edges run through cell
+            # centres across the second block of rows, where the rounding decides.
+            top = y0 + rows * CELL
+            cells = [(0.5, 10.5)] + [(70.0 * k + 20.5, 290.5 if k % 2 else 220.5)
+                                     for k in range(118)] + [(8299.5, 10.5)]
+            ring = [(x0 + x * CELL, top - y * CELL) for x, y in cells + cells[:1]]
+            write_boundary(os.path.join(d, "area.geojson"), ring)
+            whole = gdal.GetDriverByName("MEM").Create("", cols, rows, 1, gdal.GDT_Byte)
+            whole.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
+            source = ogr.Open(os.path.join(d, "area.geojson"))
+            gdal.RasterizeLayer(whole, [1], source.GetLayer(0), burn_values=[1])
+            inside = whole.ReadAsArray() == 1
+            out = os.path.join(d, "poly", "x")
+            status, _, err = compose(out, list(zip(paths[:3], ("1", "2", "1"))), "--boundary",
+                                     os.path.join(d, "area.geojson"), "--align")
+            self.assertEqual(status, 0, err)
+            tif = gdal.Open(out + ".tif")
+            got = tif.GetRasterBand(2).ReadAsArray()
+            self.assertTrue(np.array_equal(got == 2, ~inside))
+            self.assertTrue(inside.any() and not inside.all())
 
 
 class InQgis(unittest.TestCase):
