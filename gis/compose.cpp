@@ -26,8 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// GDAL's block cache: the tiles of a block of rows of every layer, and those of NAME.tif
-// waiting for their compression.
+// GDAL's block cache: the tiles of the blocks of rows being read (NAME.tif's tiles are
+// written without it).
 constexpr GIntBig kBlockCache = GIntBig{32} << 20;
 
 std::string describe(const ComposeProcessing& p) {

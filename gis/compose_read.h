@@ -1,5 +1,6 @@
 // The layers of a composite as compose reads them: opened, checked and brought onto one grid
-// as prepare does, the boundary rasterised, then read in blocks of rows. The first reading
+// as prepare does, then read in blocks of rows, the boundary rasterised block by block as
+// they come. The first reading
 // checks the values, finds the no-data cells and gives every valid cell the number of its
 // weighted sum among the distinct sums met; the levels of the cells then come from those
 // numbers without reading the layers again. Layers whose valid cells hold more distinct sums
@@ -141,7 +142,7 @@ class DistinctSums {
   std::vector<std::int64_t> counts_;
 };
 
-// The columns [x0, x0 + width) of a block of rows.
+// The columns [x0, x0 + width) of a block of rows, or of a row.
 struct Window {
   int x0 = 0;
   int width = 0;
@@ -160,8 +161,9 @@ class LayerStack {
 
   // The first reading, block by block: checks the values, marks the no-data cells, counts
   // the items and the valid cells, finds the range of the valid sums and numbers them. It
-  // refuses values that are not whole numbers 0..254, a run without a valid cell, and
-  // weights that make a sum infinite. `progress` goes from `from` to `to`.
+  // refuses a boundary that holds no cell centre, values that are not whole numbers 0..254,
+  // a run without a valid cell, and weights that make a sum infinite. `progress` goes from
+  // `from` to `to`.
   void first_pass(const Progress& progress, double from, double to);
 
   std::int64_t valid_cells() const { return valid_; }
