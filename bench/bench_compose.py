@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """`tessera_gis compose` against the GDAL-only route to the same map, side by side.
 
-Three SIZE x SIZE Byte GeoTIFF layers (tiled, DEFLATE, no-data 255, about 1 % no-data each)
-and a polygon boundary. compose makes the levelled, styled GeoTIFF (and its record, table,
-style and report). The GDAL-only route makes the same level GeoTIFF with GDAL's tools:
-gdal_rasterize for the boundary, gdal_calc.py for the weighted sum, gdalinfo for its largest
-value, gdal_calc.py again for the levels, then gdal_translate through a VRT that carries the
-colour table. The two run in turn, warm cache; medians and peak memory.
+Three SIZE x SIZE Byte GeoTIFF layers (tiled 256 x 256, DEFLATE at GDAL's default level,
+no-data 255, about 1 % no-data each) and a polygon boundary. compose makes the levelled,
+styled GeoTIFF (and its record, table, style and report). The GDAL-only route makes the same
+level GeoTIFF with GDAL's tools: gdal_rasterize for the boundary, gdal_calc.py for the
+weighted sum, gdalinfo for its largest value, gdal_calc.py again for the levels, then
+gdal_translate through a VRT that carries the colour table, compressed as compose compresses
+(DEFLATE level 1). The routes run in turn, warm cache: median wall and processor time, peak
+memory, and a check that both give every cell the same level.
 
-Called by run_bench.py (`make bench`).
+Called by run_bench.py (`make bench`), or on its own:
+    bench/bench_compose.py --build build-bench [--runs N] [--old OTHER/tessera_gis]
 """
 import os
 import shutil
@@ -119,52 +122,115 @@ def gdal_route(work, tifs, boundary, size, timed):
         for k in range(LEVELS + 1)) + "</ColorTable>"
     text = re.sub(r"<ColorInterp>Gray</ColorInterp>", table, text, count=1)
     open(vrt, "w").write(text)
-    step(["gdal_translate", "-q", "-co", "COMPRESS=DEFLATE", "-co", "TILED=YES", vrt,
-          os.path.join(work, "final.tif")])
+    # The same compression as compose's GeoTIFF: DEFLATE level 1, on every core.
+    step(["gdal_translate", "-q", "-co", "COMPRESS=DEFLATE", "-co", "ZLEVEL=1", "-co",
+          "NUM_THREADS=ALL_CPUS", "-co", "TILED=YES", vrt, os.path.join(work, "final.tif")])
     return wall, peak
 
 
-def run(build, data, size, runs, timed):
+def cpu_seconds():
+    """The processor time (user and system) of the finished child processes so far."""
+    import resource
+    u = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return u.ru_utime + u.ru_stime
+
+
+def run(build, data, size, runs, timed, old=None):
+    """The case: (table lines, [(target, met)]). `old`: another build's tessera_gis, run in
+    turn with the two routes and shown as a third row (the standalone command's --old)."""
     why = missing(build)
     if why:
         return [f"(compose case skipped: {why})"], []
+    runs = max(runs, 5)  # the two routes vary much on a shared machine: more runs, in turn
     folder = os.path.join(data, "compose")
     print(f"  generating three {size}^2 Byte GeoTIFF layers in {folder}", file=sys.stderr)
     tifs, boundary = generate(folder, size)
     out = os.path.join(data, "compose_out", "comp")
-    cmd = [os.path.join(build, "tessera_gis"), "compose", "--out", out, "--boundary", boundary]
-    cmd += [f"{t}:{w}" for t, w in zip(tifs, WEIGHTS)]
-    ours, theirs = ([], []), ([], [])
+
+    def compose(exe, name):
+        return [exe, "compose", "--out", os.path.join(data, name, "comp"), "--boundary",
+                boundary] + [f"{t}:{w}" for t, w in zip(tifs, WEIGHTS)]
+
+    cmd = compose(os.path.join(build, "tessera_gis"), "compose_out")
+    ours, theirs, older = ([], [], []), ([], [], []), ([], [], [])
+
+    def measure(into, f):
+        c = cpu_seconds()
+        w, m = f()
+        for lst, x in zip(into, (w, m, cpu_seconds() - c)):
+            lst.append(x)
+
     for _ in range(runs):
-        w, m = timed(cmd)
-        ours[0].append(w)
-        ours[1].append(m)
-        w, m = gdal_route(os.path.join(data, "compose_gdal"), tifs, boundary, size, timed)
-        theirs[0].append(w)
-        theirs[1].append(m)
+        if old:
+            measure(older, lambda: timed(compose(old, "compose_old")))
+        measure(ours, lambda: timed(cmd))
+        measure(theirs, lambda: gdal_route(os.path.join(data, "compose_gdal"), tifs, boundary,
+                                           size, timed))
+    old_size = os.path.getsize(compose(old, "compose_old")[3] + ".tif") if old else 0
+    shutil.rmtree(os.path.join(data, "compose_old"), ignore_errors=True)
+    final = os.path.join(data, "compose_gdal", "final.tif")
+    sizes = (os.path.getsize(out + ".tif"), os.path.getsize(final))
+    import numpy as np
+    from osgeo import gdal
+    ours_ds, theirs_ds = gdal.Open(out + ".tif"), gdal.Open(final)  # kept while read
+    same = np.array_equal(ours_ds.GetRasterBand(1).ReadAsArray(),
+                          theirs_ds.GetRasterBand(1).ReadAsArray())
+    ours_ds = theirs_ds = None
     shutil.rmtree(os.path.dirname(out), ignore_errors=True)
     shutil.rmtree(os.path.join(data, "compose_gdal"), ignore_errors=True)
     mine, gdal_t = statistics.median(ours[0]), statistics.median(theirs[0])
     print(f"  compose: {mine:.2f} s; GDAL-only route: {gdal_t:.2f} s", file=sys.stderr)
     cells = size * size
     budget = 2 * cells + 128 * MIB
+    load = os.getloadavg()[0]
+
+    def row(name, r, tif):
+        return (f"| {name} | {statistics.median(r[0]):.2f} | {' '.join(f'{x:.2f}' for x in r[0])} "
+                f"| {statistics.median(r[2]):.2f} | {max(r[1]) / MIB:.0f} | "
+                f"{max(r[1]) / cells:.2f} | {tif / 1e6:.1f} |")
+
     lines = [
         f"### Composing GeoTIFF layers ({size} x {size} cells, three Byte layers, tiled DEFLATE, "
-        f"a polygon boundary, {LEVELS} levels; median of {runs} runs, warm cache)\n",
-        "| route | wall s (median) | runs s | peak MiB | bytes/cell |",
-        "|---|---|---|---|---|",
-        f"| tessera_gis compose (all outputs) | {mine:.2f} | "
-        f"{' '.join(f'{x:.2f}' for x in ours[0])} | {max(ours[1]) / MIB:.0f} | "
-        f"{max(ours[1]) / cells:.2f} |",
-        f"| GDAL only: gdal_rasterize, gdal_calc.py x2, gdalinfo -mm, gdal_translate x2 | "
-        f"{gdal_t:.2f} | {' '.join(f'{x:.2f}' for x in theirs[0])} | "
-        f"{max(theirs[1]) / MIB:.0f} | {max(theirs[1]) / cells:.2f} |",
-        "\nThe two run in turn. compose also writes the cell-state band, the style, the record, "
-        "the level table and the report page.",
+        f"a polygon boundary, {LEVELS} levels; median of {runs} runs in turn, warm cache)\n",
+        "| route | wall s (median) | runs s | processor s (median) | peak MiB | bytes/cell | "
+        "GeoTIFF MB |",
+        "|---|---|---|---|---|---|---|",
+        row("tessera_gis compose (all outputs)", ours, sizes[0]),
+        row("GDAL only: gdal_rasterize, gdal_calc.py x2, gdalinfo -mm, gdal_translate x2", theirs,
+            sizes[1]),
+    ] + ([row(f"tessera_gis compose, older build {old}", older, old_size)] if old else []) + [
+        f"\nRun in turn (load average {load:.1f} at the end, on {os.cpu_count()} cores). "
+        "compose also writes the cell-state band, the statistics, the style, the record, the "
+        "level table and the report page. Both GeoTIFFs are DEFLATE level 1 (the GDAL route's "
+        "gdal_translate is given ZLEVEL=1 and NUM_THREADS=ALL_CPUS). Processor s: user and "
+        "system time of all the route's processes.",
     ]
     ratio = gdal_t / mine
     return lines, [
-        (f"compose >= 5x faster than the GDAL-only route ({ratio:.1f}x)", ratio >= 5.0),
+        ("compose and the GDAL-only route give every cell the same level", same),
+        (f"compose >= 5x faster than the GDAL-only route ({ratio:.1f}x; processor time "
+         f"{statistics.median(theirs[2]) / statistics.median(ours[2]):.1f}x)", ratio >= 5.0),
         (f"compose peak at most 2 bytes a cell + 128 MiB ({max(ours[1]) / MIB:.0f} of "
          f"{budget / MIB:.0f} MiB)", max(ours[1]) <= budget),
     ]
+
+
+def main():
+    import argparse
+    import run_bench
+    ap = argparse.ArgumentParser(description="The compose case of `make bench` on its own.")
+    ap.add_argument("--build", default="build-bench")
+    ap.add_argument("--data", default=None, help="default: BUILD/bench-data")
+    ap.add_argument("--size", type=int, default=8192)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--old", help="another build's tessera_gis, timed in turn with the two")
+    a = ap.parse_args()
+    lines, checks = run(a.build, a.data or os.path.join(a.build, "bench-data"), a.size, a.runs,
+                        run_bench.timed, a.old)
+    print("\n".join(lines))
+    for text, ok in checks:
+        print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
+
+
+if __name__ == "__main__":
+    main()

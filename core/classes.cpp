@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -48,6 +49,30 @@ Levels minmax_levels(double min_valid, double max_valid, int count) {
   for (int k = 1; k <= count; ++k) bounds[k] = bounds[k - 1] + step;
   Levels lv;
   lv.build_bounds(bounds, max_valid, count, step);
+  return lv;
+}
+
+Levels quantile_levels(std::vector<std::pair<double, std::int64_t>> counted, int count) {
+  std::sort(counted.begin(), counted.end());
+  std::int64_t total = 0;
+  for (const auto& c : counted) total += c.second;
+  double bounds[kMaxLevels + 1];
+  bounds[0] = counted.empty() ? 0.0 : counted.front().first;
+  bounds[count] = counted.empty() ? 0.0 : counted.back().first;
+  std::size_t v = 0;
+  std::int64_t below = 0;  // sums before counted[v]
+  for (int k = 1; k < count; ++k) {
+    // The sum at rank floor(k * n / N), ranks ascending: v only moves up as k grows.
+    const std::int64_t rank = std::min<std::int64_t>(total - 1, k * total / count);
+    while (below + counted[v].second <= rank) below += counted[v++].second;
+    const std::int64_t upto = below + counted[v].second;
+    const std::int64_t want = static_cast<std::int64_t>(k) * total;
+    const std::int64_t down = std::llabs(count * below - want);
+    const std::int64_t up = std::llabs(count * upto - want);
+    bounds[k] = v + 1 < counted.size() && up < down ? counted[v + 1].first : counted[v].first;
+  }
+  Levels lv;
+  lv.build_bounds(bounds, bounds[count], count, 0.0);
   return lv;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/levels.h"
@@ -28,6 +29,11 @@ Levels equal_levels(double max_valid, int count);
 // the bounds are running sums of it from min. With min == max every level is empty and every
 // valid cell (its sum is the largest) is in the top level.
 Levels minmax_levels(double min_valid, double max_valid, int count);
+
+// The quantile levels (the rule of QuantileSearch below) of sums that are few enough to be
+// held as their distinct finite values, in any order, each with the number of cells that
+// hold it (at least one value, each count at least 1).
+Levels quantile_levels(std::vector<std::pair<double, std::int64_t>> counted, int count);
 
 // The order-preserving 64-bit key of a finite double (-0.0 taken as 0.0): a < b exactly when
 // key(a) < key(b).

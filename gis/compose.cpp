@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -24,7 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr GIntBig kBlockCache = GIntBig{64} << 20;
+// GDAL's block cache: the tiles of the blocks of rows being read (NAME.tif's tiles are
+// written without it).
+constexpr GIntBig kBlockCache = GIntBig{32} << 20;
 
 // The cost of each step, relative to the first pass over the layers (measured on three layers
 // of 4096 x 4096 cells): each step's share of the progress is its share of the cost.
@@ -150,11 +153,9 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     check_outputs(finals, layers, o.boundary);
   }
 
-  // First pass: the values checked, the no-data cells found, the range of the valid sums
-  // (and for quantiles the first histogram).
+  // The first reading: the values checked, the no-data cells found, the range of the valid
+  // sums, and each valid cell numbered by its sum where the distinct sums are few enough.
   const bool quantile = o.classes == core::ClassMethod::Quantile;
-  std::optional<core::QuantileSearch> search;
-  if (quantile) search.emplace(o.levels);
   double mesh_share = 0.0;  // of the mesh cells, as a share of the grid's cells
   if (mesh) {
     const int side = 2 * processing->range + 1;
@@ -166,37 +167,32 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   ProgressSteps steps(progress, kFirstPassCost + (quantile ? kQuantileCost : 0.0) + last_pass_cost +
                                     kTiffCloseCost + kMeshCloseCost * mesh_share + kTextsCost);
   if (progress) progress(0.0);
-  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
   const auto [first_from, first_to] = steps.span(kFirstPassCost);
-  stack.pass(
-      [&](const SumBlock& b) {
-        for (std::size_t i = 0; i < b.cells; ++i) {
-          if (b.valid[i] != 0) continue;
-          lo = b.sums[i] < lo ? b.sums[i] : lo;
-          hi = b.sums[i] > hi ? b.sums[i] : hi;
-        }
-        if (search) search->add(b.sums, b.valid, b.cells);
-      },
-      progress, first_from, first_to);
+  stack.first_pass(progress, first_from, first_to);
+  const double lo = stack.min_sum(), hi = stack.max_sum();
   core::Levels levels;
   if (o.classes == core::ClassMethod::Equal) {
     // As tessera_summary: the largest sum from 0.0 up.
     levels = core::equal_levels(hi > 0.0 ? hi : 0.0, o.levels);
   } else if (o.classes == core::ClassMethod::MinMax) {
     levels = core::minmax_levels(lo, hi, o.levels);
+  } else if (stack.numbered()) {
+    levels = core::quantile_levels(stack.counted_sums(), o.levels);
+    steps.skip(kQuantileCost);
   } else {
-    search->end_pass();
-    // The number of passes is not known: each takes half of what is left of their cost.
+    // Sums too many to hold: the exact search, over several readings. Their number is not
+    // known: each takes half of what is left of their cost.
+    core::QuantileSearch search(o.levels);
     double left = kQuantileCost;
-    while (!search->done()) {
+    while (!search.done()) {
       const auto [from, to] = steps.span(left / 2);
       left /= 2;
-      stack.pass([&](const SumBlock& b) { search->add(b.sums, b.valid, b.cells); }, progress, from,
+      stack.pass([&](const SumBlock& b) { search.add(b.sums, b.valid, b.cells); }, progress, from,
                  to);
-      search->end_pass();
+      search.end_pass();
     }
     steps.skip(left);
-    levels = search->levels();
+    levels = search.levels();
   }
 
   // The outputs, into a staging folder beside NAME.
@@ -253,36 +249,23 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
     cells.emplace(staging.file(gpkg), final_of(gpkg), c, processing->range, stack.boundary());
   ReportMap map;
   map.setup(grid.cols, grid.rows);
-  std::vector<unsigned char> level, state;
   const auto [last_from, last_to] = steps.span(last_pass_cost);
-  stack.pass(
-      [&](const SumBlock& b) {
-        level.resize(b.cells);
-        state.resize(b.cells);
-        levels.assign(b.valid, b.sums, b.cells, level.data());
-        for (std::size_t i = 0; i < b.cells; ++i) {
-          unsigned char s = kCellLevel;
-          if (b.state[i] == kOutside) {
-            s = kCellOutside;
-          } else if (b.state[i] == kNoData) {
-            s = kCellNoData;
-          } else if (level[i] == 255) {
-            s = kCellBelow;
-          }
-          if (s != kCellLevel) level[i] = 0;
-          state[i] = s;
-          ++c.level_cells[level[i]];
-          c.outside += s == kCellOutside;
-          c.no_data += s == kCellNoData;
-          c.below += s == kCellBelow;
-        }
-        tiff->write(b.row, b.rows, level.data(), state.data());
-        if (cells) cells->add(b.row, b.rows, level.data(), state.data());
-        map.add(b.row, b.rows, grid.cols, level.data(), state.data());
+  const LevelCounts counts = stack.level_pass(
+      levels,
+      [&](const LevelBlock& b) {
+        tiff->write(b.rows, b.level, b.state);
+        if (cells) cells->add(b.row, b.rows, b.level, b.state);
+        map.add(b.row, b.rows, grid.cols, b.level, b.state);
       },
       progress, last_from, last_to);
+  c.level_cells = counts.levels;
+  c.outside = counts.states[kCellOutside];
+  c.no_data = counts.states[kCellNoData];
+  c.below = counts.states[kCellBelow];
   c.level_cells[0] = 0;
   for (int k = 1; k <= o.levels; ++k) c.with_level += c.level_cells[static_cast<std::size_t>(k)];
+  // The report page (its map's PNG) is made while the last tiles are being compressed.
+  const std::string page = compose_report(c, map, stack.boundary());
   tiff->finish(c);
   tiff.reset();
   steps.skip(kTiffCloseCost);
@@ -298,7 +281,7 @@ ComposeResult run_compose(const ComposeOptions& o, const Progress& progress) {
   }
   write_text(staging.file(qml), final_of(qml), qml_text(c));
   write_text(staging.file(csv), final_of(csv), levels_csv(c));
-  write_text(staging.file(html), final_of(html), compose_report(c, map, stack.boundary()));
+  write_text(staging.file(html), final_of(html), page);
   write_text(staging.file(json), final_of(json), compose_record(c));
 
   for (const std::string& n : names) {

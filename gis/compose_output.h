@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,21 +49,37 @@ struct Composite {
 };
 
 // The GeoTIFF, written block by block: band 1 the level (1..N, 0 no level and the no-data
-// value), band 2 the cell state (ComposeCell), a colour table and category names.
+// value), band 2 the cell state (ComposeCell), a colour table and category names. DEFLATE
+// level 1, tiled 256 x 256; the rows are gathered into whole rows of tiles, which a thread
+// compresses and writes while the caller makes the next rows.
 class TiffWriter {
  public:
   TiffWriter(const std::string& staged, const std::string& final_name, const Composite& c);
   ~TiffWriter();
   TiffWriter(const TiffWriter&) = delete;
   TiffWriter& operator=(const TiffWriter&) = delete;
-  void write(int row, int rows, const unsigned char* level, const unsigned char* state);
+  // The next `rows` rows of both bands, from the top.
+  void write(int rows, const unsigned char* level, const unsigned char* state);
   // The colours, names and statistics (over the level cells), then the close, checked.
   void finish(const Composite& c);
 
  private:
+  // A row of tiles from `rows` rows (tile_ at most) of each band, `stride` bytes apart.
+  void write_tiles(std::array<const unsigned char*, 2> bands, std::size_t stride, int rows);
+
   std::string final_;
   GDALDatasetUniquePtr ds_;
-  int cols_ = 0;
+  int cols_ = 0, rows_ = 0;
+  int tile_ = 256;
+  int tile_row_ = 0;  // the first row of the row of tiles being gathered
+  int gathered_ = 0;  // its rows gathered so far
+  // Rows gathered for a row of tiles, when the caller's rows do not hold a whole one.
+  std::array<std::vector<unsigned char>, 2> rows_of_tiles_;
+  // Two rows of tiles of both bands, tile after tile: one being filled, one being written by
+  // the thread (pending_).
+  std::array<std::vector<unsigned char>, 2> tiles_;
+  int current_ = 0;
+  std::future<void> pending_;
 };
 
 // The QGIS style of NAME.tif: a paletted renderer of the levels 1..N with their labels.

@@ -1,6 +1,9 @@
 // The composite's GeoTIFF and its QGIS style.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <future>
 #include <utility>
 
 #include "cpl_string.h"
@@ -48,12 +51,23 @@ std::string Composite::level_label(int k) const {
 }
 
 TiffWriter::TiffWriter(const std::string& staged, const std::string& final_name, const Composite& c)
-    : final_(final_name), cols_(c.grid->cols) {
+    : final_(final_name), cols_(c.grid->cols), rows_(c.grid->rows) {
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (drv == nullptr) throw DataError(final_ + ": GDAL has no GTiff driver");
   CPLStringList opts;
   opts.SetNameValue("COMPRESS", "DEFLATE");
+  // Level 1: compressing at the default level 6 was the largest part of a run (2.3 of 7.8 s
+  // of processor time on three 8192 x 8192 layers), for a file 12 % smaller.
+  opts.SetNameValue("ZLEVEL", "1");
+  // The tiles are compressed by a thread of their own (write_tiles); GDAL's own threads
+  // only where GDAL_NUM_THREADS asks for them (measured: a sixth more processor time for a
+  // run no shorter).
+  if (const char* threads = CPLGetConfigOption("GDAL_NUM_THREADS", nullptr)) {
+    opts.SetNameValue("NUM_THREADS", threads);
+  }
   opts.SetNameValue("TILED", "YES");
+  opts.SetNameValue("BLOCKXSIZE", std::to_string(tile_).c_str());
+  opts.SetNameValue("BLOCKYSIZE", std::to_string(tile_).c_str());
   opts.SetNameValue("BIGTIFF", "IF_SAFER");
   opts.SetNameValue("INTERLEAVE", "BAND");
   CPLErrorReset();
@@ -71,22 +85,85 @@ TiffWriter::TiffWriter(const std::string& staged, const std::string& final_name,
   for (int b = 1; b <= 2; ++b) {
     check_set(ds_->GetRasterBand(b)->SetNoDataValue(0), final_, "no-data value");
   }
+  const std::size_t tiles = static_cast<std::size_t>((cols_ + tile_ - 1) / tile_);
+  for (auto& t : tiles_) t.resize(2 * tiles * tile_ * tile_);
 }
 
-TiffWriter::~TiffWriter() = default;
+TiffWriter::~TiffWriter() {
+  if (pending_.valid()) pending_.wait();
+}
 
-void TiffWriter::write(int row, int rows, const unsigned char* level, const unsigned char* state) {
-  const unsigned char* bands[] = {level, state};
-  for (int b = 0; b < 2; ++b) {
-    if (ds_->GetRasterBand(b + 1)->RasterIO(GF_Write, 0, row, cols_, rows,
-                                            const_cast<unsigned char*>(bands[b]), cols_, rows,
-                                            GDT_Byte, 0, 0, nullptr) != CE_None) {
-      write_failed(final_);
+void TiffWriter::write(int rows, const unsigned char* level, const unsigned char* state) {
+  const auto width = static_cast<std::size_t>(cols_);
+  for (int r = 0; r < rows;) {
+    const int left = rows_ - tile_row_;  // rows of the grid not yet written
+    if (gathered_ == 0 && rows - r >= std::min(tile_, left)) {
+      // A whole row of tiles in the caller's rows: its tiles straight from them.
+      const int take = std::min(tile_, left);
+      const std::size_t at = static_cast<std::size_t>(r) * cols_;
+      write_tiles({level + at, state + at}, static_cast<std::size_t>(cols_), take);
+      r += take;
+      continue;
+    }
+    const int take = std::min(rows - r, tile_ - gathered_);
+    for (auto& b : rows_of_tiles_) b.resize(width * tile_);
+    for (int i = 0; i < take; ++i) {
+      const std::size_t from = static_cast<std::size_t>(r + i) * cols_;
+      const std::size_t to = static_cast<std::size_t>(gathered_ + i) * width;
+      std::memcpy(rows_of_tiles_[0].data() + to, level + from, static_cast<std::size_t>(cols_));
+      std::memcpy(rows_of_tiles_[1].data() + to, state + from, static_cast<std::size_t>(cols_));
+    }
+    r += take;
+    gathered_ += take;
+    if (gathered_ == tile_ || tile_row_ + gathered_ == rows_) {
+      write_tiles({rows_of_tiles_[0].data(), rows_of_tiles_[1].data()}, width, gathered_);
+      gathered_ = 0;
     }
   }
 }
 
+void TiffWriter::write_tiles(std::array<const unsigned char*, 2> bands, std::size_t stride,
+                             int rows) {
+  // The tiles, band after band, into the buffer the thread is not compressing; the cells
+  // beyond the grid's last column or row are 0, as GDAL pads.
+  const int tiles = (cols_ + tile_ - 1) / tile_;
+  const auto tile_cells = static_cast<std::size_t>(tile_) * tile_;
+  unsigned char* out = tiles_[current_].data();
+  for (int b = 0; b < 2; ++b) {
+    for (int t = 0; t < tiles; ++t, out += tile_cells) {
+      const int width = std::min(tile_, cols_ - t * tile_);
+      for (int i = 0; i < tile_; ++i) {
+        unsigned char* to = out + static_cast<std::size_t>(i) * tile_;
+        const int copied = i < rows ? width : 0;
+        if (copied > 0) {
+          std::memcpy(to, bands[b] + i * stride + static_cast<std::size_t>(t) * tile_,
+                      static_cast<std::size_t>(copied));
+        }
+        std::memset(to + copied, 0, static_cast<std::size_t>(tile_ - copied));
+      }
+    }
+  }
+  // The thread compresses and writes them while the caller makes the next rows.
+  if (pending_.valid()) pending_.get();  // a DataError of the writing comes out here
+  const unsigned char* ready = tiles_[current_].data();
+  const int tile_row = tile_row_ / tile_;
+  pending_ = std::async(std::launch::async, [this, ready, tiles, tile_cells, tile_row] {
+    for (int b = 0; b < 2; ++b) {
+      GDALRasterBand* band = ds_->GetRasterBand(b + 1);
+      for (int t = 0; t < tiles; ++t) {
+        const unsigned char* tile = ready + (static_cast<std::size_t>(b) * tiles + t) * tile_cells;
+        if (band->WriteBlock(t, tile_row, const_cast<unsigned char*>(tile)) != CE_None) {
+          write_failed(final_);
+        }
+      }
+    }
+  });
+  current_ = 1 - current_;
+  tile_row_ += rows;
+}
+
 void TiffWriter::finish(const Composite& c) {
+  if (pending_.valid()) pending_.get();
   GDALRasterBand* level = ds_->GetRasterBand(1);
   const int n = c.levels.count;
   // Entries 0..N only: a GIS that builds its legend from the table lists the levels alone.

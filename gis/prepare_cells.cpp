@@ -34,6 +34,73 @@ void scan_block(const double* v, const unsigned char* has, std::size_t n, unsign
   s.max = hi;
 }
 
+namespace {
+
+// The loop of scan_bytes, with or without a mask. Without branches, so that the compiler
+// vectorises it: the smallest value is looked for among the data cells (the others count as
+// 255), the largest likewise (the others as 0), and the counts are kept in 32 bits for
+// pieces of 2^16 cells.
+template <bool kMasked>
+void scan_bytes_loop(const unsigned char* v, const unsigned char* has, int nodata, std::size_t n,
+                     unsigned char* st, LayerScan& s) {
+  static_assert(kNoData == kData + 1, "a data cell becomes a no-data cell by adding 1");
+  const auto nd = static_cast<unsigned char>(nodata < 0 ? 0 : nodata);
+  const unsigned char any = nodata < 0 ? 1 : 0;  // 1: no byte marks no data
+  std::int64_t nodata_cells = 0, data = 0, bad = 0;
+  unsigned char lo = 255, hi = 0;
+  for (std::size_t from = 0; from < n; from += 65536) {
+    const std::size_t to = std::min(n, from + 65536);
+    std::uint32_t nodata32 = 0, data32 = 0, bad32 = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      const unsigned char x = v[i];
+      unsigned char h = (x != nd) | any;
+      if constexpr (kMasked) h &= has[i] != 0;
+      const unsigned char c = st[i];
+      st[i] = static_cast<unsigned char>(c + ((h ^ 1) & (c == kData)));
+      const unsigned char d = h & (c != kOutside);
+      const auto mask = static_cast<unsigned char>(-d);  // 255 for a data cell, else 0
+      lo = std::min(lo, static_cast<unsigned char>(x | static_cast<unsigned char>(~mask)));
+      hi = std::max(hi, static_cast<unsigned char>(x & mask));
+      nodata32 += h ^ 1;
+      data32 += d;
+      bad32 += d & (x == 255);
+    }
+    nodata_cells += nodata32;
+    data += data32;
+    bad += bad32;
+  }
+  s.nodata_cells += nodata_cells;
+  if (data == 0) return;
+  s.data_cells += data;
+  s.min = std::min(s.min, static_cast<double>(lo));
+  s.max = std::max(s.max, static_cast<double>(hi));
+  s.bad_cells += bad;
+}
+
+}  // namespace
+
+void scan_bytes(const unsigned char* v, const unsigned char* has, int nodata, std::size_t n,
+                unsigned char* st, LayerScan& s, std::int64_t first_cell, int cols) {
+  const std::int64_t bad_before = s.bad_cells;
+  if (has != nullptr) {
+    scan_bytes_loop<true>(v, has, nodata, n, st, s);
+  } else {
+    scan_bytes_loop<false>(v, has, nodata, n, st, s);
+  }
+  if (bad_before > 0 || s.bad_cells == 0) return;
+  // The first value 255 of a data cell inside the boundary (only a band whose no-data value
+  // is not 255 can hold one).
+  for (std::size_t i = 0; i < n; ++i) {
+    if (v[i] == 255 && nodata != 255 && (has == nullptr || has[i] != 0) && st[i] != kOutside) {
+      const std::int64_t cell = first_cell + static_cast<std::int64_t>(i);
+      s.first_bad = 255.0;
+      s.bad_line = static_cast<int>(cell / cols);
+      s.bad_pixel = static_cast<int>(cell % cols);
+      break;
+    }
+  }
+}
+
 LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state,
                      const Progress& progress) {
   LayerScan s;

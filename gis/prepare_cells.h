@@ -37,6 +37,14 @@ inline constexpr double kMaxDataValue = 254.0;
 void scan_block(const double* values, const unsigned char* has_data, std::size_t n,
                 unsigned char* state, LayerScan& scan, std::int64_t first_cell, int cols);
 
+// scan_block for the bytes of a plain Byte band (BandReader::read_bytes): the same marks and
+// counts, where the only value that is not a whole number from 0 to 254 is 255. A cell holds
+// data when has_data (null for a band without a mask) says so and its byte is not `nodata`
+// (-1: no byte marks no data).
+void scan_bytes(const unsigned char* values, const unsigned char* has_data, int nodata,
+                std::size_t n, unsigned char* state, LayerScan& scan, std::int64_t first_cell,
+                int cols);
+
 // Reads a layer of `rows` rows; marks kNoData in `state` (rows x cols cells, 1 byte each)
 // where a cell inside the boundary holds no data in this layer, and checks the values of its
 // data cells inside the boundary. `progress` follows the rows read.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -129,6 +130,7 @@ core::Levels streamed(const std::vector<double>& s, const std::vector<unsigned c
 // one sum, sums that are all distinct, negative sums, and a distribution whose quantiles all
 // fall among a crowd of distinct sums packed into one first-pass bin, with a budget too small
 // to keep them, so that the search must cut the bin finer. Cells marked invalid are ignored.
+// The quantiles of the same sums given as distinct values with counts are the same bounds.
 TEST(Classes, StreamedQuantilesAreTheBoundsOfTheSortedSums) {
   std::mt19937_64 rng(5);
   std::vector<std::vector<double>> cases;
@@ -164,7 +166,11 @@ TEST(Classes, StreamedQuantilesAreTheBoundsOfTheSortedSums) {
         kept.push_back(sums[j]);
       }
     }
+    std::map<double, std::int64_t> tally;
+    for (const double d : kept) ++tally[d];
+    std::vector<std::pair<double, std::int64_t>> counted(tally.rbegin(), tally.rend());
     for (const int n : {1, 2, 3, 10, 99}) {
+      const core::Levels of_counts = core::quantile_levels(counted, n);
       for (const std::size_t budget : {std::size_t{64} << 20, std::size_t{4096}}) {
         int passes = 0;
         const core::Levels lv = streamed(sums, valid, n, budget, passes);
@@ -174,6 +180,8 @@ TEST(Classes, StreamedQuantilesAreTheBoundsOfTheSortedSums) {
         for (int k = 0; k < n; ++k) {
           ASSERT_EQ(lv.lower[k + 1], want[static_cast<std::size_t>(k)])
               << "case " << c << " levels " << n << " budget " << budget << " bound " << k;
+          ASSERT_EQ(of_counts.lower[k + 1], lv.lower[k + 1]) << "case " << c << " bound " << k;
+          ASSERT_EQ(of_counts.upper[k + 1], lv.upper[k + 1]) << "case " << c << " bound " << k;
         }
         if (c + 1 == cases.size() && budget == 4096 && n == 10) {
           EXPECT_GE(passes, 3);  // the crowded bin was cut finer

@@ -40,10 +40,10 @@ def srs():
     return s
 
 
-def write_layer(path, values, nodata=None, dtype=gdal.GDT_Byte, metadata=None):
+def write_layer(path, values, nodata=None, dtype=gdal.GDT_Byte, metadata=None, x0=X0, y0=Y0):
     rows, cols = values.shape
     ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype)
-    ds.SetGeoTransform((X0, CELL, 0.0, Y0 + rows * CELL, 0.0, -CELL))
+    ds.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
     ds.SetSpatialRef(srs())
     band = ds.GetRasterBand(1)
     band.WriteArray(values)
@@ -374,6 +374,98 @@ class Metadata(unittest.TestCase):
                 self.assertFalse(os.path.exists(os.path.join(d, "bad")))
 
 
+class LargeGrids(unittest.TestCase):
+    """A grid of several blocks of rows, wider than a block of tiles, with a raster boundary
+    that leaves whole columns out, a Byte layer with an internal mask, a Byte layer that
+    declares no-data and a layer resampled by --align: the cells against the numpy reference,
+    whether the run holds each cell's sum in one byte (few distinct sums), in two, or reads
+    the layers again."""
+
+    def test_blocks_and_ways_of_holding_the_sums(self):
+        rows, cols = 300, 8300
+        x0, y0 = X0 + 0.123, Y0 + 0.7  # a corner whose coordinates round
+        rng = np.random.default_rng(7)
+        with tempfile.TemporaryDirectory() as d:
+            a = rng.integers(0, 12, (rows, cols)).astype(np.uint8)
+            b = rng.integers(0, 9, (rows, cols)).astype(np.uint8)
+            c = rng.integers(0, 6, (rows, cols)).astype(np.int16)
+            nd_b = rng.random((rows, cols)) < 0.02
+            masked_a = rng.random((rows, cols)) < 0.02
+            b[nd_b] = 200
+            c[rng.random((rows, cols)) < 0.01] = -9999
+            paths = [os.path.join(d, n) for n in ("a.tif", "b.tif", "c.tif", "area.tif")]
+            write_layer(paths[1], b, 200, x0=x0, y0=y0)
+            # The Int16 layer reaches a row higher and a column further: --align brings it onto
+            # the grid of the others (nearest neighbour, so the same cells).
+            larger = np.full((rows + 1, cols + 1), 3, np.int16)
+            larger[1:, :cols] = c
+            write_layer(paths[2], larger, -9999, gdal.GDT_Int16, x0=x0, y0=y0)
+            ds = gdal.GetDriverByName("GTiff").Create(paths[0], cols, rows, 1, gdal.GDT_Byte,
+                                                      ["TILED=YES"])
+            ds.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
+            ds.SetSpatialRef(srs())
+            ds.GetRasterBand(1).WriteArray(a)
+            gdal.SetConfigOption("GDAL_TIFF_INTERNAL_MASK", "YES")
+            ds.CreateMaskBand(gdal.GMF_PER_DATASET)
+            gdal.SetConfigOption("GDAL_TIFF_INTERNAL_MASK", None)
+            ds.GetRasterBand(1).GetMaskBand().WriteArray(np.where(masked_a, 0, 255))
+            ds = None
+            # A diamond: no cell of the first and last columns in most rows, none at all in
+            # the top rows.
+            i, j = np.mgrid[0:rows, 0:cols]
+            inside = (np.abs(i - 170) / 130 + np.abs(j - 4100) / 4000) < 1
+            write_layer(paths[3], inside.astype(np.uint8), x0=x0, y0=y0)
+            valid = inside & ~masked_a & ~nd_b & (c != -9999)
+            values = [a.astype(float), b.astype(float), c.astype(float)]
+            state = np.where(~inside, 2, np.where(valid, 1, 3))
+            for weights, method, hook in ((("1", "2", "1"), "equal", None),
+                                          (("1", "0.37", "2.1"), "equal", None),
+                                          (("1", "0.37", "2.1"), "equal", "300"),
+                                          (("1", "0.37", "2.1"), "quantile", None),
+                                          (("1", "0.37", "2.1"), "quantile", "100")):
+                with self.subTest(weights=weights, method=method, hook=hook):
+                    total = np.zeros((rows, cols))
+                    for v, w in zip(values, weights):
+                        total = total + np.where(valid, v, 0) * float(w)
+                    want, lower, _ = reference_levels(total, valid, method, 10)
+                    out = os.path.join(d, "out", "x")
+                    status, _, err = compose(out, list(zip(paths[:3], weights)), "--boundary",
+                                             paths[3], "--classes", method, "--align",
+                                             env={"TESSERA_DISTINCT_SUMS": hook} if hook else None)
+                    self.assertEqual(status, 0, err)
+                    tif = gdal.Open(out + ".tif")
+                    self.assertTrue(np.array_equal(tif.GetRasterBand(1).ReadAsArray(), want))
+                    self.assertTrue(np.array_equal(tif.GetRasterBand(2).ReadAsArray(), state))
+                    rec = json.load(open(out + "_run.json"))
+                    self.assertEqual([c["from"] for c in rec["levels"]["classes"]], lower)
+                    self.assertEqual([i["items"] for i in rec["inputs"]], [
+                        [{"code": int(v), "cells": int(n)}
+                         for v, n in zip(*np.unique(x[valid], return_counts=True))]
+                        for x in (a, b, c)])
+            # A polygon boundary, rasterised block by block: the cells GDAL rasterises on the
+            # whole grid at once, vertices on cell centres and corners included.
+            # (column, row) from the top left, in cells: a zigzag whose edges run through cell
+            # centres across the second block of rows, where the rounding decides.
+            top = y0 + rows * CELL
+            cells = [(0.5, 10.5)] + [(70.0 * k + 20.5, 290.5 if k % 2 else 220.5)
+                                     for k in range(118)] + [(8299.5, 10.5)]
+            ring = [(x0 + x * CELL, top - y * CELL) for x, y in cells + cells[:1]]
+            write_boundary(os.path.join(d, "area.geojson"), ring)
+            whole = gdal.GetDriverByName("MEM").Create("", cols, rows, 1, gdal.GDT_Byte)
+            whole.SetGeoTransform((x0, CELL, 0.0, y0 + rows * CELL, 0.0, -CELL))
+            source = ogr.Open(os.path.join(d, "area.geojson"))
+            gdal.RasterizeLayer(whole, [1], source.GetLayer(0), burn_values=[1])
+            inside = whole.ReadAsArray() == 1
+            out = os.path.join(d, "poly", "x")
+            status, _, err = compose(out, list(zip(paths[:3], ("1", "2", "1"))), "--boundary",
+                                     os.path.join(d, "area.geojson"), "--align")
+            self.assertEqual(status, 0, err)
+            tif = gdal.Open(out + ".tif")
+            got = tif.GetRasterBand(2).ReadAsArray()
+            self.assertTrue(np.array_equal(got == 2, ~inside))
+            self.assertTrue(inside.any() and not inside.all())
+
+
 class InQgis(unittest.TestCase):
     """QGIS loads NAME.qml with NAME.tif: a paletted renderer of the N levels, labelled."""
 
@@ -508,6 +600,9 @@ class Refusals(unittest.TestCase):
                       for f in os.listdir(os.path.join(d, "ok"))}
             bad = np.full((20, 30), 2.5, np.float32)
             write_layer(os.path.join(d, "half.tif"), bad, None, gdal.GDT_Float32)
+            undeclared = np.full((20, 30), 7, np.uint8)
+            undeclared[3:5, 4:9] = 255
+            write_layer(os.path.join(d, "undeclared.tif"), undeclared)
             other = os.path.join(d, "moved.tif")
             ds = gdal.GetDriverByName("GTiff").Create(other, 30, 20, 1, gdal.GDT_Byte)
             ds.SetGeoTransform((X0 + 10, CELL, 0.0, Y0 + 20 * CELL, 0.0, -CELL))
@@ -530,6 +625,9 @@ class Refusals(unittest.TestCase):
                 ([os.path.join(d, "missing.tif")], base, 1, os.path.join(d, "missing.tif") + ":"),
                 ([geo, os.path.join(d, "half.tif")], base, 1, os.path.join(d, "half.tif") +
                  ": 600 of its 600 data cells are not whole numbers"),
+                ([os.path.join(d, "undeclared.tif")], base, 1, os.path.join(d, "undeclared.tif") +
+                 ": 10 of its 600 data cells are not whole numbers from 0 to 254 (its values "
+                 "range from 7 to 255)"),
                 ([geo, other], base, 1, other + ": its grid differs"),
                 (["--boundary", far, geo], base, 1, far + ": no cell centre"),
                 ([geo], os.path.join(d, "taken", "comp"), 1,
