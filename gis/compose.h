@@ -15,9 +15,6 @@
 
 namespace gis {
 
-// The largest range R of --mesh and --window (cells of 2R + 1 = 255 a side).
-inline constexpr int kMaxComposeRange = 127;
-
 // How the layers were made: 0 square cell mesh, 1 moving window (core::processing_name), and
 // the range R.
 struct ComposeProcessing {

@@ -5,6 +5,7 @@
 
 #include "gis/compose.h"
 #include "gis/export_style.h"
+#include "gis/layer_metadata.h"
 
 namespace gis {
 
@@ -110,7 +111,7 @@ ComposeOptions parse_compose_options(int argc, char** argv) {
       const char* name = mesh ? "--mesh" : "--window";
       if (o.processing) throw UsageError("give one of --mesh and --window, once");
       o.processing = ComposeProcessing{
-          mesh ? 0 : 1, whole(value_of(arg, name, i, argc, argv), name, 1, kMaxComposeRange), name};
+          mesh ? 0 : 1, whole(value_of(arg, name, i, argc, argv), name, 1, kMaxRange), name};
     } else if (is("--palette")) {
       o.palette = value_of(arg, "--palette", i, argc, argv);
       colour_table(o.palette, 1);  // an unknown palette is a usage error

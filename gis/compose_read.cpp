@@ -16,6 +16,7 @@
 #include "core/cell_loops.h"
 #include "gis/prepare_boundary.h"
 #include "gis/prepare_read.h"
+#include "nrutil/block.h"
 
 namespace gis {
 
@@ -44,18 +45,6 @@ int most_numbers() {
 }
 
 }  // namespace
-
-std::int64_t compose_memory_bytes() {
-  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long long n = std::strtoll(v, &end, 10);
-    if (*end == '\0' && n > 0 && errno == 0) return n;
-  }
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
-}
 
 DistinctSums::DistinctSums() : slots_(1024), mask_(1023), shift_(64 - 10) {}
 
@@ -365,7 +354,7 @@ LayerStack::LayerStack(const ComposeOptions& o, std::vector<std::string>& warnin
   const std::int64_t block = static_cast<std::int64_t>(block_rows_) * cols;
   const std::int64_t need =
       2 * cells + Reading::bytes(layers_, block) + 2 * block + GDALGetCacheMax64() + 80 * kMiB;
-  const std::int64_t memory = compose_memory_bytes();
+  const std::int64_t memory = nrutil::memory_bytes();
   if (memory > 0 && need > memory) {
     throw DataError(grid_path + ": its grid of " + std::to_string(grid_.cols) + " x " +
                     std::to_string(grid_.rows) + " cells needs about " + mib(need) +

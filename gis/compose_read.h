@@ -223,7 +223,4 @@ class LayerStack {
   double min_ = 0.0, max_ = 0.0;
 };
 
-// The memory the machine offers (or TESSERA_MEMORY_BYTES, a test hook), 0 when unknown.
-std::int64_t compose_memory_bytes();
-
 }  // namespace gis
