@@ -9,6 +9,7 @@
 #include "cpl_vsi.h"
 #include "gdal_alg.h"
 #include "gis/compose_output.h"
+#include "gis/page_text.h"
 #include "ogrsf_frmts.h"
 
 namespace gis {
@@ -109,46 +110,6 @@ std::string fill(std::string pattern, std::initializer_list<std::string> args) {
 
 std::string fmt(const std::string& pattern, int a, int b = 0, int c = 0) {
   return fill(pattern, {std::to_string(a), std::to_string(b), std::to_string(c)});
-}
-
-std::string esc(const std::string& s) {
-  std::string out;
-  for (const char c : s) {
-    if (c == '&') {
-      out += "&amp;";
-    } else if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else if (c == '"') {
-      out += "&quot;";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string base64(const std::string& bytes) {
-  static const char* const kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
 }
 
 std::string num(double v, const char* format = "%.6g") {
@@ -327,7 +288,8 @@ std::string compose_report(const Composite& c, const ReportMap& map,
 
   std::string h =
       "<!DOCTYPE html>\n<html lang=\"" + c.options->lang +
-      "\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + esc(c.title) + "</title>\n<style>\n" +
+      "\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + escape_markup(c.title) +
+      "</title>\n<style>\n" +
       "body{font-family:'DejaVu Sans',Arial,sans-serif;font-size:12px;color:#222;margin:16px;"
       "max-width:1100px}\n"
       "h1{font-size:18px;margin:0 0 2px}\n.sub{color:#555;margin:0 0 8px}\n"
@@ -352,8 +314,9 @@ std::string compose_report(const Composite& c, const ReportMap& map,
       "mm}h1{font-size:14px}h2{font-size:10px;margin:4px 0 2px}.row{flex-wrap:nowrap}"
       "td,th{padding:0 4px}}\n"
       "</style>\n</head>\n<body>\n";
-  h += "<h1>" + esc(c.title) + "</h1>\n<p class=\"sub\">" + esc(t("date")) + " " + esc(c.date) +
-       " \u00b7 " + esc(t("version")) + " " + esc(kToolVersion) + "</p>\n";
+  h += "<h1>" + escape_markup(c.title) + "</h1>\n<p class=\"sub\">" + escape_markup(t("date")) +
+       " " + escape_markup(c.date) + " \u00b7 " + escape_markup(t("version")) + " " +
+       escape_markup(kToolVersion) + "</p>\n";
 
   // The map with its overlay: boundary, mesh, north arrow; then the scale bar.
   h += "<div class=\"map\" id=\"map\">\n<img id=\"map-image\" alt=\"map\" width=\"" +
@@ -402,8 +365,9 @@ std::string compose_report(const Composite& c, const ReportMap& map,
        "\" y=\"4\" width=\"" + num(bar_px / 2, "%.1f") +
        "\" height=\"6\" fill=\"#fff\" stroke=\"#222\"/>" +
        "<text x=\"1\" y=\"24\" font-size=\"11\">0</text><text x=\"" + num(bar_px, "%.1f") +
-       "\" y=\"24\" font-size=\"11\" text-anchor=\"middle\">" + esc(label) + "</text></svg>\n";
-  if (!notes.empty()) h += "<p class=\"note\">" + esc(notes) + "</p>\n";
+       "\" y=\"24\" font-size=\"11\" text-anchor=\"middle\">" + escape_markup(label) +
+       "</text></svg>\n";
+  if (!notes.empty()) h += "<p class=\"note\">" + escape_markup(notes) + "</p>\n";
   (void)height_px;
 
   // Legend and chart.
@@ -413,10 +377,11 @@ std::string compose_report(const Composite& c, const ReportMap& map,
   const auto area = [&](std::int64_t cells) {
     return num(static_cast<double>(cells) * c.cell_area() * area_scale);
   };
-  h += "<div class=\"row\">\n<div>\n<h2>" + esc(t("legend")) + "</h2>\n<table id=\"legend\">\n";
-  h += "<tr><th></th><th>" + esc(t("level")) + "</th><th>" + esc(t("bounds")) + "</th><th>" +
-       esc(t("cells")) + "</th><th>" + esc(t("share")) + "</th><th>" + esc(t("area")) + " (" +
-       area_unit + ")</th></tr>\n";
+  h += "<div class=\"row\">\n<div>\n<h2>" + escape_markup(t("legend")) +
+       "</h2>\n<table id=\"legend\">\n";
+  h += "<tr><th></th><th>" + escape_markup(t("level")) + "</th><th>" + escape_markup(t("bounds")) +
+       "</th><th>" + escape_markup(t("cells")) + "</th><th>" + escape_markup(t("share")) +
+       "</th><th>" + escape_markup(t("area")) + " (" + area_unit + ")</th></tr>\n";
   for (int k = 1; k <= n; ++k) {
     const std::int64_t cells = c.level_cells[static_cast<std::size_t>(k)];
     const double share =
@@ -433,13 +398,13 @@ std::string compose_report(const Composite& c, const ReportMap& map,
     if (cells == 0 && !always) return;
     h += "<tr><td><span class=\"sw\" style=\"background:" +
          (colour.a == 0 ? std::string("transparent") : hex(colour)) +
-         "\"></span></td><td></td><td>" + esc(t(key)) + "</td><td class=\"n\">" + grouped(cells) +
-         "</td><td></td><td class=\"n\">" + area(cells) + "</td></tr>\n";
+         "\"></span></td><td></td><td>" + escape_markup(t(key)) + "</td><td class=\"n\">" +
+         grouped(cells) + "</td><td></td><td class=\"n\">" + area(cells) + "</td></tr>\n";
   };
   extra_row("outside", kOutsideGrey, c.outside, !c.options->boundary.empty());
   extra_row("nodata", Rgba{255, 255, 255, 0}, c.no_data, true);
   extra_row("below", kBelowPink, c.below, false);
-  h += "</table>\n</div>\n<div>\n<h2>" + esc(t("chart")) + "</h2>\n";
+  h += "</table>\n</div>\n<div>\n<h2>" + escape_markup(t("chart")) + "</h2>\n";
   std::int64_t top = 1;
   for (int k = 1; k <= n; ++k) top = std::max(top, c.level_cells[static_cast<std::size_t>(k)]);
   const double bw = std::max(2.0, std::min(24.0, 300.0 / n));
@@ -450,8 +415,8 @@ std::string compose_report(const Composite& c, const ReportMap& map,
     const double v = static_cast<double>(c.level_cells[static_cast<std::size_t>(k)]) / top * 120;
     h += "<rect x=\"" + num(30 + (k - 1) * bw, "%.1f") + "\" y=\"" + num(130 - v, "%.1f") +
          "\" width=\"" + num(bw * 0.85, "%.1f") + "\" height=\"" + num(v, "%.1f") + "\" fill=\"" +
-         hex(c.colours[static_cast<std::size_t>(k)]) + "\"><title>" + esc(t("level")) + " " +
-         std::to_string(k) + ": " + grouped(c.level_cells[static_cast<std::size_t>(k)]) +
+         hex(c.colours[static_cast<std::size_t>(k)]) + "\"><title>" + escape_markup(t("level")) +
+         " " + std::to_string(k) + ": " + grouped(c.level_cells[static_cast<std::size_t>(k)]) +
          "</title></rect>\n";
     if (n <= 20 || k == 1 || k == n || k % 10 == 0) {
       h += "<text x=\"" + num(30 + (k - 0.6) * bw, "%.1f") +
@@ -467,8 +432,8 @@ std::string compose_report(const Composite& c, const ReportMap& map,
   const ComposeOptions& o = *c.options;
   std::string layers;
   for (const ComposeLayer& l : *c.layers) {
-    layers +=
-        (layers.empty() ? "" : "<br>") + esc(l.arg.path) + " (" + num(l.arg.weight, "%g") + ")";
+    layers += (layers.empty() ? "" : "<br>") + escape_markup(l.arg.path) + " (" +
+              num(l.arg.weight, "%g") + ")";
   }
   std::string processing = t("not_given");
   if (c.processing) {
@@ -479,19 +444,19 @@ std::string compose_report(const Composite& c, const ReportMap& map,
   const std::string crs =
       c.crs_name.empty() ? t("no_crs")
                          : c.crs_name + (c.epsg ? " (EPSG:" + std::to_string(*c.epsg) + ")" : "");
-  h += "<h2>" + esc(t("parameters")) + "</h2>\n<table id=\"parameters\">\n";
+  h += "<h2>" + escape_markup(t("parameters")) + "</h2>\n<table id=\"parameters\">\n";
   const auto param = [&](const char* key, const std::string& html) {
-    h += "<tr><th>" + esc(t(key)) + "</th><td>" + html + "</td></tr>\n";
+    h += "<tr><th>" + escape_markup(t(key)) + "</th><td>" + html + "</td></tr>\n";
   };
-  param("classes", esc(fmt(t(core::class_method_name(o.classes)), n)));
-  param("processing", esc(processing));
-  param("grid", esc(fill(t("grid_text"), {std::to_string(g.cols), std::to_string(g.rows),
-                                          num(g.cell_size(), "%g") + " " + unit})));
-  param("crs", esc(crs));
+  param("classes", escape_markup(fmt(t(core::class_method_name(o.classes)), n)));
+  param("processing", escape_markup(processing));
+  param("grid", escape_markup(fill(t("grid_text"), {std::to_string(g.cols), std::to_string(g.rows),
+                                                    num(g.cell_size(), "%g") + " " + unit})));
+  param("crs", escape_markup(crs));
   param("with_level", grouped(c.with_level));
-  h += "</table>\n<h2>" + esc(t("sources")) + "</h2>\n<table id=\"sources\">\n";
+  h += "</table>\n<h2>" + escape_markup(t("sources")) + "</h2>\n<table id=\"sources\">\n";
   param("layers", layers);
-  param("boundary", o.boundary.empty() ? esc(t("none")) : esc(o.boundary));
+  param("boundary", o.boundary.empty() ? escape_markup(t("none")) : escape_markup(o.boundary));
   h += "</table>\n</body>\n</html>\n";
   return h;
 }

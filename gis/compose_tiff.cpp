@@ -9,35 +9,11 @@
 #include "cpl_string.h"
 #include "gdal_priv.h"
 #include "gis/compose_output.h"
+#include "gis/page_text.h"
 
 namespace gis {
 
-namespace {
-
-std::string xml_escape(const std::string& s) {
-  std::string out;
-  for (const char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string Composite::exact(double v) {
   char buf[32];
@@ -249,7 +225,7 @@ std::string qml_text(const Composite& c) {
   for (int k = 1; k <= c.levels.count; ++k) {
     s += "        <paletteEntry value=\"" + std::to_string(k) + "\" color=\"" +
          hex(c.colours[static_cast<std::size_t>(k)]) + "\" alpha=\"255\" label=\"" +
-         xml_escape(c.level_label(k)) + "\"/>\n";
+         escape_markup(c.level_label(k)) + "\"/>\n";
   }
   s += "      </colorPalette>\n"
        "    </rasterrenderer>\n"

@@ -9,74 +9,11 @@
 
 #include "cpl_conv.h"
 #include "cpl_string.h"
+#include "gis/page_text.h"
 
 namespace gis {
 
 namespace {
-
-// Text as UTF-8, the page's encoding: UTF-8 as it is; other bytes (a file name typed in
-// Latin-1, kept exactly by the run record) read as Latin-1.
-std::string as_utf8(const std::string& s) {
-  if (CPLIsUTF8(s.c_str(), static_cast<int>(s.size()))) return s;
-  char* text = CPLRecode(s.c_str(), CPL_ENC_ISO8859_1, CPL_ENC_UTF8);
-  std::string out = text != nullptr ? text : "";
-  CPLFree(text);
-  return out;
-}
-
-// Text made safe for HTML content and attribute values, in UTF-8.
-std::string esc(const std::string& text) {
-  const std::string s = as_utf8(text);
-  std::string out;
-  for (const char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string base64(const std::string& bytes) {
-  static const char* const kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
 
 // A count with its thousands apart (a narrow no-break space between groups).
 std::string grouped(std::int64_t n) {
@@ -143,7 +80,8 @@ std::string map_figure(const RunRecord& rec, const ReportPage& page) {
   std::string caption =
       std::to_string(rec.rows) + " rows \u00d7 " + std::to_string(rec.cols) + " columns";
   if (rec.cell_size) caption += " of " + legend_number(*rec.cell_size) + (page.metres ? " m" : "");
-  caption += page.crs_name.empty() ? "; no coordinate reference system" : "; " + esc(page.crs_name);
+  caption += page.crs_name.empty() ? "; no coordinate reference system"
+                                   : "; " + escape_markup(page.crs_name);
   return "<figure><img class=\"map\" alt=\"map of the levels\" width=\"" +
          std::to_string(rec.cols * scale) + "\" height=\"" + std::to_string(rec.rows * scale) +
          "\" data-scale=\"" + std::to_string(scale) + "\" src=\"data:image/png;base64," +
@@ -232,21 +170,22 @@ std::string row(const std::string& name, const std::string& value) {
 
 std::string parameters(const RunRecord& rec, const ReportPage& page) {
   std::string t = "<table>\n";
-  t += row("Result", esc(RunRecord::base_name(rec.result_file)) + " (" + rec.result_format + ")");
+  t += row("Result",
+           escape_markup(RunRecord::base_name(rec.result_file)) + " (" + rec.result_format + ")");
   for (std::size_t n = 0; n < rec.inputs.size(); ++n) {
     const InputImage& im = rec.inputs[n];
-    t += row("Input " + std::to_string(n + 1), esc(RunRecord::base_name(im.file)) + " (" +
-                                                   esc(im.format) + "), weight " +
+    t += row("Input " + std::to_string(n + 1), escape_markup(RunRecord::base_name(im.file)) + " (" +
+                                                   escape_markup(im.format) + "), weight " +
                                                    legend_number(im.weight));
   }
-  t += row("Mask", rec.mask ? esc(RunRecord::base_name(*rec.mask)) : "none");
+  t += row("Mask", rec.mask ? escape_markup(RunRecord::base_name(*rec.mask)) : "none");
   t += row("Levels", std::to_string(rec.count) + " equal levels from 0 to the largest sum " +
                          legend_number(rec.max_sum) + ", step " + legend_number(rec.step));
   std::string proc = "detected " + type_text(rec.detected);
   proc += rec.confirmed ? ", confirmed " + type_text(*rec.confirmed) : ", not confirmed";
   if (rec.range) proc += "; window range " + std::to_string(*rec.range);
   proc += rec.mesh_drawn ? "; cell mesh drawn" : "; no mesh drawn";
-  t += row("Processing", esc(proc));
+  t += row("Processing", escape_markup(proc));
   t += row("Grid",
            std::to_string(rec.rows) + " rows \u00d7 " + std::to_string(rec.cols) + " columns");
   t += row("Cell size",
@@ -254,10 +193,10 @@ std::string parameters(const RunRecord& rec, const ReportPage& page) {
   t += row("Lower-left corner",
            rec.x_min && rec.y_min ? fixed(*rec.x_min, 3) + ", " + fixed(*rec.y_min, 3) : "unknown");
   t += row("Coordinate reference system",
-           page.crs_name.empty()
-               ? "none"
-               : esc(page.crs_name) + " (from " + esc(RunRecord::base_name(page.crs_source)) + ")");
-  t += row("Palette", esc(page.palette));
+           page.crs_name.empty() ? "none"
+                                 : escape_markup(page.crs_name) + " (from " +
+                                       escape_markup(RunRecord::base_name(page.crs_source)) + ")");
+  t += row("Palette", escape_markup(page.palette));
   return t + "</table>\n";
 }
 
@@ -266,7 +205,7 @@ std::string item_tables(const RunRecord& rec) {
   std::string s = "<div class=\"items\">\n";
   for (std::size_t n = 0; n < rec.inputs.size(); ++n) {
     const InputImage& im = rec.inputs[n];
-    s += "<div><h3>" + std::to_string(n + 1) + ". " + esc(RunRecord::base_name(im.file)) +
+    s += "<div><h3>" + std::to_string(n + 1) + ". " + escape_markup(RunRecord::base_name(im.file)) +
          "</h3><table><tr><th>Code</th><th>Cells</th><th>Share of the grid</th></tr>\n";
     for (const InputItem& it : im.items) {
       s += "<tr><td>" + std::to_string(it.code) + "</td><td>" + grouped(it.cells) + "</td><td>" +
@@ -283,10 +222,11 @@ std::string report_html(const RunRecord& rec, const std::array<Rgba, 256>& colou
                         const ReportPage& page) {
   std::string h = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   h += "<meta name=\"generator\" content=\"tessera_gis export\">\n";
-  h += "<title>" + esc(page.title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
-  h += "<h1>" + esc(page.title) + "</h1>\n<p class=\"sub\">Composite diversity index in " +
-       std::to_string(rec.count) + " levels, from " + esc(RunRecord::base_name(rec.result_file)) +
-       "</p>\n";
+  h += "<title>" + escape_markup(page.title) + "</title>\n<style>" + kStyle +
+       "</style>\n</head>\n<body>\n";
+  h += "<h1>" + escape_markup(page.title) +
+       "</h1>\n<p class=\"sub\">Composite diversity index in " + std::to_string(rec.count) +
+       " levels, from " + escape_markup(RunRecord::base_name(rec.result_file)) + "</p>\n";
   h += "<div class=\"top\">\n" + map_figure(rec, page) + legend(rec, colours, page) + "</div>\n";
   h += "<section><h2>Cells per level</h2>\n" + bar_chart(rec, colours) + "</section>\n";
   h += "<section><h2>Run parameters</h2>\n" + parameters(rec, page) + "</section>\n";
