@@ -3,6 +3,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "gis/command_line.h"
 #include "gis/compose.h"
 #include "gis/export_style.h"
 #include "gis/layer_metadata.h"
@@ -52,77 +53,46 @@ const std::string kComposeHelp =
     "Exit status: 0 done, 1 a layer or the boundary cannot be used or an output cannot be\n"
     "written (nothing is written), 2 a wrong command line.\n";
 
-namespace {
-
-std::string value_of(std::string_view arg, std::string_view name, int& i, int argc, char** argv) {
-  if (arg.size() > name.size()) return std::string(arg.substr(name.size() + 1));
-  if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-  return argv[++i];
-}
-
-int whole(const std::string& text, const char* option, int lo, int hi) {
-  int v = 0;
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (text.empty() || ec != std::errc() || p != end || v < lo || v > hi) {
-    throw UsageError(std::string(option) + " takes a whole number from " + std::to_string(lo) +
-                     " to " + std::to_string(hi) + ", not '" + text + "'");
-  }
-  return v;
-}
-
-}  // namespace
-
 ComposeOptions parse_compose_options(int argc, char** argv) {
   ComposeOptions o;
-  bool options_done = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const auto is = [&](std::string_view name) {
-      return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
-                             arg[name.size()] == '=');
-    };
-    if (!options_done && (arg == "--help" || arg == "-h")) {
+  for (CommandLine a(argc, argv); a.next();) {
+    if (a.help()) {
       o.help = true;
       return o;
-    } else if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
-      o.layers.push_back(parse_layer(argv[i]));
-    } else if (arg == "--") {
-      options_done = true;
-    } else if (arg == "--align") {
+    } else if (a.operand()) {
+      o.layers.push_back(parse_layer(std::string(a.arg())));
+    } else if (a.arg() == "--align") {
       o.align = true;
-    } else if (take_progress_option(arg, o.progress)) {
-    } else if (is("--out")) {
-      o.out = value_of(arg, "--out", i, argc, argv);
+    } else if (take_progress_option(a.arg(), o.progress)) {
+    } else if (a.is("--out")) {
+      o.out = a.value("--out");
       if (o.out.empty() || o.out.back() == '/') throw UsageError("--out needs DIR/NAME");
-    } else if (is("--boundary")) {
-      o.boundary = value_of(arg, "--boundary", i, argc, argv);
+    } else if (a.is("--boundary")) {
+      o.boundary = a.value("--boundary");
       if (o.boundary.empty()) throw UsageError("--boundary needs a file");
-    } else if (is("--levels")) {
-      o.levels =
-          whole(value_of(arg, "--levels", i, argc, argv), "--levels", 1, rasterio::kMaxLevels);
-    } else if (is("--classes")) {
-      const std::string v = value_of(arg, "--classes", i, argc, argv);
+    } else if (a.is("--levels")) {
+      o.levels = a.whole("--levels", 1, rasterio::kMaxLevels);
+    } else if (a.is("--classes")) {
+      const std::string v = a.value("--classes");
       const auto m = core::class_method_of(v);
       if (!m) throw UsageError("--classes takes one of equal, minmax, quantile, not '" + v + "'");
       o.classes = *m;
-    } else if (is("--mesh") || is("--window")) {
-      const bool mesh = is("--mesh");
+    } else if (a.is("--mesh") || a.is("--window")) {
+      const bool mesh = a.is("--mesh");
       const char* name = mesh ? "--mesh" : "--window";
       if (o.processing) throw UsageError("give one of --mesh and --window, once");
-      o.processing = ComposeProcessing{
-          mesh ? 0 : 1, whole(value_of(arg, name, i, argc, argv), name, 1, kMaxRange), name};
-    } else if (is("--palette")) {
-      o.palette = value_of(arg, "--palette", i, argc, argv);
+      o.processing = ComposeProcessing{mesh ? 0 : 1, a.whole(name, 1, kMaxRange), name};
+    } else if (a.is("--palette")) {
+      o.palette = a.value("--palette");
       colour_table(o.palette, 1);  // an unknown palette is a usage error
-    } else if (is("--title")) {
-      o.title = value_of(arg, "--title", i, argc, argv);
-    } else if (is("--lang")) {
-      o.lang = pick("--lang", value_of(arg, "--lang", i, argc, argv), std::begin(kLanguageChoices),
+    } else if (a.is("--title")) {
+      o.title = a.value("--title");
+    } else if (a.is("--lang")) {
+      o.lang = pick("--lang", a.value("--lang"), std::begin(kLanguageChoices),
                     std::end(kLanguageChoices))
                    .name;
     } else {
-      throw UsageError("unknown option '" + std::string(arg) + "'");
+      throw UsageError("unknown option '" + std::string(a.arg()) + "'");
     }
   }
   if (o.out.empty()) throw UsageError("compose needs --out DIR/NAME");

@@ -18,6 +18,7 @@
 #include "cpl_string.h"
 #include "cpl_vsi.h"
 #include "gdal_priv.h"
+#include "gis/command_line.h"
 #include "gis/common.h"
 #include "gis/export_html.h"
 #include "gis/export_record.h"
@@ -60,44 +61,31 @@ constexpr double kGeoTiffCellsShare = 0.1;  // of which: its cells handed to GDA
 constexpr double kPngCost = 1.0;
 constexpr double kPageCost = 0.05;  // the report page
 
-// The value of option `name` given as "--name VALUE" or "--name=VALUE", advancing i.
-bool option(const char* name, int argc, char** argv, int& i, std::string& value) {
-  const std::string a = argv[i];
-  const std::string flag = std::string("--") + name;
-  if (a == flag) {
-    if (i + 1 >= argc) throw UsageError(flag + " needs a value");
-    value = argv[++i];
-    return true;
-  }
-  if (a.rfind(flag + "=", 0) == 0) {
-    value = a.substr(flag.size() + 1);
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 ExportOptions parse_export_options(int argc, char** argv) {
   ExportOptions o;
   bool have_base = false;
   bool have_title = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
+  for (CommandLine a(argc, argv); a.next();) {
+    const std::string arg(a.arg());
+    if (a.help()) {
       o.help = true;
       return o;
-    }
-    if (option("palette", argc, argv, i, o.palette)) continue;
-    if (option("title", argc, argv, i, o.title)) {
+    } else if (a.is("--palette")) {
+      o.palette = a.value("--palette");
+    } else if (a.is("--title")) {
+      o.title = a.value("--title");
       have_title = true;
-      continue;
+    } else if (take_progress_option(arg, o.progress)) {
+    } else if (!a.operand() || (arg.size() > 1 && arg[0] == '-')) {
+      throw UsageError("export: unknown option '" + arg + "'");
+    } else if (have_base) {
+      throw UsageError("export: one result name only ('" + arg + "' is one too many)");
+    } else {
+      o.base = arg;
+      have_base = true;
     }
-    if (take_progress_option(a, o.progress)) continue;
-    if (a.size() > 1 && a[0] == '-') throw UsageError("export: unknown option '" + a + "'");
-    if (have_base) throw UsageError("export: one result name only ('" + a + "' is one too many)");
-    o.base = a;
-    have_base = true;
   }
   if (!have_base || o.base.empty()) throw UsageError("export: the result name R is missing");
   colour_table(o.palette, 1);  // an unknown palette is a usage error, found before any work

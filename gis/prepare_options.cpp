@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "gis/command_line.h"
 #include "gis/common.h"
 
 namespace gis {
@@ -47,25 +48,6 @@ const std::string kPrepareHelp =
     "2 a wrong command line.\n";
 
 namespace {
-
-// The value of an option: the rest of "--name=value" or the next argument.
-std::string option_value(std::string_view arg, std::string_view name, int& i, int argc,
-                         char** argv) {
-  if (arg.size() > name.size()) return std::string(arg.substr(name.size() + 1));
-  if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-  return argv[++i];
-}
-
-int parse_levels(const std::string& text) {
-  int v = 0;
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (text.empty() || ec != std::errc() || p != end || v < 1 || v > rasterio::kMaxLevels) {
-    throw UsageError("--levels takes a whole number from 1 to " +
-                     std::to_string(rasterio::kMaxLevels) + ", not '" + text + "'");
-  }
-  return v;
-}
 
 // A weight as text: a finite decimal number, independent of the locale.
 bool parse_weight(std::string_view text, double& w) {
@@ -123,42 +105,34 @@ LayerArg parse_layer(const std::string& arg) {
 
 PrepareOptions parse_prepare_options(int argc, char** argv) {
   PrepareOptions o;
-  bool options_done = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const auto is = [&](std::string_view name) {
-      return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
-                             arg[name.size()] == '=');
-    };
-    if (!options_done && (arg == "--help" || arg == "-h")) {
+  for (CommandLine a(argc, argv); a.next();) {
+    if (a.help()) {
       o.help = true;
       return o;
-    } else if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
-      o.layers.push_back(parse_layer(argv[i]));
-    } else if (arg == "--") {
-      options_done = true;
-    } else if (arg == "--align") {
+    } else if (a.operand()) {
+      o.layers.push_back(parse_layer(std::string(a.arg())));
+    } else if (a.arg() == "--align") {
       o.align = true;
-    } else if (take_progress_option(arg, o.progress)) {
-    } else if (is("--out")) {
-      o.out_dir = option_value(arg, "--out", i, argc, argv);
+    } else if (take_progress_option(a.arg(), o.progress)) {
+    } else if (a.is("--out")) {
+      o.out_dir = a.value("--out");
       if (o.out_dir.empty()) throw UsageError("--out needs a folder");
-    } else if (is("--boundary")) {
-      o.boundary = option_value(arg, "--boundary", i, argc, argv);
+    } else if (a.is("--boundary")) {
+      o.boundary = a.value("--boundary");
       if (o.boundary.empty()) throw UsageError("--boundary needs a file");
-    } else if (is("--result")) {
-      o.result = option_value(arg, "--result", i, argc, argv);
+    } else if (a.is("--result")) {
+      o.result = a.value("--result");
       check_result_name(o.result);
-    } else if (is("--levels")) {
-      o.levels = parse_levels(option_value(arg, "--levels", i, argc, argv));
-    } else if (is("--output")) {
-      o.output = pick("--output", option_value(arg, "--output", i, argc, argv),
-                      std::begin(kOutputChoices), std::end(kOutputChoices));
-    } else if (is("--lang")) {
-      o.lang = pick("--lang", option_value(arg, "--lang", i, argc, argv),
-                    std::begin(kLanguageChoices), std::end(kLanguageChoices));
+    } else if (a.is("--levels")) {
+      o.levels = a.whole("--levels", 1, rasterio::kMaxLevels);
+    } else if (a.is("--output")) {
+      o.output = pick("--output", a.value("--output"), std::begin(kOutputChoices),
+                      std::end(kOutputChoices));
+    } else if (a.is("--lang")) {
+      o.lang = pick("--lang", a.value("--lang"), std::begin(kLanguageChoices),
+                    std::end(kLanguageChoices));
     } else {
-      throw UsageError("unknown option '" + std::string(arg) + "'");
+      throw UsageError("unknown option '" + std::string(a.arg()) + "'");
     }
   }
   if (o.out_dir.empty()) throw UsageError("prepare needs --out DIR");

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "gis/command_line.h"
 #include "gis/richness.h"
 
 namespace gis {
@@ -54,14 +55,6 @@ const std::string kRichnessHelp =
 
 namespace {
 
-// The value of an option: the rest of "--name=value" or the next argument.
-std::string option_value(std::string_view arg, std::string_view name, int& i, int argc,
-                         char** argv) {
-  if (arg.size() > name.size()) return std::string(arg.substr(name.size() + 1));
-  if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-  return argv[++i];
-}
-
 // R as a whole number; one outside the int range is saturated (and refused later as out of
 // range, like any R outside 1..127).
 int parse_range(std::string_view option, const std::string& text) {
@@ -102,44 +95,35 @@ RichnessOptions parse_richness_options(int argc, char** argv) {
   RichnessOptions o;
   bool have_type = false;
   bool have_source = false;
-  bool options_done = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const auto is = [&](std::string_view name) {
-      return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
-                             arg[name.size()] == '=');
-    };
-    if (!options_done && (arg == "--help" || arg == "-h")) {
+  for (CommandLine a(argc, argv); a.next();) {
+    if (a.help()) {
       o.help = true;
       return o;
-    } else if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
+    } else if (a.operand()) {
       if (have_source) {
-        throw UsageError("one SOURCE only ('" + std::string(arg) + "' is one too many)");
+        throw UsageError("one SOURCE only ('" + std::string(a.arg()) + "' is one too many)");
       }
-      o.source = non_empty("SOURCE", argv[i], "a file");
+      o.source = non_empty("SOURCE", std::string(a.arg()), "a file");
       have_source = true;
-    } else if (arg == "--") {
-      options_done = true;
-    } else if (take_progress_option(arg, o.progress)) {
-    } else if (is("--window") || is("--mesh")) {
-      const std::string_view name = is("--window") ? "--window" : "--mesh";
+    } else if (take_progress_option(a.arg(), o.progress)) {
+    } else if (a.is("--window") || a.is("--mesh")) {
+      const std::string_view name = a.is("--window") ? "--window" : "--mesh";
       if (have_type) throw UsageError("give one of --window and --mesh, once");
       o.type = name == "--window" ? Processing::MovingWindow : Processing::SquareCellMesh;
-      o.range = parse_range(name, option_value(arg, name, i, argc, argv));
+      o.range = parse_range(name, a.value(name));
       have_type = true;
-    } else if (is("--out")) {
-      o.out = non_empty("--out", option_value(arg, "--out", i, argc, argv), "a file");
-    } else if (is("--boundary")) {
-      o.boundary =
-          non_empty("--boundary", option_value(arg, "--boundary", i, argc, argv), "a file");
-    } else if (is("--field")) {
-      o.field = non_empty("--field", option_value(arg, "--field", i, argc, argv), "a name");
-    } else if (is("--like")) {
-      o.like = non_empty("--like", option_value(arg, "--like", i, argc, argv), "a raster");
-    } else if (is("--cell")) {
-      o.cell = parse_cell(option_value(arg, "--cell", i, argc, argv));
+    } else if (a.is("--out")) {
+      o.out = non_empty("--out", a.value("--out"), "a file");
+    } else if (a.is("--boundary")) {
+      o.boundary = non_empty("--boundary", a.value("--boundary"), "a file");
+    } else if (a.is("--field")) {
+      o.field = non_empty("--field", a.value("--field"), "a name");
+    } else if (a.is("--like")) {
+      o.like = non_empty("--like", a.value("--like"), "a raster");
+    } else if (a.is("--cell")) {
+      o.cell = parse_cell(a.value("--cell"));
     } else {
-      throw UsageError("unknown option '" + std::string(arg) + "'");
+      throw UsageError("unknown option '" + std::string(a.arg()) + "'");
     }
   }
   if (o.out.empty()) throw UsageError("richness needs --out FILE.tif");
