@@ -34,7 +34,7 @@ class Reader : public ::testing::Test {
   // The cells of image k (from 0) as the passes after the first read them, row 0 first.
   std::string cells(std::size_t k) {
     std::vector<core::SumInput> in;
-    for (const core::ImageRead& im : inputs.images) in.push_back({&im, 1.0});
+    for (core::ImageRead& im : inputs.images) in.push_back({&im, 1.0});
     const int rows = inputs.images[k].facts.rows;
     const int cols = inputs.images[k].facts.cols;
     core::ImageRows block(in, rows, cols);

@@ -16,6 +16,9 @@ namespace {
 using testing_support::ScratchDir;
 using testing_support::write_file;
 
+// The builds of the row kernels; each is tested where the processor runs it.
+const core::Isa kIsas[] = {core::Isa::Baseline, core::Isa::Avx2};
+
 // The level as the scan over every level gives it: the last k whose interval holds dval; the
 // largest valid sum itself is in the top level.
 int literal_scan(const core::Levels& lv, double dval) {
@@ -109,12 +112,16 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
       std::vector<unsigned char> last(sums.size(), 0);
       for (std::size_t j = 0; j < last.size(); j += 5)
         last[j] = static_cast<unsigned char>(j % 256);
-      std::vector<unsigned char> out(sums.size());
-      lv.assign(last.data(), sums.data(), sums.size(), out.data());
-      for (std::size_t j = 0; j < sums.size(); ++j) {
-        const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
-        ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum " << sums[j]
-                                << " last " << int{last[j]};
+      for (const core::Isa isa : kIsas) {
+        if (!core::runs(isa)) continue;
+        std::vector<unsigned char> out(sums.size());
+        core::assign_levels(lv, last.data(), sums.data(), sums.size(), out.data(), isa);
+        for (std::size_t j = 0; j < sums.size(); ++j) {
+          const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+          ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum "
+                                  << sums[j] << " last " << int{last[j]} << " isa "
+                                  << static_cast<int>(isa);
+        }
       }
     }
   }
@@ -167,14 +174,90 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   EXPECT_FALSE(std::signbit(acc[0]));
 }
 
-TEST(CellLoops, ValidMaximumAndNoDataInValidCells) {
-  const unsigned char valid[] = {1, 255, 0, 3, 2};
-  const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
-  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
-  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
-  EXPECT_EQ(core::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
-  const unsigned char image[] = {255, 255, 255, 0, 255};
-  EXPECT_EQ(core::count_nodata_in_valid(image, valid, 5), 3);
+// The row kernels work on whole vectors in pieces of the row: on every length around the
+// vector and piece sizes, for one to six images, with weights that keep the sums finite,
+// make them infinite or NaN, or lie just inside the bound where the check is skipped, they
+// must give what the plain loops give: the largest valid sum, the finiteness of the valid
+// sums, and the level the scan gives every valid cell.
+TEST(CellLoops, RowKernelsAgreeWithThePlainLoops) {
+  std::mt19937 rng(11);
+  const std::vector<std::vector<double>> weight_sets = {
+      {1.5, 2.0, 0.75, 1.25, 3.0, 0.5},
+      {0.1, 1.0 / 3, 0.7, -1.5, 2.25, -0.3},
+      {-1.0, -2.0, -0.5, -1.0, -1.0, -1.0},           // every sum below 0: the maximum stays 0
+      {1e306, 1e306, 1e306, 1e306, 1e306, 1e306},     // infinite sums
+      {1e308, -1e308, 1e308, -1e308, 1e308, -1e308},  // infinities of both signs: NaN
+      {1e305, 1e305, 1e305, 1e305, 1e305, 1e305},     // no check needed for up to three images
+  };
+  const std::size_t lengths[] = {0, 1, 3, 4, 5, 7, 511, 512, 513, 1030, 2049};
+  for (const std::vector<double>& w : weight_sets) {
+    for (int count = 1; count <= 6; ++count) {
+      for (const std::size_t n : lengths) {
+        std::vector<std::vector<unsigned char>> v(static_cast<std::size_t>(count),
+                                                  std::vector<unsigned char>(n));
+        for (auto& row : v) {
+          for (auto& b : row) {
+            const unsigned r = rng() % 10;
+            b = static_cast<unsigned char>(r == 0 ? 255 : r == 1 ? 0 : rng() % 40);
+          }
+        }
+        std::vector<const unsigned char*> rows;
+        for (const auto& row : v) rows.push_back(row.data());
+        const unsigned char* valid = rows.back();
+        // The plain loops: each product rounded, added image after image from 0.0.
+        std::vector<double> sums(n);
+        double max_sum = 0.5;  // the maximum of earlier rows carries on
+        bool finite = true;
+        for (std::size_t j = 0; j < n; ++j) {
+          volatile double sum = 0.0;
+          for (int k = 0; k < count; ++k) {
+            volatile double product =
+                v[static_cast<std::size_t>(k)][j] * w[static_cast<std::size_t>(k)];
+            sum = sum + product;
+          }
+          sums[j] = sum;
+          if (valid[j] < 255 && sums[j] > max_sum) max_sum = sums[j];
+          if (valid[j] < 255 && !std::isfinite(sums[j])) finite = false;
+        }
+        if (core::sums_always_finite(w.data(), count)) {
+          ASSERT_TRUE(finite) << w[0] << ", " << count << " images";
+        }
+        for (const core::Isa isa : kIsas) {
+          if (!core::runs(isa)) continue;
+          const auto where = [&] {
+            return "weights " + std::to_string(w[0]) + ", " + std::to_string(count) + " images, " +
+                   std::to_string(n) + " cells, isa " + std::to_string(static_cast<int>(isa));
+          };
+          core::SumChecks checks;
+          checks.max_sum = 0.5;
+          core::check_sums(rows.data(), w.data(), count, n, valid, true, checks, isa);
+          ASSERT_EQ(checks.finite, finite) << where();
+          if (finite) {
+            ASSERT_EQ(checks.max_sum, max_sum) << where();
+          }
+          core::SumChecks unchecked;
+          core::check_sums(rows.data(), w.data(), count, n, valid, false, unchecked, isa);
+          ASSERT_TRUE(unchecked.finite);
+          if (!finite) continue;
+          for (const int levels : {1, 10, 99}) {
+            core::Levels lv;
+            lv.build(max_sum, levels);
+            std::vector<unsigned char> out(n, 77);
+            core::level_sums(rows.data(), w.data(), count, n, valid, lv, out.data(), isa);
+            for (std::size_t j = 0; j < n; ++j) {
+              const int want = valid[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+              ASSERT_EQ(out[j], want) << where() << ", cell " << j << ", " << levels << " levels";
+            }
+          }
+        }
+        if (count > 1) {
+          std::int64_t nodata = 0;
+          for (std::size_t j = 0; j < n; ++j) nodata += v[0][j] == 255 && valid[j] < 255;
+          ASSERT_EQ(core::count_nodata_in_valid(rows[0], valid, n), nodata) << n << " cells";
+        }
+      }
+    }
+  }
 }
 
 class Summation : public ::testing::Test {
