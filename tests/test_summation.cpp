@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "core/cell_loops.h"
 #include "core/levels.h"
 #include "core/summation.h"
 #include "support/child.h"
+#include "support/images.h"
 
 namespace {
 
@@ -393,6 +396,68 @@ TEST(NoDataInSums, EachImageBeforeTheLastIsNamedOnStandardErrorOnly) {
   // the top level.
   EXPECT_EQ(testing_support::read_file(zone + "/res_tessum.raw"),
             std::string("\x05\x05\x05\xFF\x01\x01", 6));
+}
+
+// The passes share their blocks of rows among the threads, and the threads' findings are
+// gathered in a fixed order: one, two and four threads write the same bytes, console and
+// files. The area has blocks enough for four threads (raw, BMP and ASCII images, a mask,
+// first-image 0 cells, no data under valid cells, holes).
+TEST(Threads, OneTwoAndFourThreadsWriteTheSameBytes) {
+  ScratchDir dir;
+  const std::string zone = dir.file("zone");
+  std::filesystem::create_directories(zone);
+  const int rows = 1300, cols = 1500;
+  std::minstd_rand rng(5);
+  std::string cells[3], mask;
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      for (int k = 0; k < 3; ++k) {
+        const unsigned r = rng() % 500;
+        cells[k].push_back(static_cast<char>(r == 0   ? 255
+                                             : r == 1 ? 0
+                                                      : 1 + (i / 5 * 3 + j / 5 * (k + 1)) % 30));
+      }
+      mask.push_back(static_cast<char>(j < 40 || i > rows - 30 ? 255 : 1));
+    }
+  }
+  write_file(zone + "/a.raw", cells[0]);
+  write_file(zone + "/a.txt", "1300\n1500\n1\n0\n255\n25\n");
+  write_file(zone + "/b.bmp", testing_support::bmp_bytes(cols, rows, cells[1]));
+  std::string ascii =
+      "ncols 1500\nnrows 1300\nxllcorner 500000\nyllcorner 4000000\n"
+      "cellsize 25\nNODATA_value 255\n";
+  for (const char c : cells[2]) ascii += std::to_string(static_cast<unsigned char>(c)) + " ";
+  write_file(zone + "/c.asc", ascii);
+  write_file(zone + "/mask.raw", mask);
+  write_file(zone + "/mask.txt", "1300\n1500\n1\n0\n255\n25\n");
+  const std::string answers = "0\n2\n" + dir.path() +
+                              "\nzone\n3\na\nb\nc\n0\n1\n2\n0.1\n0.3333333333333333\n0.7\n"
+                              "0\nmask\n0\nres\n2\n9\n1\n";
+  std::map<std::string, std::string> first;
+  for (const int threads : {1, 2, 4}) {
+    testing_support::ChildOptions o;
+    o.env = "TESSERA_THREADS=" + std::to_string(threads);
+    const testing_support::ChildRun run = testing_support::run_binary(answers, o);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::map<std::string, std::string> outputs = {{"console", run.out}, {"notes", run.err}};
+    for (const auto& f : std::filesystem::directory_iterator(zone)) {
+      const std::string name = f.path().filename().string();
+      if (name.rfind("res_", 0) == 0) {
+        outputs[name] = testing_support::read_file(f.path());
+        std::filesystem::remove(f.path());
+      }
+    }
+    if (threads == 1) {
+      EXPECT_NE(outputs["notes"].find("a.raw holds 255"), std::string::npos);
+      EXPECT_EQ(outputs.count("res_tessum.asc"), 1u);
+      first = outputs;
+      continue;
+    }
+    ASSERT_EQ(outputs.size(), first.size()) << threads << " threads";
+    for (const auto& [name, bytes] : first) {
+      EXPECT_TRUE(outputs[name] == bytes) << name << " differs with " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace
