@@ -1,9 +1,10 @@
 # Two commands do everything on a fresh machine: `make run` and `make test`.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind
+.PHONY: all build run test asan-test tsan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind
 
 all: build
 
@@ -30,6 +31,17 @@ asan-test:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSERA_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The tests whose runs share their passes among threads, under ThreadSanitizer (in
+# build-tsan/): the summation and its threads, the readings, the sample runs, the results.
+# Every test runs with two threads (TESSERA_THREADS, set by CMake); the test of one, two and
+# four threads runs four.
+TSAN_TESTS ?= Threads|Summation|CellLoops|Levels|NoData|Reader|ReadByTheProgram|Examples|GoldenRun|Output
+tsan-test:
+	@$(MAKE) --no-print-directory deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=99" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096 and
 # 16384 square), whole runs against a numpy baseline, micro-benchmarks of the hot parts; prints
@@ -77,7 +89,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) build-fuzz
 
 # The three sample runs of examples/ on a copy of the sample area in $(BUILD)/demo.
 demo: build
