@@ -23,7 +23,9 @@ import subprocess
 import sys
 import time
 
+import bench_compose
 import bench_prepare
+import bench_richness
 
 MIB = 1024 * 1024
 WEIGHTS = ["1.5", "2", "0.75", "1.25", "3", "0.5", "1", "2.5", "1.75", "0.25"]
@@ -333,6 +335,12 @@ def main():
     print("tessera_gis prepare against gdal_translate", file=sys.stderr)
     prepare_lines, prepare_checks = ([], []) if a.quick else \
         bench_prepare.run(build, data, size, a.runs, timed)
+    print("tessera_gis compose against the GDAL-only route", file=sys.stderr)
+    compose_lines, compose_checks = ([], []) if a.quick else \
+        bench_compose.run(build, data, size, a.runs, timed)
+    print("tessera_gis richness against GRASS r.neighbors", file=sys.stderr)
+    richness_lines, richness_checks = ([], []) if a.quick else \
+        bench_richness.run(build, data, size, a.runs, timed)
 
     # ---- the tables ----
     print(f"\n### Whole runs ({size} x {size} cells unless stated, median of {a.runs} runs, "
@@ -373,9 +381,14 @@ def main():
 
     if prepare_lines:
         print("\n" + "\n".join(prepare_lines))
+    if compose_lines:
+        print("\n" + "\n".join(compose_lines))
+    if richness_lines:
+        print("\n" + "\n".join(richness_lines))
 
     print("\n### Targets\n")
-    for text, ok in targets(results, base, size, cases) + prepare_checks:
+    for text, ok in (targets(results, base, size, cases) + prepare_checks + compose_checks
+                     + richness_checks):
         print(f"- [{'x' if ok else ' '}] {'met' if ok else 'MISSED'}: {text}")
     return 0
 

@@ -346,6 +346,20 @@ std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* 
   return count;
 }
 
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n) {
+  // On the bits, so that the loop runs on whole vectors: a double is infinite or NaN when
+  // its exponent bits are all set.
+  constexpr std::uint64_t kExponent = 0x7FF0000000000000;
+  std::uint64_t bad = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, sum + j, sizeof bits);
+    bad |= static_cast<std::uint64_t>((bits & kExponent) == kExponent) &
+           static_cast<std::uint64_t>(valid[j] < 255);
+  }
+  return bad == 0;
+}
+
 bool sums_always_finite(const double* w, int count) {
   // Every product is at most 255 |w| and every partial sum at most their total, give or take
   // a relative rounding of count x 2^-53: half the largest double leaves room for far more.

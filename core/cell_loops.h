@@ -76,6 +76,10 @@ void assign_levels(const Levels& levels, const unsigned char* valid, const doubl
 std::int64_t count_nodata_in_valid(const unsigned char* v, const unsigned char* valid,
                                    std::size_t n);
 
+// Whether the sum of every valid cell (valid[j] below 255) is a finite number: weights too
+// large for the values give infinite sums, or NaN where infinities of both signs meet.
+bool valid_sums_finite(const unsigned char* valid, const double* sum, std::size_t n);
+
 // Whether no sum of `count` images of these weights can leave the finite numbers: 255 times
 // the sum of the absolute weights, with room for the rounding of the partial sums, is finite.
 bool sums_always_finite(const double* w, int count);

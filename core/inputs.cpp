@@ -1,7 +1,6 @@
 // The input grids: descriptors, opening and checks, the first reading of the images, the mask.
 #include "core/inputs.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "core/cell_loops.h"
+#include "nrutil/block.h"
 #include "nrutil/files.h"
 #include "nrutil/hostpath.h"
 
@@ -89,23 +89,11 @@ ReadLimits ReadLimits::of(const RunParameters& p) {
   return l;
 }
 
-std::int64_t memory_bytes() {
-  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long long n = std::strtoll(v, &end, 10);
-    if (*end == '\0' && n > 0 && errno == 0) return n;
-  }
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
-}
-
 Status check_size(const std::string& file, std::int64_t rows, std::int64_t cols,
                   const ReadLimits& limits) {
   if (rows <= 0 || cols <= 0) return Failure::unreadable(file, FileError::BadSize);
   const std::int64_t cells = rows * cols;
-  const std::int64_t memory = memory_bytes();
+  const std::int64_t memory = nrutil::memory_bytes();
   if (cells > nrutil::kMaxCells || (memory > 0 && bytes_needed(limits, cells, cols) > memory) ||
       (limits.cell_limit > 0 && cells > limits.cell_limit)) {
     return Failure::unreadable(file, FileError::TooLarge);

@@ -35,12 +35,8 @@ struct ReadLimits {
   static ReadLimits of(const RunParameters& p);
 };
 
-// The memory a run may count on, in bytes: the positive whole number of bytes in
-// TESSERA_MEMORY_BYTES (a test hook), else the machine's physical memory; 0 when unknown.
-std::int64_t memory_bytes();
-
 // Refuses, naming `file`, sizes that are not positive (BadSize) or whose grids the memory
-// cannot hold (TooLarge).
+// cannot hold (TooLarge; the memory is nrutil::memory_bytes()).
 Status check_size(const std::string& file, std::int64_t rows, std::int64_t cols,
                   const ReadLimits& limits);
 

@@ -18,10 +18,6 @@ ValueCounts count_values(const LevelGrid& grid, const Region& where) {
   return h;
 }
 
-ValueCounts count_values(const LevelGrid& grid) {
-  return count_values(grid, region_of(grid, 0, grid.nb_lig(), 0, grid.nb_col()));
-}
-
 PointSamples sample_points(const LevelGrid& grid, int range, int level_count) {
   PointSamples p;
   const std::int64_t hws = range;

@@ -16,9 +16,6 @@ using ValueCounts = std::array<std::int64_t, 256>;
 // The cells of each value in a region of the grid.
 ValueCounts count_values(const LevelGrid& grid, const Region& where);
 
-// The cells of each value in the whole grid.
-ValueCounts count_values(const LevelGrid& grid);
-
 // One point per cell of a square cell mesh of range r, at its centre pixel: rows and columns
 // r, r + (2r + 1), ... The columns are those whose cell lies whole inside the grid; the rows
 // also include a last row of cells that lacks its bottom row, as long as its centre row is in

@@ -335,7 +335,7 @@ inline std::string grid_text(const nrutil::ByteGrid& g) {
   return s;
 }
 
-// ---- ChargeBMP ----
+// ---- BMP image ----
 
 inline std::uint32_t le32(std::string_view s, std::size_t at) {
   std::uint32_t v = 0;
@@ -349,8 +349,8 @@ inline std::uint16_t le16(std::string_view s, std::size_t at) {
 
 struct RefBmp {
   bmp::LoadError why = bmp::LoadError::None;
-  int cols = 0, rows = 0, type = 0, taille = 1;
-  std::string cells;  // rows x (cols x taille) bytes, row 0 (the top) first
+  int cols = 0, rows = 0, bits = 8;
+  std::string cells;  // rows x (cols x bits / 8) bytes, row 0 (the top) first
 };
 
 inline RefBmp ref_bmp(std::string_view f) {
@@ -364,15 +364,8 @@ inline RefBmp ref_bmp(std::string_view f) {
   // 8-bit: 256 palette entries, or (40-byte information header) the 1 to 255 entries that
   // BiClrUsed declares, the pixels right after them.
   const bool short_palette = le32(f, 14) == 40 && used >= 1 && used < 256 && off == 54 + 4 * used;
-  std::size_t entries = 256;
-  if (bits == 8 && off == 1078) {
-    r.taille = 1;
-  } else if (bits == 8 && short_palette) {
-    r.taille = 1;
-    entries = used;
-  } else if (bits == 24 && off == 54) {
-    r.taille = 3;
-    r.type = 2;
+  if ((bits == 8 && (off == 1078 || short_palette)) || (bits == 24 && off == 54)) {
+    r.bits = bits;
   } else {
     return r.why = LoadError::UnsupportedLayout, r;
   }
@@ -382,18 +375,8 @@ inline RefBmp ref_bmp(std::string_view f) {
   if (w <= 0 || h <= 0) {
     return r.why = LoadError::BadSize, r;
   }
-  if (r.taille == 1) {
-    if (f.size() < 54 + 4 * entries) return r.why = LoadError::ShortPalette, r;
-    // The entries a short palette lacks are 0: such a palette is never the grey ramp.
-    for (std::size_t i = 0; i < 256; ++i) {
-      const auto* e = reinterpret_cast<const unsigned char*>(f.data()) + 54 + 4 * i;
-      if (i >= entries || e[0] != i || e[1] != i || e[2] != i) {
-        r.type = 1;
-        break;
-      }
-    }
-  }
-  const std::size_t row = static_cast<std::size_t>(w) * r.taille;
+  if (f.size() < off) return r.why = LoadError::ShortPalette, r;
+  const std::size_t row = static_cast<std::size_t>(w) * (r.bits / 8);
   const std::size_t stride = (row + 3) / 4 * 4;
   if (f.size() < off + stride * static_cast<std::size_t>(h)) return r.why = LoadError::ShortRows, r;
   r.cols = w;
@@ -402,7 +385,32 @@ inline RefBmp ref_bmp(std::string_view f) {
   return r;
 }
 
-// `data` is the file. Also writes back what was read and reads that again.
+// Reads the whole BMP file `path` with bmp::FileReader, in blocks of `block` rows; sets the
+// sizes and bit count and returns the reason of a refusal.
+inline bmp::LoadError read_bmp(const std::string& path, int block, RefBmp& got) {
+  bmp::FileReader rd;
+  const bmp::LoadError e = rd.open(path.c_str());
+  if (e != bmp::LoadError::None) return e;
+  got.cols = rd.nb_col();
+  got.rows = rd.nb_lig();
+  got.bits = rd.bit_count();
+  const std::size_t row = static_cast<std::size_t>(got.cols) * (got.bits / 8);
+  // The file holds every row (open checks its length), so the grid is no larger than it.
+  got.cells.assign(row * static_cast<std::size_t>(got.rows), '\0');
+  std::vector<unsigned char*> rows;
+  for (int i = 0; i < got.rows; ++i) {
+    rows.push_back(reinterpret_cast<unsigned char*>(got.cells.data()) + row * i);
+  }
+  for (int first = 0; first < got.rows; first += block) {
+    const int count = std::min(block, got.rows - first);
+    const bmp::LoadError b = rd.read_block(first, count, rows.data() + first);
+    if (b != bmp::LoadError::None) return b;
+  }
+  return bmp::LoadError::None;
+}
+
+// `data` is the file; its last byte picks the size of the blocks of rows it is read in. An
+// 8-bit file that was read is also written back with bmp::FileWriter and read again.
 inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std::string& dir) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const rasterio::FileFormat& format = format_entry(rasterio::Format::Bmp);
@@ -410,58 +418,47 @@ inline std::string bmp_one(const std::uint8_t* data, std::size_t size, const std
   if (!write_bytes(path, bytes)) return "";  // the scratch disk is not what is tested
   const RefBmp want = ref_bmp(bytes);
 
-  int cols = -1, rows = -1, type = -1;
-  Color32 marker{};
-  Color32* palette = (size > 0 && (data[size - 1] & 1) != 0) ? &marker : nullptr;
-  bmp::LoadError why = bmp::LoadError::None;
-  unsigned char** g = bmp::load(path.c_str(), cols, rows, type, palette, &why);
-  if (palette != nullptr && palette != &marker) delete[] palette;
-  if (palette == &marker) return "the palette asked for was not handed over";
-  if (g == nullptr) {
-    if (why == bmp::LoadError::None) return "a refusal without a reason";
-    if (why != want.why) return "refused for another reason than the reference";
-    return "";
+  const int block = size > 0 ? 1 + data[size - 1] % 8 : 1;
+  RefBmp got;
+  const bmp::LoadError why = read_bmp(path, block, got);
+  if (why != want.why) return "refused for another reason than the reference, or not refused";
+  if (why != bmp::LoadError::None) return "";
+  if (got.cols != want.cols || got.rows != want.rows || got.bits != want.bits) {
+    return "wrong size or bit count";
   }
-  std::string got;
-  for (int i = 0; i < rows; ++i)
-    got.append(reinterpret_cast<const char*>(g[i]), cols * want.taille);
-  std::string fault;
-  if (want.why != bmp::LoadError::None)
-    fault = "a bad file was taken";
-  else if (cols != want.cols || rows != want.rows || type != want.type)
-    fault = "wrong size or type";
-  else if (got != want.cells)
-    fault = "wrong pixel values";
+  if (got.cells != want.cells) return "wrong pixel values";
 
   // What was read, written again, reads back the same.
-  if (fault.empty()) {
+  if (want.bits == 8) {
     const std::string again = dir + "/again.bmp";
-    if (SauveBMP(again.c_str(), g, cols, rows, type == 2 ? 2 : 0, nullptr) != 0) {
-      fault = "SauveBMP failed on a sound grid";
-    } else {
-      int c2 = 0, r2 = 0, t2 = 0;
-      Color32* none = nullptr;
-      unsigned char** g2 = ChargeBMP(again.c_str(), c2, r2, t2, none);
-      if (g2 == nullptr || c2 != cols || r2 != rows) {
-        fault = "a written image does not read back";
-      } else {
-        for (int i = 0; i < rows && fault.empty(); ++i) {
-          if (std::memcmp(g2[i], g[i], static_cast<std::size_t>(cols) * want.taille) != 0) {
-            fault = "a written image reads back different";
-          }
-        }
-      }
-      if (g2 != nullptr) bmp::free_grid(g2, r2);
+    std::vector<const unsigned char*> rows;
+    for (int i = 0; i < got.rows; ++i) {
+      rows.push_back(reinterpret_cast<const unsigned char*>(got.cells.data()) +
+                     static_cast<std::size_t>(got.cols) * i);
     }
+    bmp::FileWriter w;
+    if (!w.create(again.c_str()) || !w.begin(got.cols, got.rows)) {
+      return "FileWriter refused a sound grid";
+    }
+    for (int first = 0; first < got.rows; first += block) {
+      if (!w.write_block(first, std::min(block, got.rows - first), rows.data() + first)) {
+        return "FileWriter failed on a sound grid";
+      }
+    }
+    if (!w.close()) return "FileWriter failed to close";
+    RefBmp back;
+    if (read_bmp(again, got.rows, back) != bmp::LoadError::None || back.cols != got.cols ||
+        back.rows != got.rows || back.bits != 8) {
+      return "a written image does not read back";
+    }
+    if (back.cells != got.cells) return "a written image reads back different";
+    if (ref_bmp(read_bytes(again)).cells != got.cells) return "a written image is laid out wrong";
   }
-  bmp::free_grid(g, rows);
-  if (!fault.empty()) return fault;
 
   // The same file as the input image of a run.
   QuietRun q;
   const int status = read_image(q, dir + "/in", rasterio::code_of(format.id));
-  const bool take = want.why == bmp::LoadError::None && want.type != 2 &&
-                    std::int64_t{want.cols} * want.rows <= kCellLimit;
+  const bool take = want.bits == 8 && std::int64_t{want.cols} * want.rows <= kCellLimit;
   return check_read(q, status, take, path, want.rows, want.cols, want.cells);
 }
 
@@ -691,13 +688,30 @@ class RunArea {
     put(name + raw.sidecar,
         std::to_string(rows) + "\n" + std::to_string(cols) + "\n1\n0\n255\n30\n");
   }
+  // An 8-bit grey or a 24-bit BMP image of `cells` (row 0 first), written byte by byte.
   void put_bmp(const std::string& name, const std::string& cells, int rows, int cols, int bits) {
-    const int taille = bits / 8;
-    nrutil::ByteGrid g = nrutil::ByteGrid::make(cols * taille, rows);
-    for (int i = 0; i < rows; ++i)
-      std::memcpy(g[i], cells.data() + i * cols * taille, cols * taille);
-    const std::string path = zone_ + "/" + name + format_entry(rasterio::Format::Bmp).ext;
-    SauveBMP(path.c_str(), g.rows(), cols, rows, bits == 24 ? 2 : 0, nullptr);
+    const std::size_t row = static_cast<std::size_t>(cols) * (bits / 8);
+    const std::size_t stride = (row + 3) / 4 * 4;
+    const std::size_t offset = bits == 8 ? 1078 : 54;
+    std::string f(54, '\0');
+    const auto le = [&f](std::size_t at, std::uint32_t v, int n) {
+      for (int k = 0; k < n; ++k) f[at + k] = static_cast<char>(v >> (8 * k));
+    };
+    le(0, 0x4D42, 2);
+    le(2, static_cast<std::uint32_t>(offset + stride * rows), 4);
+    le(10, static_cast<std::uint32_t>(offset), 4);
+    le(14, 40, 4);
+    le(18, static_cast<std::uint32_t>(cols), 4);
+    le(22, static_cast<std::uint32_t>(rows), 4);
+    le(26, 1, 2);
+    le(28, static_cast<std::uint32_t>(bits), 2);
+    le(34, static_cast<std::uint32_t>(stride * rows), 4);
+    for (int i = 0; bits == 8 && i < 256; ++i) f += {char(i), char(i), char(i), '\0'};
+    for (int i = rows - 1; i >= 0; --i) {
+      f += cells.substr(row * i, row);
+      f.append(stride - row, '\0');
+    }
+    put(name + format_entry(rasterio::Format::Bmp).ext, f);
   }
 
   std::string dir_;

@@ -47,6 +47,10 @@ char* format_ascii_row(const unsigned char* values, std::size_t n, char* out) {
   return p;
 }
 
+std::size_t AsciiGridWriter::bytes_needed(std::size_t cols) {
+  return std::max(kBufferBytes, ascii_row_room(cols));
+}
+
 AsciiGridWriter::AsciiGridWriter(StagedFile& file, const AsciiGridHeader& h)
     : file_(file),
       cols_(static_cast<std::size_t>(h.cols)),

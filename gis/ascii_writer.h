@@ -36,6 +36,8 @@ char* format_ascii_row(const unsigned char* values, std::size_t n, char* out);
 class AsciiGridWriter {
  public:
   AsciiGridWriter(StagedFile& file, const AsciiGridHeader& h);
+  // The memory a writer of `cols` columns holds, in bytes.
+  static std::size_t bytes_needed(std::size_t cols);
   // Appends one row of h.cols values.
   void write_row(const unsigned char* values);
   // Writes what is buffered; to call once after the last row.

@@ -1,15 +1,10 @@
 // Shared failure handling, GDAL set-up and whole-file writing of tessera_gis.
 #include "gis/common.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include "cpl_error.h"
@@ -42,12 +37,6 @@ std::string with_gdal_reason(const std::string& file, const std::string& reason)
   return text;
 }
 
-std::string temporary_beside(const std::string& path) {
-  const std::filesystem::path p(path);
-  const std::string dir = p.has_parent_path() ? p.parent_path().string() + "/" : std::string();
-  return dir + "." + p.filename().string() + ".part-" + std::to_string(getpid());
-}
-
 std::string exact_decimal(double v) {
   char buf[400];  // the longest double in fixed notation has 309 digits and a sign
   const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
@@ -60,69 +49,49 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
   f.commit();
 }
 
-StagedFile::StagedFile(std::string path) : path_(std::move(path)), tmp_(temporary_beside(path_)) {
-  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) throw DataError(path_ + ": cannot be created (" + std::strerror(errno) + ")");
+std::string file_error_text(int err) {
+  // nrutil's refusal of a name taken by something that is not a regular file (EISDIR is a
+  // folder, whose errno text says so).
+  if (err == ENXIO) return "a device, a named pipe or a socket has this name, not a regular file";
+  return std::strerror(err);
 }
 
-StagedFile::StagedFile(StagedFile&& other) noexcept
-    : path_(std::move(other.path_)), tmp_(std::move(other.tmp_)), fd_(other.fd_) {
-  other.tmp_.clear();
-  other.fd_ = -1;
-}
-
-StagedFile::~StagedFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!tmp_.empty()) ::unlink(tmp_.c_str());
+StagedFile::StagedFile(std::string path) : path_(std::move(path)) {
+  if (!file_.open(path_)) {
+    throw DataError(path_ + ": cannot be created (" + file_error_text(errno) + ")");
+  }
 }
 
 void StagedFile::fail(const char* what, int err) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  ::unlink(tmp_.c_str());
-  tmp_.clear();
-  throw DataError(path_ + ": " + what + " (" + std::strerror(err) + ")");
+  file_.discard();
+  throw DataError(path_ + ": " + what + " (" + file_error_text(err) + ")");
 }
 
 void StagedFile::write(const char* data, std::size_t size) {
-  if (fd_ < 0) throw std::logic_error("StagedFile::write after commit");
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd_, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail("cannot be written", n < 0 ? errno : EIO);
-    done += static_cast<std::size_t>(n);
-  }
+  if (!file_.is_open()) throw std::logic_error("StagedFile::write after commit");
+  if (!file_.write(std::string_view(data, size))) fail("cannot be written", errno);
 }
 
 void StagedFile::commit() {
-  if (fd_ < 0) throw std::logic_error("StagedFile::commit twice");
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail("cannot be written", errno);
-  if (std::rename(tmp_.c_str(), path_.c_str()) != 0) fail("cannot be written", errno);
-  tmp_.clear();
+  if (!file_.is_open()) throw std::logic_error("StagedFile::commit twice");
+  if (!file_.commit()) fail("cannot be written", errno);
 }
 
 std::string read_file(const std::string& path, std::uintmax_t limit) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  }
-  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
-  if (static_cast<std::uintmax_t>(st.st_size) > limit) {
-    throw DataError(path + ": cannot be read (too large for this kind of file)");
-  }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
   std::string bytes;
-  char buf[1 << 16];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) throw DataError(path + ": cannot be read (read error)");
-  return bytes;
+  const nrutil::ReadFile got = nrutil::read_file(path, limit, bytes);
+  const int err = errno;
+  switch (got) {
+    case nrutil::ReadFile::Done:
+      return bytes;
+    case nrutil::ReadFile::Failed:
+      throw DataError(path + ": cannot be read (" + std::strerror(err) + ")");
+    case nrutil::ReadFile::NotRegular:
+      throw DataError(path + ": cannot be read (not a regular file)");
+    case nrutil::ReadFile::TooLarge:
+      break;
+  }
+  throw DataError(path + ": cannot be read (too large for this kind of file)");
 }
 
 }  // namespace gis

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "nrutil/files.h"
+
 namespace gis {
 
 // Exit statuses: 0 done, 1 a data error (a file cannot be used or written), 2 a usage error.
@@ -50,26 +52,28 @@ void write_file_atomically(const std::string& path, const std::string& bytes);
 // as the same double.
 std::string exact_decimal(double v);
 
-// The whole content of the regular file `path`, at most `limit` bytes; a DataError naming it
-// otherwise. A named pipe or a device is refused before it is opened (reading it could wait
-// forever).
+// The whole content of the regular file `path`, at most `limit` bytes (nrutil::read_file); a
+// DataError naming it and the reason otherwise. A named pipe or a device is refused before it
+// is opened (reading it could wait forever).
 std::string read_file(const std::string& path, std::uintmax_t limit);
 
-// A temporary name in the folder of `path` for a file that will be renamed to `path`.
-std::string temporary_beside(const std::string& path);
+// The system's reason for a failed file operation, in words: errno's text, except for the
+// names nrutil refuses for not being regular files.
+std::string file_error_text(int err);
 
-// A file written piece by piece into a temporary beside its final name, which appears only
-// on commit(): complete, closed and renamed into place. Until then (and when anything fails
-// or the object is destroyed uncommitted) the temporary is removed and `path` is untouched.
-// Every failure throws a DataError that names `path`.
+// A file written piece by piece that appears only on commit(): an nrutil::AtomicFile (an
+// exclusive temporary of unpredictable name beside `path`, never through a link or a pipe)
+// renamed into place once complete and closed. Until then (and when anything fails or the
+// object is destroyed uncommitted) the temporary is removed and `path` is untouched. Every
+// failure throws a DataError that names `path`.
 class StagedFile {
  public:
   explicit StagedFile(std::string path);
-  StagedFile(StagedFile&& other) noexcept;
+  StagedFile(StagedFile&& other) noexcept = default;
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   StagedFile& operator=(StagedFile&&) = delete;
-  ~StagedFile();
+  ~StagedFile() = default;
 
   const std::string& path() const { return path_; }
   // Appends bytes; each write is checked.
@@ -81,8 +85,7 @@ class StagedFile {
  private:
   [[noreturn]] void fail(const char* what, int err);
   std::string path_;
-  std::string tmp_;
-  int fd_ = -1;
+  nrutil::AtomicFile file_;
 };
 
 }  // namespace gis

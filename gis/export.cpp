@@ -3,7 +3,6 @@
 // folder beside the result; they are moved into place only once all are complete.
 #include "gis/export.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +24,7 @@
 #include "gis/export_html.h"
 #include "gis/export_record.h"
 #include "gis/export_style.h"
+#include "nrutil/files.h"
 #include "ogr_spatialref.h"
 
 namespace gis {
@@ -104,16 +104,12 @@ struct Crs {
   bool found = false;
 };
 
+// The largest .prj read: a coordinate system's text is a few KiB.
+constexpr std::uintmax_t kMaxPrjBytes = std::uintmax_t{1} << 20;
+
 // Reads a .prj (WKT in any of GDAL's dialects, or an older ESRI projection file).
 void read_prj(const std::string& path, Crs& crs) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw DataError(path + ": cannot be read (" + std::strerror(errno) + ")");
-  std::string text;
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20))
-    text.append(buf, n);
-  std::fclose(f);
+  const std::string text = read_file(path, kMaxPrjBytes);
   crs.srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
   CPLErrorReset();
   if (crs.srs.importFromWkt(text.c_str()) != OGRERR_NONE) {
@@ -128,15 +124,20 @@ void read_prj(const std::string& path, Crs& crs) {
   crs.found = true;
 }
 
-bool regular_file(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The CRS of R_tessum.prj; else of the first input (in the record's order, then the mask)
-// that has a .prj beside it.
-Crs find_crs(const RunRecord& rec, const std::string& base) {
-  std::vector<std::string> candidates = {base + "_tessum.prj"};
+// The CRS of the .prj that the record names beside the result (R_tessum.prj, carried by the
+// run); else of the first input (in the record's order, then the mask) that has a .prj beside
+// it. Adds to `notes` what was found but not used, and why.
+Crs find_crs(const RunRecord& rec, const std::string& base, std::vector<std::string>& notes) {
+  std::vector<std::string> candidates;
+  if (rec.result_prj) {
+    candidates.push_back(rec.beside(*rec.result_prj));
+    if (!nrutil::is_regular_file(candidates[0]) && !nrutil::is_non_regular(candidates[0])) {
+      notes.push_back(candidates[0] + ", named by " + rec.path + ", cannot be found");
+    }
+  } else if (const std::string stale = base + "_tessum.prj"; nrutil::is_regular_file(stale)) {
+    notes.push_back(stale + " is not used: " + rec.path +
+                    " names no .prj of the result (it is left from an earlier run)");
+  }
   auto beside = [&](const std::string& file) {
     return fs::path(rec.beside(file)).replace_extension(".prj").string();
   };
@@ -144,9 +145,11 @@ Crs find_crs(const RunRecord& rec, const std::string& base) {
   if (rec.mask) candidates.push_back(beside(*rec.mask));
   Crs crs;
   for (const std::string& c : candidates) {
-    if (!regular_file(c)) continue;
-    read_prj(c, crs);
-    break;
+    if (nrutil::is_regular_file(c)) {
+      read_prj(c, crs);
+      break;
+    }
+    if (nrutil::is_non_regular(c)) notes.push_back(c + " is not used: it is not a regular file");
   }
   return crs;
 }
@@ -155,19 +158,12 @@ Crs find_crs(const RunRecord& rec, const std::string& base) {
 // once all are complete; whatever goes wrong, the folder and its content are removed.
 class Staging {
  public:
-  Staging(const std::string& folder, const std::string& stem) : folder_(folder) {
-    path_ = (fs::path(folder) / ("." + stem + ".export-" + std::to_string(::getpid()))).string();
-    if (::mkdir(path_.c_str(), 0777) != 0) {
+  explicit Staging(const std::string& folder) : folder_(folder) {
+    if (!dir_.make(folder)) {
       throw DataError(folder + ": cannot write there (" + std::strerror(errno) + ")");
     }
   }
-  Staging(const Staging&) = delete;
-  Staging& operator=(const Staging&) = delete;
-  ~Staging() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (fs::path(path_) / name).string(); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
   std::string final_name(const std::string& name) const {
     return (fs::path(folder_) / name).string();
   }
@@ -176,8 +172,8 @@ class Staging {
   void commit(const std::vector<std::string>& names) const {
     for (const std::string& n : names) {
       const std::string target = final_name(n);
-      if (fs::exists(file(n))) {
-        if (std::rename(file(n).c_str(), target.c_str()) != 0) {
+      if (nrutil::is_regular_file(file(n))) {
+        if (!nrutil::move_into_place(file(n), target)) {
           throw DataError(target + ": cannot be written (" + std::strerror(errno) + ")");
         }
       } else if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
@@ -187,7 +183,8 @@ class Staging {
   }
 
  private:
-  std::string folder_, path_;
+  std::string folder_;
+  nrutil::StagingDir dir_;
 };
 
 [[noreturn]] void write_failed(const std::string& name) {
@@ -269,13 +266,15 @@ void write_png(const std::string& staged, const std::string& name, const RunReco
 }
 
 void write_text(const std::string& staged, const std::string& name, const std::string& text) {
-  std::FILE* f = std::fopen(staged.c_str(), "wb");
-  if (f == nullptr) throw DataError(name + ": cannot be created (" + std::strerror(errno) + ")");
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fflush(f) == 0 && ok;
-  const int err = errno;
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) throw DataError(name + ": cannot be written (" + std::strerror(err) + ")");
+  switch (nrutil::replace_file(staged, text)) {
+    case nrutil::Replace::Done:
+      return;
+    case nrutil::Replace::CannotCreate:
+      throw DataError(name + ": cannot be created (" + file_error_text(errno) + ")");
+    case nrutil::Replace::CannotWrite:
+      break;
+  }
+  throw DataError(name + ": cannot be written (" + file_error_text(errno) + ")");
 }
 
 // Whether the outputs' cell size is in metres: a projected CRS in metres, or no CRS (the
@@ -285,7 +284,36 @@ bool in_metres(const Crs& crs) {
   return crs.srs.IsProjected() && std::fabs(crs.srs.GetLinearUnits() - 1.0) < 1e-12;
 }
 
+// Refuses an output that would replace a file the record names: an input image, its .prj or
+// descriptor, the mask, the result, the record itself.
+void check_inputs_kept(const RunRecord& rec, const std::vector<std::string>& outputs) {
+  std::vector<std::string> inputs = {rec.path, rec.result_path()};
+  const auto add = [&](const std::string& name_as_built) {
+    const std::string file = rec.beside(name_as_built);
+    inputs.push_back(file);
+    inputs.push_back(fs::path(file).replace_extension(".prj").string());
+    inputs.push_back(fs::path(file).replace_extension(".txt").string());
+  };
+  for (const InputImage& im : rec.inputs) add(im.file);
+  if (rec.mask) add(*rec.mask);
+  if (rec.result_prj) inputs.push_back(rec.beside(*rec.result_prj));
+  for (const std::string& out : outputs) {
+    for (const std::string& in : inputs) {
+      std::error_code ec;
+      if (fs::equivalent(out, in, ec) && !ec) {
+        throw DataError(out + ": cannot be written: it would replace " + in +
+                        ", a file of the run named by " + rec.path);
+      }
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> export_output_files(const std::string& stem) {
+  return {stem + ".tif",     stem + ".tif.aux.xml",     stem + "_map.png",
+          stem + "_map.wld", stem + "_map.png.aux.xml", stem + "_report.html"};
+}
 
 int export_command(int argc, char** argv) {
   const std::optional<Options> parsed = parse(argc, argv);
@@ -296,20 +324,23 @@ int export_command(int argc, char** argv) {
   const RunRecord rec = read_record(o.base + "_run.json");
   std::vector<unsigned char> cells = read_result(rec);
   const std::array<Rgba, 256> colours = colour_table(o.palette, rec.count);
-  const Crs crs = find_crs(rec, o.base);
+  std::vector<std::string> notes;
+  const Crs crs = find_crs(rec, o.base, notes);
 
   const fs::path base(o.base);
   const std::string stem = base.filename().string();
   const std::string folder = base.has_parent_path() ? base.parent_path().string() : ".";
   const std::string tif = stem + ".tif", png = stem + "_map.png", html = stem + "_report.html";
-  const std::vector<std::string> names = {
-      tif, tif + ".aux.xml", png, stem + "_map.wld", png + ".aux.xml", html};
-  Staging st(folder, stem);
+  const std::vector<std::string> names = export_output_files(stem);
+  std::vector<std::string> finals;
   for (const std::string& n : names) {
-    if (fs::is_directory(st.final_name(n))) {
-      throw DataError(st.final_name(n) + ": cannot be written (a folder has this name)");
+    finals.push_back((fs::path(folder) / n).string());
+    if (fs::is_directory(finals.back())) {
+      throw DataError(finals.back() + ": cannot be written (a folder has this name)");
     }
   }
+  check_inputs_kept(rec, finals);
+  Staging st(folder);
 
   write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
   write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);
@@ -325,11 +356,12 @@ int export_command(int argc, char** argv) {
   write_text(st.file(html), st.final_name(html), report_html(rec, colours, page));
   st.commit(names);
 
+  for (const std::string& n : notes) std::fprintf(stderr, "tessera_gis: note: %s\n", n.c_str());
   if (!crs.found) {
     std::fprintf(stderr,
-                 "tessera_gis: note: no coordinate reference system (no %s_tessum.prj and no "
-                 ".prj beside the inputs): the outputs carry none\n",
-                 o.base.c_str());
+                 "tessera_gis: note: no coordinate reference system (no .prj of the result "
+                 "named by %s, and no .prj beside the inputs it names): the outputs carry none\n",
+                 rec.path.c_str());
   }
   if (!(rec.cell_size && rec.x_min && rec.y_min)) {
     std::fprintf(stderr,

@@ -7,12 +7,26 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cpl_conv.h"
+#include "cpl_string.h"
+
 namespace gis {
 
 namespace {
 
-// Text made safe for HTML content and attribute values.
-std::string esc(const std::string& s) {
+// Text as UTF-8, the page's encoding: UTF-8 as it is; other bytes (a file name typed in
+// Latin-1, kept exactly by the run record) read as Latin-1.
+std::string as_utf8(const std::string& s) {
+  if (CPLIsUTF8(s.c_str(), static_cast<int>(s.size()))) return s;
+  char* text = CPLRecode(s.c_str(), CPL_ENC_ISO8859_1, CPL_ENC_UTF8);
+  std::string out = text != nullptr ? text : "";
+  CPLFree(text);
+  return out;
+}
+
+// Text made safe for HTML content and attribute values, in UTF-8.
+std::string esc(const std::string& text) {
+  const std::string s = as_utf8(text);
   std::string out;
   for (const char c : s) {
     switch (c) {
@@ -171,7 +185,8 @@ std::string legend(const RunRecord& rec, const std::array<Rgba, 256>& colours,
   }
   h += "</table>\n<p class=\"sub\">Share: of the " + grouped(mapped) +
        " cells that hold a level. Bounds: a level holds the sums from its lower bound up to, "
-       "not including, its upper bound (rounded here; the run record holds the exact values)."
+       "not including, its upper bound, and the top level also holds the largest sum (rounded "
+       "here; the run record holds the exact values)."
        "</p></div>\n";
   return h;
 }

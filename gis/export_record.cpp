@@ -3,8 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +18,8 @@
 #include "cpl_error.h"
 #include "gdal_priv.h"
 #include "gis/common.h"
+#include "nrutil/block.h"
+#include "nrutil/files.h"
 
 namespace gis {
 
@@ -56,7 +60,9 @@ class Fields {
   double real(const json& obj, const std::string& where, const char* key) const {
     const json& v = member(obj, where, key);
     if (!v.is_number()) damaged(join(where, key) + " is not a number");
-    return v.get<double>();
+    const auto x = v.get<double>();
+    if (!std::isfinite(x)) damaged(join(where, key) + " is not a finite number");
+    return x;
   }
   std::optional<double> real_or_null(const json& obj, const std::string& where,
                                      const char* key) const {
@@ -72,6 +78,33 @@ class Fields {
                                           const char* key) const {
     if (member(obj, where, key).is_null()) return std::nullopt;
     return text(obj, where, key);
+  }
+  // A file name: obj[key], or exactly, when the record keeps them, the bytes of
+  // obj[key + "_bytes"] (hexadecimal digits), written for a name that is not UTF-8.
+  std::string name(const json& obj, const std::string& where, const char* key) const {
+    const std::string readable = text(obj, where, key);
+    const std::string bytes_key = std::string(key) + "_bytes";
+    if (!obj.contains(bytes_key)) return readable;
+    const std::string hex = text(obj, where, bytes_key.c_str());
+    const auto digit = [](char c) {
+      return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    std::string exact;
+    bool ok = !hex.empty() && hex.size() % 2 == 0;
+    for (std::size_t i = 0; ok && i < hex.size(); i += 2) {
+      const int hi = digit(hex[i]);
+      const int lo = digit(hex[i + 1]);
+      ok = hi >= 0 && lo >= 0 && hi * 16 + lo != 0;  // a name holds no NUL byte
+      exact += static_cast<char>(hi * 16 + lo);
+    }
+    if (!ok)
+      damaged(join(where, bytes_key.c_str()) + " is not a name's bytes in hexadecimal digits");
+    return exact;
+  }
+  std::optional<std::string> name_or_null(const json& obj, const std::string& where,
+                                          const char* key) const {
+    if (member(obj, where, key).is_null()) return std::nullopt;
+    return name(obj, where, key);
   }
 
   static std::string join(const std::string& where, const char* key) {
@@ -119,7 +152,7 @@ void read_inputs(const Fields& f, const json& root, RunRecord& rec) {
   for (std::size_t n = 0; n < inputs.size(); ++n) {
     const std::string where = Fields::at("inputs", n);
     InputImage im;
-    im.file = f.text(inputs[n], where, "file");
+    im.file = f.name(inputs[n], where, "file");
     im.format = f.text(inputs[n], where, "format");
     im.weight = f.real(inputs[n], where, "weight");
     const json& items = f.array(inputs[n], where, "items");
@@ -130,7 +163,7 @@ void read_inputs(const Fields& f, const json& root, RunRecord& rec) {
     }
     rec.inputs.push_back(std::move(im));
   }
-  rec.mask = f.text_or_null(root, "", "mask");
+  rec.mask = f.name_or_null(root, "", "mask");
 }
 
 }  // namespace
@@ -156,15 +189,36 @@ std::string RunRecord::result_path() const {
   return path.substr(0, path.size() - kRecordSuffix.size()) + "_tessum" + ext;
 }
 
-RunRecord read_record(const std::string& path) {
-  const std::string bytes = read_file(path, kMaxRecordBytes);
-  json root;
-  try {
-    root = json::parse(bytes);
-  } catch (const json::parse_error& e) {
-    throw DataError(path + ": damaged run record: not valid JSON (byte " + std::to_string(e.byte) +
-                    ")");
+namespace {
+
+// The largest coordinate of a grid's corner, and so of its cell size, that export takes:
+// far beyond any map, and short enough in the fixed notation of a world file.
+constexpr double kMaxCoordinate = 1e12;
+
+// The numbers of the grid that place the outputs: a cell size greater than 0, and corners
+// within kMaxCoordinate of 0.
+void check_grid(const Fields& f, const RunRecord& rec) {
+  if (rec.cell_size && !(*rec.cell_size > 0.0 && *rec.cell_size <= kMaxCoordinate)) {
+    f.damaged("grid.cell_size is not a number greater than 0 and at most 1e12");
   }
+  const auto inside = [](double v) { return std::fabs(v) <= kMaxCoordinate; };
+  if (rec.x_min && !inside(*rec.x_min)) f.damaged("grid.x_min lies beyond 1e12 of 0");
+  if (rec.y_min && !inside(*rec.y_min)) f.damaged("grid.y_min lies beyond 1e12 of 0");
+  if (rec.cell_size && rec.x_min && rec.y_min &&
+      !(inside(*rec.x_min + rec.cols * *rec.cell_size) &&
+        inside(*rec.y_min + rec.rows * *rec.cell_size))) {
+    f.damaged("grid.cols or grid.rows times grid.cell_size puts the far corner beyond 1e12 of 0");
+  }
+}
+
+// A JSON library message without its "[json.exception.KIND.N] " prefix.
+std::string json_reason(const json::exception& e) {
+  const std::string what = e.what();
+  const std::size_t cut = what.find("] ");
+  return cut == std::string::npos ? what : what.substr(cut + 2);
+}
+
+RunRecord record_of(const std::string& path, const json& root) {
   const Fields f(path);
   if (!root.is_object() || !root.contains("tessera_run_record")) {
     f.damaged("not a tessera_summary run record");
@@ -181,14 +235,17 @@ RunRecord read_record(const std::string& path) {
   rec.cell_size = f.real_or_null(grid, "grid", "cell_size");
   rec.x_min = f.real_or_null(grid, "grid", "x_min");
   rec.y_min = f.real_or_null(grid, "grid", "y_min");
+  check_grid(f, rec);
   read_inputs(f, root, rec);
 
   const json& result = f.member(root, "", "result");
-  rec.result_file = f.text(result, "result", "file");
+  rec.result_file = f.name(result, "result", "file");
   rec.result_format = f.text(result, "result", "format");
   if (rec.result_format != "raw" && rec.result_format != "bmp" && rec.result_format != "ascii") {
     f.damaged("result.format is not raw, bmp or ascii");
   }
+  // Null (or absent) when the run carried no .prj beside its result.
+  if (result.contains("prj")) rec.result_prj = f.name_or_null(result, "result", "prj");
 
   const json& proc = f.member(root, "", "processing");
   rec.detected = f.text(proc, "processing", "detected");
@@ -200,6 +257,26 @@ RunRecord read_record(const std::string& path) {
     rec.range = static_cast<int>(f.integer(proc, "processing", "range", 0, 1 << 30));
   }
   return rec;
+}
+
+}  // namespace
+
+RunRecord read_record(const std::string& path) {
+  const std::string bytes = read_file(path, kMaxRecordBytes);
+  // Every failure of the JSON library (a number too large for a double, such as 1e400) is
+  // told as a damaged record, naming it.
+  try {
+    json root;
+    try {
+      root = json::parse(bytes);
+    } catch (const json::parse_error& e) {
+      throw DataError(path + ": damaged run record: not valid JSON (byte " +
+                      std::to_string(e.byte) + ")");
+    }
+    return record_of(path, root);
+  } catch (const json::exception& e) {
+    throw DataError(path + ": damaged run record: " + json_reason(e));
+  }
 }
 
 namespace {
@@ -238,25 +315,59 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
   return cells;
 }
 
+// The smallest BMP header: file header, information header.
+constexpr std::uintmax_t kBmpHeaderBytes = 14 + 40;
+
+// Refuses a grid of `cells` cells that the memory cannot hold: export keeps the cells, reads
+// them through a buffer or GDAL, copies them for the PNG, and holds the PNG and its base64
+// text in the report page: about four bytes a cell, and GDAL's block cache.
+void check_memory(const RunRecord& rec, const std::string& path, std::uintmax_t cells) {
+  constexpr std::uintmax_t kMiB = std::uintmax_t{1} << 20;
+  const std::int64_t memory = nrutil::memory_bytes();
+  const auto cache = static_cast<std::uintmax_t>(std::max<GIntBig>(GDALGetCacheMax64(), 0));
+  const std::uintmax_t needed = 4 * cells + cache;  // cells < 2^62: no overflow
+  if (memory > 0 && needed > static_cast<std::uintmax_t>(memory)) {
+    throw DataError(path + ": its grid of " + std::to_string(rec.rows) + " rows and " +
+                    std::to_string(rec.cols) + " columns (" + rec.path +
+                    ") is larger than the memory available (about " +
+                    std::to_string((needed + kMiB - 1) / kMiB) + " MiB needed, " +
+                    std::to_string(static_cast<std::uintmax_t>(memory) / kMiB) + " MiB available)");
+  }
+}
+
 }  // namespace
 
 std::vector<unsigned char> read_result(const RunRecord& rec) {
   const std::string path = rec.result_path();
+  if (nrutil::is_non_regular(path)) throw DataError(path + ": cannot be read (not a regular file)");
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     throw DataError(path + ": the result image named by " + rec.path + " cannot be read (" +
                     std::strerror(errno) + ")");
   }
-  if (!S_ISREG(st.st_mode)) throw DataError(path + ": cannot be read (not a regular file)");
   const std::uintmax_t size =
       static_cast<std::uintmax_t>(rec.rows) * static_cast<std::uintmax_t>(rec.cols);
+  const auto length = static_cast<std::uintmax_t>(st.st_size);
+  if (rec.result_format == "raw" && length != size) {
+    throw DataError(path + ": does not match " + rec.path + ": it holds " + std::to_string(length) +
+                    " bytes, not rows x columns = " + std::to_string(size));
+  }
+  // The least a file of the grid the record claims can hold: a BMP's header and padded rows,
+  // an ASCII grid's value and separator for each cell. Checked before anything of the
+  // grid's size is allocated.
+  const std::uintmax_t least =
+      rec.result_format == "bmp"
+          ? kBmpHeaderBytes + static_cast<std::uintmax_t>(rec.rows) *
+                                  ((static_cast<std::uintmax_t>(rec.cols) + 3) / 4 * 4)
+          : 2 * size;
+  if (rec.result_format != "raw" && length < least) {
+    throw DataError(path + ": does not match " + rec.path + ": it holds " + std::to_string(length) +
+                    " bytes, fewer than its " + std::to_string(rec.rows) + " rows and " +
+                    std::to_string(rec.cols) + " columns need (" + std::to_string(least) + ")");
+  }
+  check_memory(rec, path, size);
   std::vector<unsigned char> cells;
   if (rec.result_format == "raw") {
-    if (static_cast<std::uintmax_t>(st.st_size) != size) {
-      throw DataError(path + ": does not match " + rec.path + ": it holds " +
-                      std::to_string(st.st_size) +
-                      " bytes, not rows x columns = " + std::to_string(size));
-    }
     const std::string bytes = read_file(path, size);
     cells.assign(bytes.begin(), bytes.end());
   } else {

@@ -20,8 +20,11 @@ struct InputItem {
   std::int64_t cells = 0;
 };
 
+// Names of files are as tessera_summary built them (folder joined with '\'), byte for byte:
+// where the record's text could not hold a name (one that is not UTF-8), from its "_bytes"
+// field.
 struct InputImage {
-  std::string file;    // as tessera_summary built it (folder joined with '\')
+  std::string file;
   std::string format;  // raw, bmp or ascii
   double weight = 0.0;
   std::vector<InputItem> items;
@@ -39,6 +42,7 @@ struct RunRecord {
   std::vector<InputImage> inputs;
   std::optional<std::string> mask;
   std::string result_file, result_format;
+  std::optional<std::string> result_prj;  // the .prj the run carried beside its result
   std::string detected;
   std::optional<std::string> confirmed;
   bool mesh_drawn = false;

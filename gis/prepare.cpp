@@ -2,7 +2,10 @@
 // their no-data, writes every file into the run's folder, and tells the user what was done.
 #include "gis/prepare.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <deque>
@@ -12,12 +15,15 @@
 
 #include "gis/ascii_writer.h"
 #include "gis/common.h"
+#include "gis/export.h"
 #include "gis/prepare_boundary.h"
 #include "gis/prepare_cells.h"
 #include "gis/prepare_grid.h"
 #include "gis/prepare_options.h"
 #include "gis/prepare_read.h"
 #include "gis/prepare_run.h"
+#include "nrutil/block.h"
+#include "nrutil/files.h"
 
 namespace gis {
 
@@ -85,8 +91,17 @@ void check_names(const std::vector<Layer>& layers, const PrepareOptions& o) {
   }
 }
 
-// Refuses to write over a file that the command reads (a layer prepared in its own folder).
-void check_inputs_kept(const std::vector<std::string>& outputs, const std::vector<Layer>& layers,
+// A file that a step of the way from the layers to the map writes, with what writes it ("" for
+// prepare itself).
+struct Written {
+  std::string path;
+  std::string by;
+};
+
+// Refuses a layer or boundary (or a side file of one) that prepare, the run or the export of
+// its result would write over: a layer prepared in its own folder, a layer named like the
+// map that export makes of the result.
+void check_inputs_kept(const std::vector<Written>& outputs, const std::vector<Layer>& layers,
                        const std::string& boundary) {
   std::vector<std::string> inputs;
   const auto add_files = [&inputs](GDALDataset& ds) {
@@ -101,12 +116,15 @@ void check_inputs_kept(const std::vector<std::string>& outputs, const std::vecto
     if (ds) add_files(*ds);
   }
   for (const std::string& in : inputs) {
-    for (const std::string& out : outputs) {
+    for (const Written& out : outputs) {
       std::error_code ec;
-      if (fs::equivalent(out, in, ec) && !ec) {
-        throw UsageError(out + " would replace the input file " + in +
+      if (!fs::equivalent(out.path, in, ec) || ec) continue;
+      if (out.by.empty()) {
+        throw UsageError(out.path + " would replace the input file " + in +
                          ": choose another --out folder");
       }
+      throw UsageError(out.path + ", which " + out.by + ", would replace the input file " + in +
+                       ": choose another --result or --out folder");
     }
   }
 }
@@ -150,6 +168,27 @@ void print_table(const std::vector<Layer>& layers) {
   }
 }
 
+// Refuses a grid that the memory cannot hold, before anything of its size is allocated: the
+// state of every cell (a byte each), a reader of a band, the ASCII writer and a row of its
+// bytes, and GDAL's block cache.
+void check_memory(const Grid& grid, const std::string& path) {
+  constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+  const std::int64_t cells = std::int64_t{grid.cols} * grid.rows;
+  const std::int64_t needed = cells + BandReader::bytes_needed(grid.cols) +
+                              static_cast<std::int64_t>(AsciiGridWriter::bytes_needed(grid.cols)) +
+                              grid.cols + GDALGetCacheMax64();
+  const std::int64_t memory = nrutil::memory_bytes();
+  if (memory > 0 && needed > memory) {
+    throw DataError(path + ": its grid of " + std::to_string(grid.cols) + " x " +
+                    std::to_string(grid.rows) +
+                    " cells is larger than the memory available (about " +
+                    std::to_string((needed + kMiB - 1) / kMiB) + " MiB needed, " +
+                    std::to_string(memory / kMiB) +
+                    " MiB available): cut it into parts, or make its cells larger "
+                    "(gdalwarp -tr)");
+  }
+}
+
 // The layers, named and opened, on the first layer's grid (the run's grid).
 std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
                                std::vector<std::string>& warnings) {
@@ -163,6 +202,7 @@ std::vector<Layer> open_layers(const PrepareOptions& o, Grid& grid,
   const std::string& grid_path = layers[0].arg.path;
   grid = grid_of(*layers[0].source);
   if (std::string w = check_run_grid(grid, grid_path); !w.empty()) warnings.push_back(w);
+  check_memory(grid, grid_path);
   for (std::size_t k = 1; k < layers.size(); ++k) {
     layers[k].resampled =
         bring_onto(*layers[k].source, layers[k].arg.path, grid, grid_path, o.align);
@@ -205,13 +245,16 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
         hint = "; if " + v + " marks no data, declare it: gdal_edit.py -a_nodata " + v + " " +
                l.arg.path;
       }
-      throw DataError(l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
-                      std::to_string(l.scan.data_cells) +
-                      " data cells are not whole numbers from 0 to 254 (its values range from " +
-                      exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
-                      "): reclassify it into whole classes 0..254 first, for example with "
-                      "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
-                      hint);
+      throw DataError(
+          l.arg.path + ": " + std::to_string(l.scan.bad_cells) + " of its " +
+          std::to_string(l.scan.data_cells) +
+          " data cells are not whole numbers from 0 to 254 (the first, at pixel " +
+          std::to_string(l.scan.bad_pixel) + " line " + std::to_string(l.scan.bad_line) +
+          ", holds " + exact_decimal(l.scan.first_bad) + "; its values" + reader.scaling() +
+          " range from " + exact_decimal(l.scan.min) + " to " + exact_decimal(l.scan.max) +
+          "): reclassify it into whole classes 0..254 first, for example with "
+          "gdal_calc.py or the QGIS raster calculator, keeping its no-data value" +
+          hint);
     }
   }
   if (std::count(state.begin(), state.end(), kData) == 0) {
@@ -224,24 +267,40 @@ std::vector<unsigned char> cell_states(const PrepareOptions& o, const Grid& grid
   return state;
 }
 
-// The files the command writes into the run's folder.
+// The files the command writes into the run's folder: the layers and the mask with their
+// .prj when the layers have a CRS (`with_prj`), and run.txt.
 std::vector<std::string> output_files(const PrepareOptions& o, const std::string& dir,
-                                      const std::vector<Layer>& layers) {
+                                      const std::vector<Layer>& layers, bool with_prj) {
   std::vector<std::string> outputs;
   for (const Layer& l : layers) {
     outputs.push_back(dir + l.name + ".asc");
-    outputs.push_back(dir + l.name + ".prj");
+    if (with_prj) outputs.push_back(dir + l.name + ".prj");
   }
   if (!o.boundary.empty()) {
     outputs.push_back(dir + kMaskName + ".asc");
-    outputs.push_back(dir + kMaskName + ".prj");
+    if (with_prj) outputs.push_back(dir + kMaskName + ".prj");
   }
   outputs.push_back(dir + kRunFile);
   return outputs;
 }
 
+// The files of an earlier preparation that would give the new run a wrong CRS: without a CRS,
+// the .prj of each layer and of the mask (the run copies the first it finds beside its
+// inputs), and the run's R_tessum.prj (an ASCII result would be left beside it, since the run
+// writes none then).
+std::vector<std::string> stale_files(const PrepareOptions& o, const std::string& dir,
+                                     const std::vector<Layer>& layers, bool with_prj) {
+  std::vector<std::string> stale;
+  if (with_prj) return stale;
+  for (const Layer& l : layers) stale.push_back(dir + l.name + ".prj");
+  if (!o.boundary.empty()) stale.push_back(dir + kMaskName + ".prj");
+  stale.push_back(dir + o.result + "_tessum.prj");
+  return stale;
+}
+
 // Writes every file of the run's folder. Each is written under a temporary name and all are
-// renamed into place at the end, so that a failure leaves no file half-written.
+// renamed into place at the end, so that a failure leaves no file half-written; then the
+// stale files of an earlier preparation are removed.
 void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
                   const std::string& prj, std::vector<Layer>& layers,
                   const std::vector<unsigned char>& state) {
@@ -273,6 +332,11 @@ void write_folder(const PrepareOptions& o, const RunFolder& where, const Grid& g
   }
   files.emplace_back(dir + kRunFile).write(run_answers(o, where, images, !o.boundary.empty()));
   for (StagedFile& f : files) f.commit();
+  for (const std::string& old : stale_files(o, dir, layers, !prj.empty())) {
+    if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
+      throw DataError(old + ": cannot be removed (" + file_error_text(errno) + ")");
+    }
+  }
 }
 
 // Tells what was done: the table of the layers, the cells set to no-data, the warnings and
@@ -315,6 +379,21 @@ void report(const PrepareOptions& o, const RunFolder& where, const Grid& grid,
   if (std::fflush(stdout) != 0) throw DataError("standard output cannot be written");
 }
 
+// Refuses a result name that makes a name too long for the folder (the longest first) among
+// the files that the run and the export of its result write.
+void check_result_names(const PrepareOptions& o, const RunFolder& where) {
+  std::vector<std::string> names = run_output_files(o.result, o.output.answer);
+  for (std::string& n : export_output_files(o.result)) names.push_back(std::move(n));
+  std::stable_sort(names.begin(), names.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& n : names) {
+    if (!nrutil::name_fits(where.path + "/" + n)) {
+      throw UsageError("--result " + o.result + ": the run or its export would write " + n +
+                       ", a name longer than the folder allows: choose a shorter --result");
+    }
+  }
+}
+
 }  // namespace
 
 int prepare_command(int argc, char** argv) {
@@ -324,6 +403,7 @@ int prepare_command(int argc, char** argv) {
     return 0;
   }
   const RunFolder where = run_folder(o.out_dir);
+  check_result_names(o, where);
   init_gdal();
   // Every block is read once a pass, so a large block cache would only hold memory.
   if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) GDALSetCacheMax64(kBlockCache);
@@ -342,10 +422,21 @@ int prepare_command(int argc, char** argv) {
   if (prj.empty()) {
     warnings.push_back(layers[0].arg.path +
                        (grid.srs ? ": its CRS has no ESRI WKT form" : ": has no CRS") +
-                       ": no .prj file is written");
+                       ": no .prj file is written (and any of an earlier preparation is "
+                       "removed)");
   }
   try {
-    check_inputs_kept(output_files(o, where.path + "/", layers), layers, o.boundary);
+    const std::string dir = where.path + "/";
+    std::vector<Written> touched;
+    for (std::string& f : output_files(o, dir, layers, !prj.empty())) touched.push_back({f, ""});
+    for (std::string& f : stale_files(o, dir, layers, !prj.empty())) touched.push_back({f, ""});
+    for (const std::string& f : run_output_files(o.result, o.output.answer)) {
+      touched.push_back({dir + f, "the run writes"});
+    }
+    for (const std::string& f : export_output_files(o.result)) {
+      touched.push_back({dir + f, "tessera_gis export writes from the run's result"});
+    }
+    check_inputs_kept(touched, layers, o.boundary);
     write_folder(o, where, grid, prj, layers, state);
   } catch (...) {
     if (created) fs::remove(where.path, ec);  // only when still empty

@@ -132,4 +132,12 @@ void boundary_cells(const std::string& path, const Grid& grid, const std::string
   }
 }
 
+std::vector<std::unique_ptr<OGRGeometry>> boundary_polygons(const std::string& path,
+                                                            const Grid& grid,
+                                                            std::vector<std::string>& warnings) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+  if (!ds || ds->GetLayerCount() != 1) return {};
+  return polygons_of(*ds->GetLayer(0), path, grid, warnings);
+}
+
 }  // namespace gis

@@ -2,6 +2,7 @@
 // layers' grid, or a raster boundary.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,11 @@ namespace gis {
 void boundary_cells(const std::string& path, const Grid& grid, const std::string& grid_path,
                     bool align, std::vector<unsigned char>& inside,
                     std::vector<std::string>& warnings);
+
+// The polygons of a polygon boundary in the grid's CRS (the outline a map draws, the shape
+// that clips mesh cells); empty for a raster boundary. Notes are added to `warnings`.
+std::vector<std::unique_ptr<OGRGeometry>> boundary_polygons(const std::string& path,
+                                                            const Grid& grid,
+                                                            std::vector<std::string>& warnings);
 
 }  // namespace gis

@@ -7,36 +7,45 @@
 
 namespace gis {
 
+void scan_block(const double* v, const unsigned char* has, std::size_t n, unsigned char* st,
+                LayerScan& s, std::int64_t first_cell, int cols) {
+  double lo = s.min;
+  double hi = s.max;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!has[i]) {
+      ++s.nodata_cells;
+      if (st[i] == kData) st[i] = kNoData;
+      continue;
+    }
+    if (st[i] == kOutside) continue;
+    ++s.data_cells;
+    const double x = v[i];
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+    // Within 0..254 the conversion to int is exact for whole numbers and defined.
+    if (!(x >= 0.0 && x <= kMaxDataValue && x == static_cast<int>(x)) && s.bad_cells++ == 0) {
+      const std::int64_t cell = first_cell + static_cast<std::int64_t>(i);
+      s.first_bad = x;
+      s.bad_line = static_cast<int>(cell / cols);
+      s.bad_pixel = static_cast<int>(cell % cols);
+    }
+  }
+  s.min = lo;
+  s.max = hi;
+}
+
 LayerScan scan_layer(BandReader& reader, int rows, int cols, std::vector<unsigned char>& state) {
   LayerScan s;
-  double lo = std::numeric_limits<double>::infinity();
-  double hi = -lo;
+  s.min = std::numeric_limits<double>::infinity();
+  s.max = -s.min;
   for (int row = 0; row < rows; row += reader.block_rows()) {
     const int count = std::min(reader.block_rows(), rows - row);
     reader.read(row, count);
-    const double* v = reader.values();
-    const unsigned char* has = reader.has_data();
-    unsigned char* st = state.data() + static_cast<std::size_t>(row) * cols;
-    const std::size_t n = static_cast<std::size_t>(count) * cols;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!has[i]) {
-        ++s.nodata_cells;
-        if (st[i] == kData) st[i] = kNoData;
-        continue;
-      }
-      if (st[i] == kOutside) continue;
-      ++s.data_cells;
-      const double x = v[i];
-      lo = std::min(lo, x);
-      hi = std::max(hi, x);
-      // Within 0..254 the conversion to int is exact for whole numbers and defined.
-      if (!(x >= 0.0 && x <= kMaxDataValue && x == static_cast<int>(x))) ++s.bad_cells;
-    }
+    scan_block(reader.values(), reader.has_data(), static_cast<std::size_t>(count) * cols,
+               state.data() + static_cast<std::size_t>(row) * cols, s,
+               static_cast<std::int64_t>(row) * cols, cols);
   }
-  if (s.data_cells > 0) {
-    s.min = lo;
-    s.max = hi;
-  }
+  if (s.data_cells == 0) s.min = s.max = 0.0;
   return s;
 }
 

@@ -21,10 +21,20 @@ struct LayerScan {
   double min = 0.0;               // the range of their values
   double max = 0.0;
   std::int64_t bad_cells = 0;  // those that are not whole numbers from 0 to 254
+  double first_bad = 0.0;      // the first of them, row by row, and its cell
+  int bad_pixel = 0, bad_line = 0;
 };
 
 // The highest data value tessera_summary takes: 255 is its no-data.
 inline constexpr double kMaxDataValue = 254.0;
+
+// Checks n cells of a layer read by a BandReader, the first of them cell `first_cell` of a grid
+// of `cols` columns: marks kNoData in `state` (the same n cells) where a cell inside the
+// boundary holds no data, and counts into `scan` its no-data cells and its data cells inside
+// the boundary, their range and those that are not whole numbers from 0 to 254, keeping the
+// first of these (min and max are the running range: start them at +inf and -inf).
+void scan_block(const double* values, const unsigned char* has_data, std::size_t n,
+                unsigned char* state, LayerScan& scan, std::int64_t first_cell, int cols);
 
 // Reads a layer of `rows` rows; marks kNoData in `state` (rows x cols cells, 1 byte each)
 // where a cell inside the boundary holds no data in this layer, and checks the values of its

@@ -40,7 +40,8 @@ Grid grid_of(GDALDataset& ds) {
   Grid g;
   g.cols = ds.GetRasterXSize();
   g.rows = ds.GetRasterYSize();
-  if (ds.GetGeoTransform(g.gt.data()) != CE_None) g.gt = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+  g.georeferenced = ds.GetGeoTransform(g.gt.data()) == CE_None;
+  if (!g.georeferenced) g.gt = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
   if (const OGRSpatialReference* srs = ds.GetSpatialRef(); srs != nullptr && !srs->IsEmpty()) {
     g.srs.emplace(*srs);
     g.srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -61,7 +62,20 @@ bool north_up(const Grid& g) {
   return g.gt[2] == 0.0 && g.gt[4] == 0.0 && g.gt[1] > 0.0 && g.gt[5] < 0.0;
 }
 
+namespace {
+
+[[noreturn]] void no_georeferencing(const std::string& path) {
+  throw DataError(path +
+                  ": has no georeferencing (no corner and cell size), while tessera_summary "
+                  "places the layers by them: assign them first, for example gdal_edit.py "
+                  "-a_ullr ULX ULY LRX LRY -a_srs EPSG:XXXX " +
+                  path);
+}
+
+}  // namespace
+
 std::string check_run_grid(const Grid& g, const std::string& path) {
+  if (!g.georeferenced) no_georeferencing(path);
   if (!north_up(g)) {
     throw DataError(path +
                     ": its grid is rotated or not north-up, while tessera_summary needs rows "
@@ -157,6 +171,7 @@ GDALDatasetUniquePtr resample_onto(GDALDataset& src, const Grid& src_grid, const
 GDALDatasetUniquePtr bring_onto(GDALDataset& source, const std::string& path, const Grid& grid,
                                 const std::string& grid_path, bool align) {
   const Grid g = grid_of(source);
+  if (!g.georeferenced) no_georeferencing(path);
   const std::string why = north_up(g) ? grid_difference(g, grid) : "rotated or not north-up";
   if (why.empty()) return nullptr;
   if (!align) {

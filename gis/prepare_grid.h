@@ -17,6 +17,7 @@ struct Grid {
   int cols = 0;
   int rows = 0;
   std::array<double, 6> gt{};              // GDAL's geotransform
+  bool georeferenced = false;              // false: the file has none (gt is GDAL's default)
   std::optional<OGRSpatialReference> srs;  // none when the file carries no CRS
 
   std::size_t cells() const { return static_cast<std::size_t>(cols) * rows; }
@@ -35,9 +36,9 @@ Grid grid_of(GDALDataset& ds);
 // "EPSG:25830", or the CRS's name when it has no authority code, or "no CRS".
 std::string srs_label(const std::optional<OGRSpatialReference>& srs);
 
-// Refuses a grid that cannot carry a run: rotated or not north-up, cells that are not
-// square, a geographic CRS in degrees. Returns a warning ("" for none) for a CRS whose unit
-// is not the metre.
+// Refuses a grid that cannot carry a run: without georeferencing, rotated or not north-up,
+// cells that are not square, a geographic CRS in degrees. Returns a warning ("" for none) for a CRS
+// whose unit is not the metre.
 std::string check_run_grid(const Grid& grid, const std::string& path);
 
 // Whether the grid's rows run west to east and north to south, without rotation.

@@ -54,16 +54,6 @@ std::string option_value(std::string_view arg, std::string_view name, int& i, in
   return argv[++i];
 }
 
-Choice pick(std::string_view option, const std::string& value, const Choice* begin,
-            const Choice* end) {
-  std::string names;
-  for (const Choice* c = begin; c != end; ++c) {
-    if (value == c->name) return *c;
-    names += std::string(names.empty() ? "" : ", ") + c->name;
-  }
-  throw UsageError(std::string(option) + " takes one of " + names + ", not '" + value + "'");
-}
-
 int parse_levels(const std::string& text) {
   int v = 0;
   const char* end = text.data() + text.size();
@@ -83,8 +73,32 @@ bool parse_weight(std::string_view text, double& w) {
   return !text.empty() && ec == std::errc() && p == end && std::isfinite(w);
 }
 
-// LAYER[:WEIGHT]. A suffix after the last colon that reads as a number is the weight;
-// otherwise the colon belongs to the name (GDAL names such as NETCDF:file.nc:var).
+// A result name becomes file names in DIR and one answer of the run: one word, no folder.
+void check_result_name(const std::string& name) {
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' || b == 0x7f || c == '/' || c == '\\') {
+      throw UsageError(
+          "--result takes a file name without blanks, control characters or "
+          "folder separators, not '" +
+          name + "'");
+    }
+  }
+  if (name.empty()) throw UsageError("--result needs a name");
+}
+
+}  // namespace
+
+Choice pick(std::string_view option, const std::string& value, const Choice* begin,
+            const Choice* end) {
+  std::string names;
+  for (const Choice* c = begin; c != end; ++c) {
+    if (value == c->name) return *c;
+    names += std::string(names.empty() ? "" : ", ") + c->name;
+  }
+  throw UsageError(std::string(option) + " takes one of " + names + ", not '" + value + "'");
+}
+
 LayerArg parse_layer(const std::string& arg) {
   LayerArg layer{arg, 1.0};
   const std::size_t colon = arg.rfind(':');
@@ -104,22 +118,6 @@ LayerArg parse_layer(const std::string& arg) {
   }
   return layer;
 }
-
-// A result name becomes file names in DIR and one answer of the run: one word, no folder.
-void check_result_name(const std::string& name) {
-  for (const char c : name) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= ' ' || b == 0x7f || c == '/' || c == '\\') {
-      throw UsageError(
-          "--result takes a file name without blanks, control characters or "
-          "folder separators, not '" +
-          name + "'");
-    }
-  }
-  if (name.empty()) throw UsageError("--result needs a name");
-}
-
-}  // namespace
 
 PrepareOptions parse_prepare_options(int argc, char** argv) {
   PrepareOptions o;

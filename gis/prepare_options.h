@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gis {
@@ -38,6 +39,15 @@ struct PrepareOptions {
   Choice lang = kLanguageChoices[0];
   std::vector<LayerArg> layers;
 };
+
+// LAYER[:WEIGHT] as given on a command line: a suffix after the last colon that reads as a
+// number is the weight; otherwise the colon belongs to the name (NETCDF:file.nc:var).
+// UsageError for a weight that is not a finite number.
+LayerArg parse_layer(const std::string& arg);
+
+// The choice named `value` among [begin, end); UsageError naming `option` otherwise.
+Choice pick(std::string_view option, const std::string& value, const Choice* begin,
+            const Choice* end);
 
 // Parses the arguments that follow `prepare`; throws UsageError for a wrong command line.
 PrepareOptions parse_prepare_options(int argc, char** argv);

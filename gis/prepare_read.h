@@ -1,6 +1,7 @@
 // Reading band 1 of a raster in blocks of rows, with the cells that hold data told apart.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,21 @@
 namespace gis {
 
 // Reads a band in blocks of whole rows: the values as doubles, and for each cell whether it
-// holds data. A cell holds no data when it equals the band's no-data value, is NaN, or is
-// masked by the band's mask (an internal mask, an alpha band).
+// holds data. A cell holds no data when its stored number equals the band's no-data value,
+// is NaN, or is masked by the band's mask (an internal mask, an alpha band). The values are
+// the band's, as GDAL's tools read them: a signed byte band (PIXELTYPE=SIGNEDBYTE) as signed,
+// then the band's scale and offset applied (stored x scale + offset), a result within
+// rounding of a whole number taken as that number.
 class BandReader {
  public:
+  // Refuses (DataError naming `path`) a complex band.
   BandReader(GDALRasterBand& band, std::string path);
+
+  // The memory a reader of a band of `cols` columns holds, in bytes.
+  static std::int64_t bytes_needed(int cols);
+
+  // " (with its scale S and offset O applied)" when the band has them, else "".
+  std::string scaling() const;
 
   // Rows of a block: about a million cells, whole blocks of the file where they fit.
   int block_rows() const { return block_rows_; }
@@ -30,6 +41,9 @@ class BandReader {
   int block_rows_;
   bool has_nodata_ = false;
   double nodata_ = 0.0;
+  bool signed_byte_ = false;
+  double scale_ = 1.0;
+  double offset_ = 0.0;
   GDALRasterBand* mask_ = nullptr;  // read only when the band has a real mask
   std::vector<double> values_;
   std::vector<unsigned char> has_data_;

@@ -81,8 +81,10 @@ std::vector<std::string> run_output_files(const std::string& result, int output_
       break;
     default:
       files.push_back(result + "_tessum.asc");
+      files.push_back(result + "_tessum.prj");
       break;
   }
+  files.push_back(result + "_run.json");
   return files;
 }
 

@@ -38,8 +38,8 @@ struct RunImage {
 std::string run_answers(const PrepareOptions& o, const RunFolder& where,
                         const std::vector<RunImage>& images, bool mask);
 
-// The files, in the run's folder, that the run writes: result image, report, histogram and
-// point files.
+// The files, in the run's folder, that the run writes: result image (with the .prj it may
+// carry), report, histogram, point files and run record.
 std::vector<std::string> run_output_files(const std::string& result, int output_answer);
 
 }  // namespace gis

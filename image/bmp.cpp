@@ -1,15 +1,11 @@
-// BMP codec: header encoding, the writer SauveBMP and the reader ChargeBMP / bmp::load.
+// BMP codec: header encoding, the block reader FileReader and the block writer FileWriter.
 #include "image/bmp.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "nrutil/files.h"
@@ -58,28 +54,13 @@ std::int64_t row_stride(std::int64_t row_bytes) {
   return (row_bytes + 3) / 4 * 4;
 }
 
-// The 256 palette entries as the 1024 bytes of the file, B G R O each.
-void encode_palette(const Color32* map, unsigned char out[bmp::kPaletteSize]) {
+// The grey palette as the 1024 bytes of the file: entry i is B = G = R = i, then a zero byte.
+void encode_grey_palette(unsigned char out[bmp::kPaletteSize]) {
   for (std::size_t i = 0; i < bmp::kPaletteEntries; ++i) {
     unsigned char* e = out + 4 * i;
-    if (map != nullptr) {
-      e[0] = map[i].B;
-      e[1] = map[i].G;
-      e[2] = map[i].R;
-      e[3] = map[i].O;
-    } else {
-      e[0] = e[1] = e[2] = static_cast<unsigned char>(i);
-      e[3] = 0;
-    }
+    e[0] = e[1] = e[2] = static_cast<unsigned char>(i);
+    e[3] = 0;
   }
-}
-
-// Every row pointer of a grid is set.
-bool rows_present(unsigned char* const* buff, int nb_lig) {
-  for (int i = 0; i < nb_lig; ++i) {
-    if (buff[i] == nullptr) return false;
-  }
-  return true;
 }
 
 // Reads n bytes unless the file ends first; returns the bytes read (-1 on an error).
@@ -93,12 +74,6 @@ long long read_fully(int fd, void* p, std::size_t n) {
 bool short_palette(const BMP_Header& h) {
   return h.BiSize == bmp::kInfoHeaderSize && h.BiClrUsed >= 1 &&
          h.BiClrUsed < bmp::kPaletteEntries && h.BfOffBits == bmp::kHeaderSize + 4 * h.BiClrUsed;
-}
-
-// Releases the first `count` rows of a grid under construction and its row array.
-void drop_rows(unsigned char** grid, int count) {
-  for (int i = 0; i < count; ++i) delete[] grid[i];
-  delete[] grid;
 }
 
 }  // namespace
@@ -167,21 +142,10 @@ LoadError FileReader::open(const char* Name) {
   if (read_fully(fd, head, kHeaderSize) != kHeaderSize) return LoadError::ShortHeader;
   const BMP_Header h = decode_header(head);
   if (h.BfType != kSignature) return LoadError::NotBmp;
-  int taille = 0;
-  std::size_t palette_entries = kPaletteEntries;
-  if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
-    taille = 1;
-    type_ = 0;
-  } else if (h.BiBitCount == 8 && short_palette(h)) {
-    // Other tools (Python imaging for palette images) store only the BiClrUsed entries they
-    // use; the pixel rows then start right after them.
-    taille = 1;
-    type_ = 0;
-    palette_entries = h.BiClrUsed;
-  } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
-    taille = 3;
-    type_ = 2;
-  } else {
+  // Other tools (Python imaging for palette images) store only the BiClrUsed entries they
+  // use; the pixel rows then start right after them.
+  const bool eight_bit = h.BiBitCount == 8 && (h.BfOffBits == kOffset8 || short_palette(h));
+  if (!eight_bit && !(h.BiBitCount == 24 && h.BfOffBits == kOffset24)) {
     return LoadError::UnsupportedLayout;
   }
   if (h.BiCompression == kCompressionRle8) return LoadError::Compressed;
@@ -191,53 +155,14 @@ LoadError FileReader::open(const char* Name) {
   nb_col_ = h.BiWidth;
   nb_lig_ = h.BiHeight;
   offset_ = h.BfOffBits;
-
-  for (Color32& c : palette_) c = Color32{};
-  if (type_ != 2) {
-    // Entries a short palette lacks stay 0, so such a palette is never the grey ramp.
-    unsigned char pal[kPaletteSize];
-    const std::size_t pal_bytes = 4 * palette_entries;
-    if (read_fully(fd, pal, pal_bytes) != static_cast<long long>(pal_bytes)) {
-      return LoadError::ShortPalette;
-    }
-    for (std::size_t i = 0; i < palette_entries; ++i) {
-      palette_[i] = Color32{pal[4 * i], pal[4 * i + 1], pal[4 * i + 2], pal[4 * i + 3]};
-    }
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-      if (palette_[i].R != i || palette_[i].G != i || palette_[i].B != i) {
-        type_ = 1;
-        break;
-      }
-    }
-  }
-
-  row_bytes_ = static_cast<std::size_t>(nb_col_) * taille;
-  stride_ = static_cast<std::size_t>(row_stride(std::int64_t{nb_col_} * taille));
+  bit_count_ = h.BiBitCount;
+  row_bytes_ = static_cast<std::size_t>(nb_col_) * (bit_count_ / 8);
+  stride_ = static_cast<std::size_t>(row_stride(static_cast<std::int64_t>(row_bytes_)));
   // A regular file too short for its rows is refused before any grid is built, so a small
   // file cannot make the caller allocate a large grid for nothing.
-  const std::uint64_t needed = std::uint64_t{h.BfOffBits} + std::uint64_t{stride_} * nb_lig_;
-  if (static_cast<std::uint64_t>(st.st_size) < needed) return LoadError::ShortRows;
-  return LoadError::None;
-}
-
-LoadError FileReader::read_rows(unsigned char* const* rows) {
-  if (fd_ < 0) return LoadError::CannotOpen;
-  // File order is the bottom row first; the fill bytes after each row go to a scratch
-  // piece, so every pixel moves once, straight from the file into its row.
-  const std::size_t fill = stride_ - row_bytes_;
-  unsigned char pad[4];
-  std::vector<nrutil::Piece> pieces;
-  pieces.reserve(static_cast<std::size_t>(nb_lig_) * (fill != 0 ? 2 : 1));
-  std::size_t total = 0;
-  for (int i = nb_lig_ - 1; i >= 0; --i) {
-    pieces.push_back({rows[i], row_bytes_});
-    if (fill != 0) pieces.push_back({pad, fill});
-    total += stride_;
-  }
-  const long long got = nrutil::read_pieces(fd_, pieces.data(), pieces.size());
-  ::close(fd_);
-  fd_ = -1;
-  if (got < 0 || static_cast<std::size_t>(got) != total) return LoadError::ShortRows;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size < offset_) return LoadError::ShortPalette;
+  if (size < std::uint64_t{offset_} + std::uint64_t{stride_} * nb_lig_) return LoadError::ShortRows;
   return LoadError::None;
 }
 
@@ -289,7 +214,7 @@ bool FileWriter::begin(int NbCol, int NbLig) {
   h.BiYPelsPerMeter = kPelsPerMeter;
   unsigned char head[kOffset8];
   encode_header(h, head);
-  encode_palette(nullptr, head + kHeaderSize);
+  encode_grey_palette(head + kHeaderSize);
   const nrutil::Piece one{head, kOffset8};
   return nrutil::write_pieces_at(file_.fd(), 0, &one, 1);
 }
@@ -313,118 +238,4 @@ bool FileWriter::close() {
   return file_.is_open() && file_.commit();
 }
 
-unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,
-                     LoadError* why) {
-  LoadError ignored = LoadError::None;
-  LoadError& err = why != nullptr ? *why : ignored;
-  err = LoadError::None;
-
-  // The palette block: the caller owns it from here on when it asked for it.
-  Color32* cm = new (std::nothrow) Color32[kPaletteEntries]();
-  if (cm == nullptr) {
-    err = LoadError::OutOfMemory;
-    return nullptr;
-  }
-  const bool caller_wants_palette = ColorMAP != nullptr;
-  if (caller_wants_palette) ColorMAP = cm;
-  std::unique_ptr<Color32[]> scratch_palette(caller_wants_palette ? nullptr : cm);
-
-  FileReader file;
-  err = file.open(Name);
-  if (err != LoadError::None) return nullptr;
-  std::copy(file.palette(), file.palette() + kPaletteEntries, cm);
-  scratch_palette.reset();
-
-  const int nb_lig = file.nb_lig();
-  unsigned char** grid = new (std::nothrow) unsigned char*[nb_lig];
-  if (grid == nullptr) {
-    err = LoadError::OutOfMemory;
-    return nullptr;
-  }
-  for (int i = 0; i < nb_lig; ++i) {
-    grid[i] = new (std::nothrow) unsigned char[file.row_bytes()];
-    if (grid[i] == nullptr) {
-      drop_rows(grid, i);
-      err = LoadError::OutOfMemory;
-      return nullptr;
-    }
-  }
-  err = file.read_rows(grid);
-  if (err != LoadError::None) {
-    drop_rows(grid, nb_lig);
-    return nullptr;
-  }
-  NbCol = file.nb_col();
-  NbLig = nb_lig;
-  Type = file.type();
-  return grid;
-}
-
-void free_grid(unsigned char** grid, int NbLig) {
-  if (grid == nullptr) return;
-  drop_rows(grid, NbLig);
-}
-
 }  // namespace bmp
-
-int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type,
-             const Color32* ColorMAP) {
-  if (Nom == nullptr || Buff == nullptr || NbCol <= 0 || NbLig <= 0) return -1;
-  if (Type != 0 && Type != 1 && Type != 2) return -1;
-  if (!rows_present(Buff, NbLig)) return -1;
-
-  const bool true_colour = Type == 2;
-  const int taille = true_colour ? 3 : 1;
-  const std::uint32_t offset = true_colour ? kOffset24 : kOffset8;
-  const std::int64_t row_bytes = std::int64_t{NbCol} * taille;
-  const std::int64_t stride = row_stride(row_bytes);
-  const std::int64_t image_size = stride * NbLig;
-  // The sizes must fit the header's 32-bit fields.
-  if (offset + image_size > std::int64_t{UINT32_MAX}) return -1;
-
-  BMP_Header h{};
-  h.BfType = kSignature;
-  h.BiSizeImage = static_cast<std::uint32_t>(image_size);
-  h.BfSize = offset + h.BiSizeImage;
-  h.Res1 = 0;
-  h.Res2 = 0;
-  h.BfOffBits = offset;
-  h.BiSize = bmp::kInfoHeaderSize;
-  h.BiWidth = NbCol;
-  h.BiHeight = NbLig;
-  h.BiPlanes = 1;
-  h.BiBitCount = true_colour ? 24 : 8;
-  h.BiCompression = 0;
-  h.BiXPelsPerMeter = kPelsPerMeter;
-  h.BiYPelsPerMeter = kPelsPerMeter;
-  h.BiClrUsed = 0;
-  h.BiClrImportant = 0;
-
-  // Header and palette are encoded in memory and written in one block.
-  unsigned char head[kOffset8];
-  bmp::encode_header(h, head);
-  if (!true_colour) encode_palette(ColorMAP, head + bmp::kHeaderSize);
-
-  // Header and palette, then the rows bottom-up, each followed by its zero fill bytes:
-  // gathered into large writes, straight from the grid.
-  const std::size_t n = static_cast<std::size_t>(row_bytes);
-  const std::size_t fill = static_cast<std::size_t>(stride) - n;
-  static const unsigned char kZeros[4] = {0, 0, 0, 0};
-  std::vector<nrutil::Piece> pieces;
-  pieces.reserve(1 + static_cast<std::size_t>(NbLig) * 2);
-  pieces.push_back({head, offset});
-  for (int i = NbLig - 1; i >= 0; --i) {
-    pieces.push_back({Buff[i], n});
-    if (fill != 0) pieces.push_back({const_cast<unsigned char*>(kZeros), fill});
-  }
-
-  const int fd = nrutil::open_output(Nom);
-  if (fd < 0) return -1;
-  const bool ok = nrutil::write_pieces(fd, pieces.data(), pieces.size());
-  const bool closed = ::close(fd) == 0;
-  return ok && closed ? 0 : -1;
-}
-
-unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP) {
-  return bmp::load(Name, NbCol, NbLig, Type, ColorMAP, nullptr);
-}

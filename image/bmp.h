@@ -1,20 +1,12 @@
-// BMP codec: 8-bit palettised (grey or any palette) and 24-bit uncompressed images with the
-// 14-byte file header and the 40-byte information header, rows stored bottom-up.
-// Nothing here prints; failure is reported by the result.
+// BMP codec, block by block of rows: reads 8-bit palettised and 24-bit uncompressed images,
+// writes 8-bit grey ones, with the 14-byte file header and the 40-byte information header,
+// rows stored bottom-up. Nothing here prints; failure is reported by the result.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "nrutil/files.h"
-
-// One palette entry, in file order.
-struct Color32 {
-  unsigned char B;
-  unsigned char G;
-  unsigned char R;
-  unsigned char O;
-};
 
 // The 54-byte header, field by field (encoded and decoded little-endian, byte by byte).
 struct BMP_Header {
@@ -46,7 +38,7 @@ inline constexpr std::size_t kPaletteSize = kPaletteEntries * 4;  // 1024
 void encode_header(const BMP_Header& h, unsigned char out[kHeaderSize]);
 BMP_Header decode_header(const unsigned char in[kHeaderSize]);
 
-// Why ChargeBMP refused a file (for the caller's message).
+// Why FileReader refused a file (for the caller's message).
 enum class LoadError {
   None,
   CannotOpen,
@@ -55,15 +47,14 @@ enum class LoadError {
   UnsupportedLayout,  // bit count / pixel offset not 8/1078, 8/54+4*BiClrUsed or 24/54
   Compressed,         // compression field 1
   BadSize,            // width or height zero or negative (top-down)
-  ShortPalette,
+  ShortPalette,       // the file ends before its pixel rows start
   ShortRows,
-  OutOfMemory,
 };
 
-// Reads a BMP file in two steps, so that the caller can check the size and provide (or
-// reuse) the rows before any pixel is read: open() reads and checks the header and the
-// palette, read_rows() moves every row, bottom-up in the file, into the caller's rows in
-// large blocks.
+// Reads a BMP file in steps, so that the caller can check the size and provide (or reuse)
+// the rows before any pixel is read: open() reads and checks the header, read_block() moves
+// blocks of rows into the caller's rows. The palette is not read: a pixel's stored byte is
+// its value.
 class FileReader {
  public:
   FileReader() = default;
@@ -71,23 +62,18 @@ class FileReader {
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
-  // Reads and checks the header and (8-bit) the palette; refuses what ChargeBMP refuses,
-  // including a file too short for its rows.
+  // Reads and checks the header. An 8-bit file carries 256 palette entries (pixels at 1078)
+  // or, with the 40-byte information header, the BiClrUsed entries (1 to 255) it declares
+  // (pixels at 54 + 4 * BiClrUsed); a 24-bit file has its pixels at 54. A file too short
+  // for its rows is refused here, before the caller makes a grid of its size.
   LoadError open(const char* Name);
   int nb_col() const { return nb_col_; }
   int nb_lig() const { return nb_lig_; }
-  // 0 grey palette, 1 other palette, 2 24-bit.
-  int type() const { return type_; }
-  // Bytes of one row in the grid: nb_col, or 3 * nb_col for 24-bit.
-  std::size_t row_bytes() const { return row_bytes_; }
-  // The 256 palette entries as read (entries a short palette lacks, and all of a 24-bit
-  // file's, are zero).
-  const Color32* palette() const { return palette_; }
-  // Fills rows[0] (the top row) to rows[nb_lig - 1], row_bytes each; closes the file.
-  LoadError read_rows(unsigned char* const* rows);
-  // Fills rows[0] to rows[count - 1] with the grid rows first to first + count - 1 (row 0 at
-  // the top): one stretch of the file, read in one go, the file storing the bottom row first.
-  // Leaves the file open for the next block.
+  // 8 or 24.
+  int bit_count() const { return bit_count_; }
+  // Fills rows[0] to rows[count - 1] (nb_col bytes each, 3 * nb_col at 24 bits) with the
+  // grid rows first to first + count - 1 (row 0 at the top): one stretch of the file, read in
+  // one go, the file storing the bottom row first. Leaves the file open for the next block.
   LoadError read_block(int first, int count, unsigned char* const* rows);
   // The open file (-1 when none), for the caller to look at it.
   int fd() const { return fd_; }
@@ -104,10 +90,9 @@ class FileReader {
   std::uint32_t offset_ = 0;  // where the pixel rows start
   int nb_col_ = 0;
   int nb_lig_ = 0;
-  int type_ = 0;
+  int bit_count_ = 0;
   std::size_t row_bytes_ = 0;
   std::size_t stride_ = 0;
-  Color32 palette_[kPaletteEntries] = {};
 };
 
 // Writes an 8-bit grey BMP file block of rows by block, top row first, each row at its place
@@ -138,26 +123,4 @@ class FileWriter {
   std::size_t stride_ = 0;
 };
 
-// ChargeBMP with the reason of a refusal in *why (when why is not null).
-unsigned char** load(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP,
-                     LoadError* why);
-
-// Releases a grid returned by ChargeBMP (rows and row array made with new[]).
-void free_grid(unsigned char** grid, int NbLig);
 }  // namespace bmp
-
-// Writes Buff (NbLig rows of NbCol*taille bytes, row 0 at the top) as a BMP file.
-// Type 0: 8-bit with the grey palette; 1: 8-bit with ColorMAP; 2: 24-bit.
-// The palette written is ColorMAP when not null, else the grey ramp. A name taken by a
-// folder, a device or a named pipe is refused (nrutil::open_output). Returns 0 or -1.
-int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type,
-             const Color32* ColorMAP);
-
-// Reads an 8-bit or 24-bit BMP file into a new grid (row 0 at the top), setting the
-// columns, rows and Type (0 grey palette, 1 other palette, 2 24-bit). An 8-bit file carries
-// 256 palette entries (pixels at 1078) or, with the 40-byte information header, the
-// BiClrUsed entries (1 to 255) it declares (pixels at 54 + 4 * BiClrUsed; the entries it
-// lacks read as 0). When ColorMAP is not null on entry it is replaced by a new 256-entry
-// palette the caller owns (delete[]).
-// Returns null on any refusal.
-unsigned char** ChargeBMP(const char* Name, int& NbCol, int& NbLig, int& Type, Color32*& ColorMAP);

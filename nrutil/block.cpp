@@ -2,7 +2,9 @@
 #include "nrutil/block.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace nrutil {
@@ -13,6 +15,18 @@ namespace {
 constexpr std::size_t kMapFrom = std::size_t{1} << 20;
 
 }  // namespace
+
+std::int64_t memory_bytes() {
+  if (const char* v = std::getenv("TESSERA_MEMORY_BYTES"); v != nullptr && *v != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v, &end, 10);
+    if (*end == '\0' && n > 0 && errno == 0) return n;
+  }
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && page > 0 ? std::int64_t{pages} * page : 0;
+}
 
 void* alloc_block(std::size_t bytes) {
   if (bytes == 0) bytes = 1;

@@ -4,8 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace nrutil {
+
+// The memory a program may count on for its grids, in bytes: the machine's physical memory,
+// or the positive whole number of bytes in the environment variable TESSERA_MEMORY_BYTES,
+// which tests set so that the refusal of a grid too large does not depend on the machine.
+// 0 when unknown.
+std::int64_t memory_bytes();
 
 // A zero-filled block of `bytes` bytes (at least one), or null when memory runs out.
 void* alloc_block(std::size_t bytes);

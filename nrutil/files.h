@@ -48,9 +48,6 @@ class AtomicFile {
   bool open(const std::string& path);
   bool is_open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  // The final name as opened (links followed) and the temporary file's name.
-  const std::string& target() const { return target_; }
-  const std::string& temp_path() const { return temp_; }
   // Writes all of `bytes` at the file's position; false (errno set) when a write fails.
   bool write(std::string_view bytes);
   // Closes the file (with fsync first when `durable`) and renames it into place; false with

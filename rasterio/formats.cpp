@@ -24,8 +24,6 @@ FileError error_of(bmp::LoadError e) {
       return FileError::BmpLayout;
     case bmp::LoadError::BadSize:
       return FileError::BmpSize;
-    case bmp::LoadError::OutOfMemory:
-      return FileError::OutOfMemory;
   }
   return FileError::ReadError;
 }
@@ -39,7 +37,7 @@ class BmpReader final : public RowReader {
     next_ = 0;
     const FileError e = error_of(file_.open(path.c_str()));
     if (e != FileError::None) return e;
-    if (file_.type() == 2) return FileError::BmpLayout;  // 24-bit: three bytes a cell
+    if (file_.bit_count() != 8) return FileError::BmpLayout;  // 24-bit: three bytes a cell
     info_ = GridInfo{};
     info_.nb_col = file_.nb_col();
     info_.nb_lig = file_.nb_lig();

@@ -1,13 +1,11 @@
-// Tests of the nrutil allocators, the row-array routine behind them, the Grid owner and its
-// blocks, and the scattered row transfers.
+// Tests of nrutil's grids: the Grid owner and its blocks, the bit grid, and the scattered row
+// transfers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -15,139 +13,9 @@
 #include "nrutil/block.h"
 #include "nrutil/grid.h"
 #include "nrutil/mapped.h"
-#include "nrutil/nrutil.h"
-#include "nrutil/row_array.h"
 #include "nrutil/rowio.h"
 
 namespace {
-
-// One allocator / release pair per element type, so every matrix type runs the same checks.
-template <class T>
-struct MatrixOps;
-#define MATRIX_OPS(T, ALLOC, FREE)                         \
-  template <>                                              \
-  struct MatrixOps<T> {                                    \
-    static T** alloc(int c, int r) { return ALLOC(c, r); } \
-    static void release(T** m, int r) { FREE(m, r); }      \
-  }
-MATRIX_OPS(float, fmatrice, frfmatrice);
-MATRIX_OPS(unsigned char, ucmatrice, frucmatrice);
-MATRIX_OPS(unsigned short, usmatrice, frusmatrice);
-MATRIX_OPS(short, smatrice, frsmatrice);
-MATRIX_OPS(int, imatrice, frimatrice);
-MATRIX_OPS(long, limatrice, frlimatrice);
-MATRIX_OPS(double, dmatrice, frdmatrice);
-MATRIX_OPS(long double, ldmatrice, frldmatrice);
-#undef MATRIX_OPS
-
-template <class T>
-class MatrixTest : public testing::Test {};
-using MatrixTypes =
-    testing::Types<float, unsigned char, unsigned short, short, int, long, double, long double>;
-TYPED_TEST_SUITE(MatrixTest, MatrixTypes);
-
-// Every element of a fresh matrix has all bits clear, each row holds nb_col elements of its
-// own (filling every element is caught by the sanitizer build when a row is too short, and
-// rows that overlap show up as clobbered values).
-TYPED_TEST(MatrixTest, RowsAreSeparateZeroFilledAndFullWidth) {
-  using T = TypeParam;
-  const int nb_col = 4, nb_lig = 5;
-  T** m = MatrixOps<T>::alloc(nb_col, nb_lig);
-  ASSERT_NE(m, nullptr);
-  std::set<T*> distinct;
-  for (int i = 0; i < nb_lig; ++i) {
-    ASSERT_NE(m[i], nullptr) << "row " << i;
-    distinct.insert(m[i]);
-    for (int j = 0; j < nb_col; ++j) {
-      unsigned char bytes[sizeof(T)];
-      std::memcpy(bytes, &m[i][j], sizeof(T));
-      for (unsigned char b : bytes) ASSERT_EQ(b, 0) << "row " << i << " col " << j;
-    }
-  }
-  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(nb_lig));
-  for (int i = 0; i < nb_lig; ++i)
-    for (int j = 0; j < nb_col; ++j) m[i][j] = static_cast<T>(i * nb_col + j + 1);
-  for (int i = 0; i < nb_lig; ++i)
-    for (int j = 0; j < nb_col; ++j) EXPECT_EQ(m[i][j], static_cast<T>(i * nb_col + j + 1));
-  MatrixOps<T>::release(m, nb_lig);
-}
-
-TYPED_TEST(MatrixTest, NoRowsGivesAValidEmptyRowArray) {
-  for (int nb_lig : {0, -3}) {
-    TypeParam** m = MatrixOps<TypeParam>::alloc(5, nb_lig);
-    EXPECT_NE(m, nullptr) << "NbLig " << nb_lig;
-    MatrixOps<TypeParam>::release(m, 0);
-  }
-}
-
-TYPED_TEST(MatrixTest, NegativeColumnCountIsRefused) {
-  EXPECT_EQ(MatrixOps<TypeParam>::alloc(-1, 3), nullptr);
-}
-
-// Vectors: one zero-filled block of NbCol elements, writable end to end.
-template <class T>
-void check_vector(T* (*alloc)(int), void (*release)(T*)) {
-  const int n = 9;
-  T* v = alloc(n);
-  ASSERT_NE(v, nullptr);
-  for (int j = 0; j < n; ++j) EXPECT_EQ(v[j], T{0});
-  for (int j = 0; j < n; ++j) v[j] = static_cast<T>(j + 1);
-  EXPECT_EQ(v[n - 1], static_cast<T>(n));
-  release(v);
-  T* empty = alloc(0);
-  EXPECT_NE(empty, nullptr);
-  release(empty);
-  EXPECT_EQ(alloc(-1), nullptr);
-}
-
-TEST(Vecteur, EveryTypeIsZeroFilledAndSized) {
-  check_vector(ucvecteur, frucvecteur);
-  check_vector(usvecteur, frusvecteur);
-  check_vector(svecteur, frsvecteur);
-  check_vector(ivecteur, frivecteur);
-  check_vector(dvecteur, frdvecteur);
-  check_vector(fvecteur, frfvecteur);
-}
-
-// A calloc that fails at a chosen call and records which blocks are still held, to check
-// that a failing matrix allocation hands back everything it obtained.
-struct FailingHeap {
-  static inline int calls = 0;
-  static inline int fail_at = -1;
-  static inline std::set<void*> live;
-  static void* zalloc(std::size_t n, std::size_t size) {
-    if (calls++ == fail_at) return nullptr;
-    void* p = std::calloc(n, size);
-    live.insert(p);
-    return p;
-  }
-  static void release(void* p) {
-    if (p != nullptr) {
-      EXPECT_EQ(live.erase(p), 1u) << "released a block not held";
-    }
-    std::free(p);
-  }
-};
-
-TEST(RowArray, FailureAtAnyBlockLeavesNothingHeld) {
-  const int nb_lig = 4;
-  // Call 0 is the row array, calls 1..4 the rows.
-  for (int fail_at = 0; fail_at <= nb_lig; ++fail_at) {
-    FailingHeap::calls = 0;
-    FailingHeap::fail_at = fail_at;
-    FailingHeap::live.clear();
-    int** m = nrutil::detail::alloc_rows<int>(3, nb_lig, FailingHeap::zalloc, FailingHeap::release);
-    EXPECT_EQ(m, nullptr) << "fail at " << fail_at;
-    EXPECT_TRUE(FailingHeap::live.empty()) << "fail at " << fail_at;
-  }
-  FailingHeap::calls = 0;
-  FailingHeap::fail_at = -1;
-  int** m = nrutil::detail::alloc_rows<int>(3, nb_lig, FailingHeap::zalloc, FailingHeap::release);
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(FailingHeap::live.size(), static_cast<std::size_t>(nb_lig + 1));
-  nrutil::detail::free_rows(m, nb_lig, FailingHeap::release);
-  EXPECT_TRUE(FailingHeap::live.empty());
-}
 
 TEST(BitGrid, MarksExactlyTheCellsOfOneValueInRowsOfAnyWidth) {
   // Widths below, at and across the 64-bit words (and the 16-byte compares) of a row.

@@ -222,6 +222,7 @@ TEST(CellLoops, RowKernelsAgreeWithThePlainLoops) {
           if (valid[j] < 255 && sums[j] > max_sum) max_sum = sums[j];
           if (valid[j] < 255 && !std::isfinite(sums[j])) finite = false;
         }
+        ASSERT_EQ(core::valid_sums_finite(valid, sums.data(), n), finite);
         if (core::sums_always_finite(w.data(), count)) {
           ASSERT_TRUE(finite) << w[0] << ", " << count << " images";
         }

@@ -16,6 +16,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -130,8 +131,16 @@ class GeoTiffAndPng(unittest.TestCase):
         # geol.raw's geol.prj).
         s = Sample(runs["en"], "res_en")
         try:
+            # An R_tessum.prj that the record does not name (left by an earlier ASCII run
+            # of the same result name) is not the run's CRS.
+            stale = osr.SpatialReference()
+            stale.ImportFromEPSG(25830)
+            with open(s.base + "_tessum.prj", "w") as f:
+                f.write(stale.ExportToWkt())
             status, out, err = export(s.base)
-            self.assertEqual((status, err), (0, ""))
+            self.assertEqual((status, err), (0, "tessera_gis: note: %s_tessum.prj is not used: "
+                                             "%s_run.json names no .prj of the result (it is "
+                                             "left from an earlier run)\n" % (s.base, s.base)))
             self.assertEqual(out.split(), [s.base + ".tif", s.base + "_map.png",
                                            s.base + "_report.html"])
             self.check_outputs(s, srs_of(os.path.join(s.zone, "geol.prj")))
@@ -241,10 +250,10 @@ class BadInput(unittest.TestCase):
     def tearDown(self):
         self.s.close()
 
-    def refused(self, status, message, *args):
+    def refused(self, status, message, *args, env=None):
         before = {f: os.path.getmtime(os.path.join(self.s.zone, f)) for f in os.listdir(self.s.zone)}
         done = subprocess.run([GIS, "export", *(args or [self.s.base])], stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120, check=False)
+                              stderr=subprocess.PIPE, timeout=120, check=False, env=env)
         got, out, err = done.returncode, done.stdout.decode(), done.stderr.decode()
         self.assertEqual(got, status, err)
         self.assertEqual(out, "")
@@ -264,7 +273,17 @@ class BadInput(unittest.TestCase):
         for damage, message in ((text[:200], "damaged run record: not valid JSON"),
                                 (text.replace('"step"', '"stop"'), "levels.step is missing"),
                                 (text.replace('"count": 12', '"count": 11'),
-                                 "levels.classes does not hold levels.count classes")):
+                                 "levels.classes does not hold levels.count classes"),
+                                (text.replace('"cell_size": 25.0', '"cell_size": 0.0'),
+                                 "grid.cell_size is not a number greater than 0"),
+                                (text.replace('"cell_size": 25.0', '"cell_size": -25.0'),
+                                 "grid.cell_size is not a number greater than 0"),
+                                (text.replace('"x_min": null, "y_min": null',
+                                              '"x_min": 1e300, "y_min": 0'),
+                                 "grid.x_min lies beyond 1e12 of 0"),
+                                (text.replace('"x_min": null, "y_min": null',
+                                              '"x_min": 0, "y_min": 1e400'),
+                                 "number overflow parsing '1e400'")):
             with open(record, "w") as f:
                 f.write(damage)
             self.refused(1, record + ": damaged run record: " + message.split(": ")[-1])
@@ -284,6 +303,40 @@ class BadInput(unittest.TestCase):
         cells[i] = 5
         with open(raw, "wb") as f:
             f.write(cells)
+        # Grids larger than the file or the memory, refused before anything of their size is
+        # allocated: a 1.2 KB BMP whose header and record claim 100000 x 100000 cells, and a
+        # raw result of 50000 x 50000 bytes (a sparse file) with 1 GiB of memory.
+        huge = text.replace('"rows": 203', '"rows": 100000').replace('"cols": 303', '"cols": 100000')
+        with open(record, "w") as f:
+            f.write(huge.replace('"format": "raw",\n    "descriptor"', '"format": "bmp",\n    "descriptor"')
+                    .replace("res_es_tessum.raw", "res_es_tessum.bmp"))
+        bmp = base + "_tessum.bmp"
+        with open(bmp, "wb") as f:
+            f.write(struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 1178, 0, 0, 1078, 40, 100000, 100000,
+                                1, 8, 0, 0, 0, 0, 256, 0))
+            f.write(bytes(v for v in range(256) for _ in range(4)) + bytes(100))
+        self.refused(1, bmp + ": does not match " + record + ": it holds 1178 bytes, fewer than "
+                     "its 100000 rows and 100000 columns need (10000000054)")
+        os.remove(bmp)
+        with open(record, "w") as f:
+            f.write(text.replace('"rows": 203', '"rows": 50000').replace('"cols": 303', '"cols": 50000'))
+        shutil.copy(raw, raw + ".kept")
+        os.truncate(raw, 50000 * 50000)
+        self.refused(1, raw + ": its grid of 50000 rows and 50000 columns (" + record + ") is "
+                     "larger than the memory available", env=dict(os.environ, TESSERA_MEMORY_BYTES=str(1 << 30)))
+        os.replace(raw + ".kept", raw)
+        with open(record, "w") as f:
+            f.write(text)
+        # A record that names a file of the run among the outputs' names.
+        with open(base + ".tif", "w") as f:
+            f.write("an input\n")
+        with open(record, "w") as f:
+            f.write(text.replace("geol.bmp", "res_es.tif", 1))
+        self.refused(1, base + ".tif: cannot be written: it would replace " + base + ".tif, a "
+                     "file of the run named by " + record)
+        os.remove(base + ".tif")
+        with open(record, "w") as f:
+            f.write(text)
         # An output that cannot be written: a folder holds its name.
         os.mkdir(base + ".tif")
         self.refused(1, base + ".tif: cannot be written (a folder has this name)")

@@ -11,6 +11,7 @@ Exits with 77 (a skip for CTest) when GDAL's Python bindings or tessera_gis are 
 
 import math
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -47,10 +48,10 @@ def srs_of(epsg):
 
 
 def write_tif(path, values, dtype, nodata=None, epsg=EPSG, x0=X0, y0=Y0, cell=CELL,
-              cell_height=None, rotation=0.0):
+              cell_height=None, rotation=0.0, options=(), scale=None, offset=None):
     rows, cols = values.shape
     height = cell if cell_height is None else cell_height
-    ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype)
+    ds = gdal.GetDriverByName("GTiff").Create(path, cols, rows, 1, dtype, options=list(options))
     ds.SetGeoTransform((x0, cell, rotation, y0 + rows * height, 0.0, -height))
     if epsg is not None:
         ds.SetProjection(srs_of(epsg).ExportToWkt())
@@ -58,7 +59,24 @@ def write_tif(path, values, dtype, nodata=None, epsg=EPSG, x0=X0, y0=Y0, cell=CE
     band.WriteArray(values)
     if nodata is not None:
         band.SetNoDataValue(nodata)
+    if scale is not None:
+        band.SetScale(scale)
+    if offset is not None:
+        band.SetOffset(offset)
     ds = None
+
+
+def write_without_georeferencing(path, values):
+    ds = gdal.GetDriverByName("GTiff").Create(path, values.shape[1], values.shape[0], 1,
+                                              gdal.GDT_Byte)
+    ds.GetRasterBand(1).WriteArray(values)
+    ds = None
+
+
+def write_signed_bytes(path, values, nodata):
+    """A signed byte band, as GDAL before 3.7 writes it: Byte with PIXELTYPE=SIGNEDBYTE."""
+    write_tif(path, values.astype(np.int8).view(np.uint8), gdal.GDT_Byte, nodata,
+              options=["PIXELTYPE=SIGNEDBYTE"])
 
 
 def write_polygon(path, ring_xy, epsg, from_epsg=EPSG, geometry=ogr.wkbPolygon):
@@ -158,15 +176,21 @@ class Scratch(unittest.TestCase):
     def at(self, *names):
         return os.path.join(self.root, *names)
 
-    def prepare(self, *args):
+    def prepare(self, *args, env=None):
         done = subprocess.run([GIS, "prepare", *args], cwd=self.root, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=60, check=False)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
+                              stderr=subprocess.PIPE, timeout=60, check=False, env=env)
+        return (done.returncode, done.stdout.decode(errors="replace"),
+                done.stderr.decode(errors="replace"))
 
     def prepare_ok(self, *args):
         status, out, err = self.prepare(*args)
         self.assertEqual(status, 0, out + err)
         return out, err
+
+    def export(self, base):
+        done = subprocess.run([GIS, "export", base], cwd=self.root, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60, check=False)
+        return done.returncode, done.stderr.decode(errors="replace")
 
     def run_summary(self, folder):
         """tessera_summary < folder/run.txt, from a working directory elsewhere."""
@@ -277,6 +301,47 @@ class PrepareEndToEnd(Scratch):
         np.testing.assert_array_equal(tif.GetRasterBand(1).ReadAsArray(), result)
         self.assertTrue(os.path.getsize(os.path.join(prep, "comp_report.html")) > 0)
 
+    def test_a_preparation_without_crs_removes_the_crs_of_the_earlier_one(self):
+        inside = np.where(self.inside, 1, 0).astype(np.uint8)
+        write_tif(self.at("area.tif"), inside, gdal.GDT_Byte, None)
+        self.prepare_ok("--out", "prep", "--boundary", "area.tif", "geology.tif")
+        prep = self.at("prep")
+        self.run_summary(prep)
+        stale = ["geology.prj", "mask.prj", "comp_tessum.prj"]
+        self.assertEqual([n for n in stale if os.path.exists(os.path.join(prep, n))], stale)
+        # The corrected layer of the same name, and its boundary, carry no CRS: nothing in
+        # the folder may give the new run the old one.
+        os.makedirs(self.at("fixed"))
+        write_tif(self.at("fixed", "geology.tif"), self.values[0].astype(np.uint8),
+                  gdal.GDT_Byte, 255, epsg=None)
+        write_tif(self.at("fixed", "area.tif"), inside, gdal.GDT_Byte, None, epsg=None)
+        _, err = self.prepare_ok("--out", "prep", "--boundary", "fixed/area.tif",
+                                 "fixed/geology.tif")
+        self.assertIn("fixed/geology.tif: has no CRS: no .prj file is written", err)
+        self.assertEqual([n for n in stale if os.path.exists(os.path.join(prep, n))], [])
+        self.run_summary(prep)
+        self.assertFalse(os.path.exists(os.path.join(prep, "comp_tessum.prj")))
+        status, err = self.export(os.path.join(prep, "comp"))
+        self.assertEqual(status, 0, err)
+        self.assertIn("note: no coordinate reference system", err)
+        self.assertIsNone(gdal.Open(os.path.join(prep, "comp.tif")).GetSpatialRef())
+
+    def test_a_latin1_layer_name_keeps_its_crs_to_the_map(self):
+        # g\xe9ol.tif: a name that is not UTF-8 (str arguments carry its byte through
+        # surrogateescape). A BMP result carries no .prj, so the map's CRS is the layer's.
+        name = os.fsdecode(b"g\xe9ol")
+        os.rename(self.at("geology.tif"), self.at(name + ".tif"))
+        self.prepare_ok("--out", "prep", "--output", "bmp", name + ".tif")
+        prep = self.at("prep")
+        self.assertTrue(os.path.exists(os.path.join(prep, name + ".prj")))
+        self.run_summary(prep)
+        status, err = self.export(os.path.join(prep, "comp"))
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(gdal.Open(os.path.join(prep, "comp.tif")).GetSpatialRef()
+                        .IsSame(srs_of(EPSG)))
+        with open(os.path.join(prep, "comp_report.html"), encoding="utf-8") as f:
+            self.assertIn("g\u00e9ol.asc", f.read())
+
     def test_single_layer_with_nan_nodata_raw_result_in_spanish(self):
         # With one image the no-data cells are 0, which the run shows as background.
         out, _ = self.prepare_ok("--out", "one", "--output", "raw", "--lang", "es",
@@ -372,6 +437,15 @@ class PrepareRefusals(Scratch):
         wide = good.astype(np.int16)
         wide[1, :3] = 300
         write_tif(self.at("wide.tif"), wide, gdal.GDT_Int16, -9999)
+        # The band's values, not its stored numbers: -100 as a signed byte (156 stored), a
+        # complex band, 15 stored with scale 0.1 (1.5).
+        signed = good.astype(np.int16)
+        signed[2, 3] = -100
+        write_signed_bytes(self.at("signed.tif"), signed, -1)
+        write_tif(self.at("complex.tif"), good.astype(np.complex64) + 2j, gdal.GDT_CInt16, None)
+        tenths = good.astype(np.int16) * 10
+        tenths[4, 1] = 15
+        write_tif(self.at("tenths.tif"), tenths, gdal.GDT_Int16, -9999, scale=0.1)
         undeclared = good.copy()
         undeclared[:3, :3] = 255
         write_tif(self.at("undeclared.tif"), undeclared, gdal.GDT_Byte, None)
@@ -380,6 +454,12 @@ class PrepareRefusals(Scratch):
         write_tif(self.at("oblong.tif"), good, gdal.GDT_Byte, 255, cell_height=30.0)
         write_tif(self.at("rotated.tif"), good, gdal.GDT_Byte, 255, rotation=2.0)
         write_tif(self.at("nocrs.tif"), good, gdal.GDT_Byte, 255, epsg=None, x0=X0 + CELL)
+        write_without_georeferencing(self.at("nogeo.tif"), good)
+        # 2147483647 x 1 cells in a few hundred bytes: no strip is written.
+        huge = gdal.GetDriverByName("GTiff").Create(self.at("huge.tif"), 2147483647, 1, 1,
+                                                    gdal.GDT_Byte, options=["SPARSE_OK=TRUE"])
+        huge.SetGeoTransform((X0, CELL, 0.0, Y0 + CELL, 0.0, -CELL))
+        huge = None
         write_tif(self.at("empty.tif"), np.full((ROWS, COLS), 255, np.uint8), gdal.GDT_Byte, 255)
         far = ellipse(X0 + 50000, Y0 + 50000, 500, 500)
         write_polygon(self.at("far.geojson"), far, 4326)
@@ -412,6 +492,8 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "--output", "tif", "a.tif"], 2, ["--output takes one of asc, bmp, raw"]),
             (["--out", "p", "--lang", "de", "a.tif"], 2, ["--lang takes one of en, fr, es"]),
             (["--out", "p", "--result", "a/b", "a.tif"], 2, ["--result", "folder separators"]),
+            (["--out", "p", "--result", "r" * 242, "a.tif"], 2,
+             ["r" * 242 + "_map.png.aux.xml, a name longer than the folder allows"]),
             (["--out", "p", "--colour", "a.tif"], 2, ["unknown option '--colour'"]),
             (["--out", "p", "a.tif", "--levels"], 2, ["--levels needs a value"]),
             (["--out", "p", "--boundary=", "a.tif"], 2, ["--boundary needs a file"]),
@@ -426,6 +508,9 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "--result", "a", "a_tessum.tif"], 2,
              ["which the run writes as its result a_tessum.asc"]),
             (["--out", ".", "a.asc"], 2, ["would replace the input file", "a.asc"]),
+            (["--out", "other", "--result", "a", "other/a.tif"], 2,
+             ["other/a.tif, which tessera_gis export writes from the run's result, would "
+              "replace the input file other/a.tif: choose another --result"]),
             (["--out", "p", "missing.tif"], 1, ["missing.tif: cannot be opened as a raster"]),
             (["--out", "p", "notes.txt"], 1, ["notes.txt: cannot be opened as a raster"]),
             (["--out", "p", "cut.tif"], 1, ["cut.tif: cannot be read ("]),
@@ -434,6 +519,14 @@ class PrepareRefusals(Scratch):
              ["real.tif:", f"{ROWS * COLS} of its {ROWS * COLS} data cells are not whole "
               "numbers from 0 to 254", "from -3.5 to 8.25", "reclassify"]),
             (["--out", "p", "wide.tif"], 1, ["3 of its", "from 1 to 300"]),
+            (["--out", "p", "signed.tif"], 1,
+             ["signed.tif: 1 of its", "the first, at pixel 3 line 2, holds -100",
+              "range from -100 to 8"]),
+            (["--out", "p", "a.tif", "complex.tif"], 1,
+             ["complex.tif: its band 1 is complex (CInt16)", "gdal_translate -ot Float32"]),
+            (["--out", "p", "tenths.tif"], 1,
+             ["tenths.tif: 1 of its", "at pixel 1 line 4, holds 1.5",
+              "values (with its scale 0.1 and offset 0 applied) range from 1 to 8"]),
             (["--out", "p", "undeclared.tif"], 1,
              ["9 of its", "if 255 marks no data, declare it: gdal_edit.py -a_nodata 255"]),
             (["--out", "p", "degrees.tif"], 1,
@@ -441,6 +534,12 @@ class PrepareRefusals(Scratch):
             (["--out", "p", "oblong.tif"], 1,
              ["its cells are not square (25 by 30)", "gdalwarp -tr 25 25"]),
             (["--out", "p", "rotated.tif"], 1, ["rotated or not north-up", "gdalwarp"]),
+            (["--out", "p", "nogeo.tif"], 1,
+             ["nogeo.tif: has no georeferencing", "gdal_edit.py -a_ullr"]),
+            (["--out", "p", "a.tif", "nogeo.tif"], 1, ["nogeo.tif: has no georeferencing"]),
+            (["--out", "p", "huge.tif"], 1,
+             ["huge.tif: its grid of 2147483647 x 1 cells is larger than the memory available",
+              "1024 MiB available"]),
             (["--out", "p", "a.tif", "rotated.tif"], 1, ["rotated or not north-up", "--align"]),
             (["--out", "p", "--align", "a.tif", "nocrs.tif"], 1,
              ["nocrs.tif: cannot be resampled", "as nocrs.tif has no CRS", "gdal_edit.py"]),
@@ -462,9 +561,13 @@ class PrepareRefusals(Scratch):
         ]
         os.symlink("a.tif", self.at("mask.tif"))
         os.symlink("a.tif", self.at("a_tessum.tif"))
+        # The memory a grid may take does not depend on the machine: 1 GiB.
+        env = dict(os.environ, TESSERA_MEMORY_BYTES=str(1 << 30))
         for args, status, words in cases:
             with self.subTest(args=" ".join(args[:8])):
-                got, out, err = self.prepare(*args)
+                got, out, err = self.prepare(*args, env=env)
+                written = os.path.exists(self.at("p"))
+                shutil.rmtree(self.at("p"), ignore_errors=True)  # so that one case fails alone
                 self.assertEqual(got, status, err)
                 self.assertEqual(out, "")
                 lines = err.splitlines()
@@ -472,8 +575,68 @@ class PrepareRefusals(Scratch):
                 self.assertTrue(lines[0].startswith("tessera_gis: "), err)
                 for word in words:
                     self.assertIn(word, err)
-                self.assertFalse(os.path.exists(self.at("p")))
+                self.assertFalse(written)
         self.assertEqual(sorted(f for f in os.listdir(self.root) if f.startswith(".")), [])
+
+    def test_values_are_read_with_sign_scale_and_offset(self):
+        # Stored 0..80 with scale 0.1 and offset 1: the values 1..9; a signed byte band whose
+        # no-data is -1 (stored 255).
+        rng = np.random.default_rng(8)
+        values = rng.integers(1, 10, (ROWS, COLS))
+        write_tif(self.at("scaled.tif"), ((values - 1) * 10).astype(np.uint8), gdal.GDT_Byte,
+                  None, scale=0.1, offset=1)
+        signed = rng.integers(0, 9, (ROWS, COLS))
+        signed[6:9, 2:7] = -1
+        write_signed_bytes(self.at("signed8.tif"), signed, -1)
+        self.prepare_ok("--out", "p", "scaled.tif", "signed8.tif")
+        nodata = signed == -1
+        np.testing.assert_array_equal(read_asc(self.at("p", "scaled.asc"))[0],
+                                      np.where(nodata, 0, values))
+        np.testing.assert_array_equal(read_asc(self.at("p", "signed8.asc"))[0],
+                                      np.where(nodata, 255, signed))
+
+    def test_a_file_size_limit_is_told_like_a_full_disk(self):
+        # The child keeps the default disposition of SIGXFSZ (restore_signals): the program
+        # itself must ignore it to tell the failed write.
+        def limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (2000, 2000))
+
+        done = subprocess.run([GIS, "prepare", "--out", "p", "a.tif"], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+                              restore_signals=True, preexec_fn=limit, check=False)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertEqual(done.stderr.decode(), "tessera_gis: %s: cannot be written (File too "
+                         "large)\n" % self.at("p", "a.asc"))
+        self.assertFalse(os.path.exists(self.at("p")))
+
+    def test_names_planted_in_the_folder_are_never_followed(self):
+        # A link and a named pipe wait at the names an earlier version staged its files under
+        # (.NAME.part-PID, the PID known once the child exists): the files are still written
+        # whole, the link's target is untouched, and no temporary stays behind.
+        prep = self.at("prep")
+        os.makedirs(prep)
+        victim = self.at("victim.txt")
+        with open(victim, "w") as f:
+            f.write("keep\n")
+
+        def plant():
+            pid = os.getpid()
+            os.symlink(victim, os.path.join(prep, f".a.asc.part-{pid}"))
+            os.mkfifo(os.path.join(prep, f".run.txt.part-{pid}"))
+
+        done = subprocess.run([GIS, "prepare", "--out", prep, "a.tif"], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30,
+                              preexec_fn=plant, check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(victim) as f:
+            self.assertEqual(f.read(), "keep\n")
+        names = sorted(os.listdir(prep))
+        self.assertEqual([n for n in names if not n.startswith(".")], ["a.asc", "a.prj", "run.txt"])
+        self.assertEqual(len([n for n in names if n.startswith(".")]), 2)  # the planted two
+        for name in ("a.asc", "run.txt"):
+            self.assertFalse(os.path.islink(os.path.join(prep, name)))
+        np.testing.assert_array_equal(read_asc(os.path.join(prep, "a.asc"))[0],
+                                      gdal.Open(self.at("a.tif")).ReadAsArray())
 
     def test_help(self):
         done = subprocess.run([GIS, "--help"], stdout=subprocess.PIPE, check=False)
