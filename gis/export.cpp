@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cpl_conv.h"
@@ -233,7 +235,9 @@ void write_geotiff(const std::string& staged, const std::string& name, const Run
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (drv == nullptr) throw DataError(name + ": GDAL has no GTiff driver");
   CPLStringList opts;
+  // DEFLATE (through libdeflate where GDAL has it), the strips compressed on every core.
   opts.SetNameValue("COMPRESS", "DEFLATE");
+  opts.SetNameValue("NUM_THREADS", "ALL_CPUS");
   CPLErrorReset();
   GDALDataset* ds = drv->Create(staged.c_str(), rec.cols, rec.rows, 1, GDT_Byte, opts.List());
   if (ds == nullptr) write_failed(name);
@@ -342,8 +346,24 @@ int export_command(int argc, char** argv) {
   check_inputs_kept(rec, finals);
   Staging st(folder);
 
-  write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
-  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);
+  // The map is compressed beside the GeoTIFF, on a thread of its own; both read the cells.
+  std::exception_ptr map_failed;
+  std::thread map([&] {
+    try {
+      write_png(st.file(png), st.final_name(png), rec, cells, crs, colours);
+    } catch (...) {
+      map_failed = std::current_exception();
+    }
+  });
+  std::exception_ptr tiff_failed;
+  try {
+    write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title);
+  } catch (...) {
+    tiff_failed = std::current_exception();
+  }
+  map.join();
+  if (tiff_failed) std::rethrow_exception(tiff_failed);
+  if (map_failed) std::rethrow_exception(map_failed);
   ReportPage page;
   page.title = o.title;
   page.palette = o.palette;
