@@ -45,7 +45,7 @@ tsan-test:
 	@$(MAKE) --no-print-directory deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_TSAN=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=99" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+	TSAN_OPTIONS="halt_on_error=1 exitcode=99" ./tests/run_tests.sh $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096 and
 # 16384 square), whole runs against a numpy baseline, micro-benchmarks of the hot parts; prints
