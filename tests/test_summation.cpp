@@ -134,8 +134,16 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
 
 TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
   std::mt19937 rng(3);
+  // Single values, then runs of every length up to 70 (the counter adds sixteen equal cells
+  // at once).
   std::vector<unsigned char> v(10007);
   for (auto& b : v) b = static_cast<unsigned char>(rng() % 7 == 0 ? 255 : rng() % 40);
+  for (std::size_t at = 4000; at < v.size();) {
+    const std::size_t run = 1 + rng() % 70;
+    const auto value = static_cast<unsigned char>(rng() % 256);
+    for (std::size_t k = at; k < std::min(at + run, v.size()); ++k) v[k] = value;
+    at += run;
+  }
   std::int64_t naive[256] = {};
   for (unsigned char b : v) ++naive[b];
   for (const std::size_t flush_every :
