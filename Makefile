@@ -45,15 +45,17 @@ tsan-test:
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 exitcode=99" ./tests/run_tests.sh $(TSAN_BUILD) --output-on-failure -j $(JOBS) -LE gis
 
-# Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096 and
-# 16384 square), whole runs against a numpy baseline, micro-benchmarks of the hot parts; prints
-# the tables and the targets. About three minutes and 2.5 GB of data, kept for later runs.
+# Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096,
+# 16384 and, for one case, 32768 square), whole runs in turn with the floor and a numpy
+# script doing the same work, micro-benchmarks of the hot loops and passes, the tessera_gis
+# commands against their peers; prints the tables and the targets. BENCH_ARGS passes options
+# to bench/run_bench.py, such as --only runs,micro,export or --reference OLD_BUILD.
 BENCH_BUILD ?= build-bench
 bench:
 	@./bench/install-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSERA_BENCH=ON
 	nice cmake --build $(BENCH_BUILD) -j $(JOBS)
-	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD)
+	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD) $(BENCH_ARGS)
 
 # ---- Reliability ----
 FUZZ_SECONDS ?= 600
