@@ -1,6 +1,8 @@
 // The passes of the summation after the first reading, shared among threads block by block.
 #include "core/summation.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 
 #include "rasterio/formats.h"
@@ -25,6 +27,7 @@ struct Pass {
   // is valid (their sums keep 255 x the weight).
   bool all_valid = false;
   std::vector<unsigned char> zeros;
+  int files = 0;  // images read from their files (the others are kept)
   int block_rows = 1;
   int blocks = 0;
 
@@ -34,10 +37,23 @@ struct Pass {
     all_valid =
         inputs.size() == 1 && !rasterio::format_of(inputs[0].image->input.format)->georeferenced;
     if (all_valid) zeros.assign(static_cast<std::size_t>(cols), 0);
+    for (const SumInput& in : inputs) files += in.image->kept ? 0 : 1;
     block_rows = ImageRows::rows_per_block(inputs, rows, cols);
     blocks = (rows + block_rows - 1) / block_rows;
   }
   int count() const { return static_cast<int>(weights.size()); }
+  // The threads of the pass: each opens every file again, and together they keep within half
+  // the files a process may hold open.
+  int workers(int threads) const {
+    rlimit open_files{};
+    if (files > 0 && getrlimit(RLIMIT_NOFILE, &open_files) == 0 &&
+        open_files.rlim_cur != RLIM_INFINITY) {
+      const auto most =
+          static_cast<int>(std::min<rlim_t>(open_files.rlim_cur / 2 / files, kMaxThreads));
+      threads = std::min(threads, std::max(most, 1));
+    }
+    return workers_for(threads, blocks);
+  }
   std::size_t n() const { return static_cast<std::size_t>(cols); }
 };
 
@@ -178,7 +194,7 @@ Outcome<SumScan> scan_images(const std::vector<SumInput>& inputs, int threads) {
     std::vector<std::int64_t> nodata;
     std::vector<ValueCounter> items;
   };
-  const int workers = workers_for(threads, p.blocks);
+  const int workers = p.workers(threads);
   std::vector<Found> found(static_cast<std::size_t>(workers));
   for (Found& f : found) {
     f.nodata.assign(static_cast<std::size_t>(count - 1), 0);
@@ -234,7 +250,7 @@ Outcome<Summation> level_images(const std::vector<SumInput>& inputs, const SumSc
   // The level grid: the one grid of the run's size, first touched by the threads that fill it.
   out.grid = LevelGrid::make(p.cols, p.rows);
   if (!out.grid) return Failure::unreadable(inputs.back().image->file, FileError::OutOfMemory);
-  const int workers = workers_for(threads, p.blocks);
+  const int workers = p.workers(threads);
   std::vector<Reading> readings(static_cast<std::size_t>(workers));
   const Status s = for_each_block(workers, p.blocks, [&](int worker, int b) {
     return over_block(inputs, p, readings[static_cast<std::size_t>(worker)], b,
