@@ -13,9 +13,26 @@ using rasterio::FileError;
 
 namespace {
 
-// Bytes of the row buffers of one thread, all images together: the rows of a block stay in
-// the processor's second-level cache from their reading to their sums.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// The bytes of a block of rows, all images together: 4 MiB (each block is mapped and released
+// once, and a release interrupts the other threads to flush their address translations), less
+// where many threads would hold more than 32 MiB together or a small grid would give a thread
+// fewer than four blocks, never less than 1 MiB.
+constexpr std::size_t kMinBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxBlockBytes = std::size_t{4} << 20;
+constexpr std::size_t kAllBlocksBytes = std::size_t{32} << 20;
+
+// The threads a pass may use: each opens every file again, and together they keep within
+// half the files a process may hold open.
+int threads_for_files(int threads, int files) {
+  rlimit open_files{};
+  if (files > 0 && getrlimit(RLIMIT_NOFILE, &open_files) == 0 &&
+      open_files.rlim_cur != RLIM_INFINITY) {
+    const auto most =
+        static_cast<int>(std::min<rlim_t>(open_files.rlim_cur / 2 / files, kMaxThreads));
+    threads = std::min(threads, std::max(most, 1));
+  }
+  return std::max(threads, 1);
+}
 
 // What every block of a pass shares: the size, the weights, the blocks, and the row whose
 // cells below 255 are the valid cells when no image tells them.
@@ -27,33 +44,29 @@ struct Pass {
   // is valid (their sums keep 255 x the weight).
   bool all_valid = false;
   std::vector<unsigned char> zeros;
-  int files = 0;  // images read from their files (the others are kept)
   int block_rows = 1;
   int blocks = 0;
+  int workers = 1;  // the threads of the pass
 
-  explicit Pass(const std::vector<SumInput>& inputs)
+  Pass(const std::vector<SumInput>& inputs, int threads)
       : rows(inputs[0].image->facts.rows), cols(inputs[0].image->facts.cols) {
     for (const SumInput& in : inputs) weights.push_back(in.weight);
     all_valid =
         inputs.size() == 1 && !rasterio::format_of(inputs[0].image->input.format)->georeferenced;
     if (all_valid) zeros.assign(static_cast<std::size_t>(cols), 0);
+    int files = 0;  // images read from their files (the others are kept)
     for (const SumInput& in : inputs) files += in.image->kept ? 0 : 1;
-    block_rows = ImageRows::rows_per_block(inputs, rows, cols);
+    threads = threads_for_files(threads, files);
+    // Four blocks a thread at least, so that a thread the machine slows down holds no others.
+    const auto t = static_cast<std::size_t>(threads);
+    const std::size_t all = static_cast<std::size_t>(rows) * n() * static_cast<std::size_t>(files);
+    const std::size_t bytes =
+        std::clamp(std::min(kAllBlocksBytes / t, all / (4 * t)), kMinBlockBytes, kMaxBlockBytes);
+    block_rows = ImageRows::rows_per_block(inputs, rows, cols, bytes);
     blocks = (rows + block_rows - 1) / block_rows;
+    workers = workers_for(threads, blocks);
   }
   int count() const { return static_cast<int>(weights.size()); }
-  // The threads of the pass: each opens every file again, and together they keep within half
-  // the files a process may hold open.
-  int workers(int threads) const {
-    rlimit open_files{};
-    if (files > 0 && getrlimit(RLIMIT_NOFILE, &open_files) == 0 &&
-        open_files.rlim_cur != RLIM_INFINITY) {
-      const auto most =
-          static_cast<int>(std::min<rlim_t>(open_files.rlim_cur / 2 / files, kMaxThreads));
-      threads = std::min(threads, std::max(most, 1));
-    }
-    return workers_for(threads, blocks);
-  }
   std::size_t n() const { return static_cast<std::size_t>(cols); }
 };
 
@@ -100,17 +113,19 @@ struct ImageRows::Source {
   std::vector<const unsigned char*> rows;  // the block's rows, wherever they are
 };
 
-int ImageRows::rows_per_block(const std::vector<SumInput>& inputs, int rows, int cols) {
+int ImageRows::rows_per_block(const std::vector<SumInput>& inputs, int rows, int cols,
+                              std::size_t bytes) {
   int files = 0;
   for (const SumInput& in : inputs) files += in.image->kept ? 0 : 1;
   const std::size_t per_row = static_cast<std::size_t>(cols) * std::max(files, 1);
-  return static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(1, kBlockBytes / per_row),
+  return static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(1, bytes / per_row),
                                                 static_cast<std::size_t>(rows)));
 }
 
 ImageRows::ImageRows(const std::vector<SumInput>& inputs, int rows, int cols, int block_rows)
     : inputs_(inputs), cols_(cols) {
-  block_rows_ = block_rows > 0 ? std::min(block_rows, rows) : rows_per_block(inputs, rows, cols);
+  block_rows_ = block_rows > 0 ? std::min(block_rows, rows)
+                               : rows_per_block(inputs, rows, cols, kMinBlockBytes);
   sources_.resize(inputs.size());
   for (std::size_t k = 0; k < inputs.size(); ++k) {
     const ImageRead& im = *inputs[k].image;
@@ -176,7 +191,7 @@ Status ImageRows::use(const std::function<void()>& work) const {
 // ---- The passes ----
 
 Outcome<SumScan> scan_images(const std::vector<SumInput>& inputs, int threads) {
-  const Pass p(inputs);
+  const Pass p(inputs, threads);
   const int count = p.count();
   // Sums that cannot leave the finite numbers need no check.
   const bool check_finite = !sums_always_finite(p.weights.data(), count);
@@ -194,7 +209,7 @@ Outcome<SumScan> scan_images(const std::vector<SumInput>& inputs, int threads) {
     std::vector<std::int64_t> nodata;
     std::vector<ValueCounter> items;
   };
-  const int workers = p.workers(threads);
+  const int workers = p.workers;
   std::vector<Found> found(static_cast<std::size_t>(workers));
   for (Found& f : found) {
     f.nodata.assign(static_cast<std::size_t>(count - 1), 0);
@@ -243,14 +258,14 @@ Outcome<Summation> level_images(const std::vector<SumInput>& inputs, const SumSc
                                 int level_count, int threads) {
   // Sums beyond the range of doubles would give no sound levels.
   if (!scan.checks.finite) return Failure::of(Failure::Kind::NotFinite, inputs.back().image->file);
-  const Pass p(inputs);
+  const Pass p(inputs, threads);
   Summation out;
   out.nodata_in_valid = scan.nodata_in_valid;
   out.levels.build(scan.checks.max_sum, level_count);
   // The level grid: the one grid of the run's size, first touched by the threads that fill it.
   out.grid = LevelGrid::make(p.cols, p.rows);
   if (!out.grid) return Failure::unreadable(inputs.back().image->file, FileError::OutOfMemory);
-  const int workers = p.workers(threads);
+  const int workers = p.workers;
   std::vector<Reading> readings(static_cast<std::size_t>(workers));
   const Status s = for_each_block(workers, p.blocks, [&](int worker, int b) {
     return over_block(inputs, p, readings[static_cast<std::size_t>(worker)], b,

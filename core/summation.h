@@ -36,7 +36,7 @@ struct SumInput {
 // file again fails (Changed) when the file is no longer the one the first reading opened.
 class ImageRows {
  public:
-  // Blocks of `block_rows` rows, or (0) of about 1 MiB for all images together.
+  // Blocks of `block_rows` rows, or (0) of about 1 MiB of rows of all images together.
   ImageRows(const std::vector<SumInput>& inputs, int rows, int cols, int block_rows = 0);
   ImageRows(const ImageRows&) = delete;
   ImageRows& operator=(const ImageRows&) = delete;
@@ -55,8 +55,10 @@ class ImageRows {
   // a destructor): Changed, naming the file, when a mapped file was cut short meanwhile.
   Status use(const std::function<void()>& work) const;
 
-  // The rows a block holds when the images of `inputs` have `cols` columns.
-  static int rows_per_block(const std::vector<SumInput>& inputs, int rows, int cols);
+  // The rows of a block of about `bytes` (all images read from their files together) when the
+  // images of `inputs` have `cols` columns.
+  static int rows_per_block(const std::vector<SumInput>& inputs, int rows, int cols,
+                            std::size_t bytes);
 
  private:
   struct Source;
