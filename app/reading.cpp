@@ -1,6 +1,7 @@
 // The reading stage's side of the front-end: the size questions of a raw grid without its
 // descriptor, the first reading of each image with its item statistics on the console and in
-// the report, and the notes of the summation.
+// the report (told in image order whichever pass counted them), and the notes of the
+// summation.
 #include <algorithm>
 #include <cstdint>
 
@@ -35,20 +36,6 @@ void explor(Ui& ui, int k, const core::ImageRead& im) {
   ui.con.write("\n");
 }
 
-}  // namespace
-
-// Tells the items of the images whose reading was deferred and that are not told yet, in
-// image order, reading those the summation has not counted.
-void tell_items(Ui& ui, Inputs& in) {
-  for (const std::size_t k : in.untold) {
-    ui.check(core::complete_reading(in.images[k]));
-    explor(ui, static_cast<int>(k) + 1, in.images[k]);
-  }
-  in.untold.clear();
-}
-
-namespace {
-
 // The value of a stage's outcome; before its failure is told, the items still untold.
 template <class T>
 T take_in_order(Ui& ui, Inputs& in, core::Outcome<T> outcome) {
@@ -57,6 +44,14 @@ T take_in_order(Ui& ui, Inputs& in, core::Outcome<T> outcome) {
 }
 
 }  // namespace
+
+void tell_items(Ui& ui, Inputs& in) {
+  for (const std::size_t k : in.untold) {
+    ui.check(core::complete_reading(in.images[k]));
+    explor(ui, static_cast<int>(k) + 1, in.images[k]);
+  }
+  in.untold.clear();
+}
 
 core::OpenedGrid open_input(Ui& ui, const core::InputGrid& grid, const core::ReadLimits& limits,
                             const std::optional<core::Reference>& reference,
