@@ -1,10 +1,11 @@
 # Two commands do everything on a fresh machine: `make run` and `make test`.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS ?= 2
 
-.PHONY: all build run test asan-test deps format clean demo golden sample bench fuzz fuzz-run valgrind \
-	qgis-plugin
+.PHONY: all build run test asan-test tsan-test deps format clean demo golden sample bench fuzz \
+	fuzz-run valgrind qgis-plugin
 
 all: build
 
@@ -41,15 +42,26 @@ asan-test:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@./tests/run_tests.sh $(ASAN_BUILD) --require-label gis --output-on-failure -j $(JOBS)
 
-# Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096 and
-# 16384 square), whole runs against a numpy baseline, micro-benchmarks of the hot parts; prints
-# the tables and the targets. About three minutes and 2.5 GB of data, kept for later runs.
+# The suite again under ThreadSanitizer (in build-tsan/), but for the GIS tests (Python and
+# GDAL): every run shares its passes among two threads (TESSERA_THREADS, set by CMake), the
+# test of one, two and four threads runs four. A data race stops the test (exit status 99).
+tsan-test:
+	@$(MAKE) --no-print-directory deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 exitcode=99" ./tests/run_tests.sh $(TSAN_BUILD) --output-on-failure -j $(JOBS) -LE gis
+
+# Benchmarks (not part of the tests): generated study areas of 8192 x 8192 cells (and 4096,
+# 16384 and, for one case, 32768 square), whole runs in turn with the floor and a numpy
+# script doing the same work, micro-benchmarks of the hot loops and passes, the tessera_gis
+# commands against their peers; prints the tables and the targets. BENCH_ARGS passes options
+# to bench/run_bench.py, such as --only runs,micro,export or --reference OLD_BUILD.
 BENCH_BUILD ?= build-bench
 bench:
 	@./bench/install-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSERA_BENCH=ON
 	nice cmake --build $(BENCH_BUILD) -j $(JOBS)
-	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD)
+	nice /usr/bin/python3 bench/run_bench.py --build $(BENCH_BUILD) $(BENCH_ARGS)
 
 # ---- Reliability ----
 FUZZ_SECONDS ?= 600
@@ -87,7 +99,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) build-fuzz
 
 # The three sample runs of examples/ on a copy of the sample area in $(BUILD)/demo.
 demo: build

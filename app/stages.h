@@ -35,6 +35,9 @@ struct Inputs {
   std::vector<core::ImageRead> images;
   core::Georef georef;                   // after every image
   std::vector<std::string> descriptors;  // written for images that had none
+  // The images whose items are not told yet (their reading was left to the summation), in
+  // image order.
+  std::vector<std::size_t> untold;
 };
 
 // What the processing-type and mesh stages decided.
@@ -63,16 +66,24 @@ void start(Ui& ui);
 // Folder, images, weights, mask (read at once), result name and format, levels, pixel size;
 // builds every name, creates the histogram file and the report, writes the run summary.
 Setup dialogue(Ui& ui);
-// Reads a grid the run names: its descriptor question when it has none, its checks.
+// Reads a grid the run names: its descriptor question when it has none, its checks. With
+// `in`, the items still untold there are told before anything this opening says.
 core::OpenedGrid open_input(Ui& ui, const core::InputGrid& grid, const core::ReadLimits& limits,
                             const std::optional<core::Reference>& reference,
-                            std::vector<std::string>& descriptors);
+                            std::vector<std::string>& descriptors, Inputs* in = nullptr);
 // The first reading of every image, each with its item statistics on the console and in the
-// report.
-Inputs read_images(Ui& ui, const Setup& setup);
-// Sums value x weight and gives every valid cell its level; notes on standard error where no
-// data of an image before the last enters a sum.
-core::Summation summation(Ui& ui, const Setup& setup, const Inputs& inputs);
+// report. With `defer`, the reading of a raw or BMP image is left to the summation's first
+// pass, which counts its items along with the sums (each image is then read twice instead of
+// three times); its items are told after that pass, unless something is told before (a
+// question, an ASCII grid's line breaks, a stop), which first has them read and told. Either
+// way the console and the report say the same, in the same order.
+Inputs read_images(Ui& ui, const Setup& setup, bool defer = false);
+// Tells the items still untold, in image order, reading the images the summation has not
+// counted.
+void tell_items(Ui& ui, Inputs& in);
+// Sums value x weight and gives every valid cell its level, after telling the items still
+// untold; notes on standard error where no data of an image before the last enters a sum.
+core::Summation summation(Ui& ui, const Setup& setup, Inputs& inputs);
 // Detects square cell mesh or moving window, fills background holes with the top level, and
 // writes the moving-window histogram.
 Processing processing_type(Ui& ui, const Setup& setup, core::LevelGrid& grid, core::Georef georef);

@@ -28,7 +28,7 @@ int opening(Ui& ui, RunNames* names) {
     start(ui);
     const Setup setup = dialogue(ui);
     if (names != nullptr) *names = RunNames{setup.params, setup.files};
-    const Inputs inputs = read_images(ui, setup);
+    Inputs inputs = read_images(ui, setup, true);
     core::Summation sums = summation(ui, setup, inputs);
     Processing p = processing_type(ui, setup, sums.grid, inputs.georef);
     cell_mesh(ui, setup, sums.grid, p);

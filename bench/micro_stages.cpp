@@ -184,29 +184,59 @@ const std::vector<double>& row_sums(int i) {
   return sums[static_cast<std::size_t>(i)];
 }
 
-void MaxValidSum(benchmark::State& state) {
-  row_sums(0);
+// The sums of three images with their largest valid sum (no finiteness check needed), row
+// by row, as the first pass takes them.
+void CheckSums(benchmark::State& state) {
+  const double w[3] = {1.5, 2.0, 0.75};
+  for (int k = 0; k < 3; ++k) image(k);
   for (auto _ : state) {
-    double m = 0.0;
-    for (int i = 0; i < kSide; ++i)
-      m = core::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
-    benchmark::DoNotOptimize(m);
+    core::SumChecks checks;
+    for (int i = 0; i < kSide; ++i) {
+      const unsigned char* rows[3] = {image(0)[i], image(1)[i], image(2)[i]};
+      core::check_sums(rows, w, 3, kSide, rows[2], false, checks);
+    }
+    benchmark::DoNotOptimize(checks.max_sum);
   }
-  set_rates(state, kCells * 9);
+  set_rates(state, kCells * 3);
 }
 
+// The levels of the sums of a row, from the bucket table.
 void AssignLevels(benchmark::State& state) {
-  double m = 0.0;
-  for (int i = 0; i < kSide; ++i) m = core::max_valid_sum(image(2)[i], row_sums(i).data(), kSide, m);
+  core::SumChecks checks;
+  const double w[3] = {1.5, 2.0, 0.75};
+  for (int i = 0; i < kSide; ++i) {
+    const unsigned char* rows[3] = {image(0)[i], image(1)[i], image(2)[i]};
+    core::check_sums(rows, w, 3, kSide, rows[2], false, checks);
+  }
   core::Levels lv;
-  lv.build(m, static_cast<int>(state.range(0)));
+  lv.build(checks.max_sum, static_cast<int>(state.range(0)));
   auto out = nrutil::ByteGrid::make(kSide, kSide);
-  for (int i = 0; i < kSide; ++i) lv.assign(image(2)[i], row_sums(i).data(), kSide, out[i]);
   for (auto _ : state) {
     for (int i = 0; i < kSide; ++i) lv.assign(image(2)[i], row_sums(i).data(), kSide, out[i]);
     benchmark::DoNotOptimize(out[0][0]);
   }
   set_rates(state, kCells * 10);
+}
+
+// The sums of three images and their levels, row by row, as the level pass takes them.
+void LevelSums(benchmark::State& state) {
+  core::SumChecks checks;
+  const double w[3] = {1.5, 2.0, 0.75};
+  for (int i = 0; i < kSide; ++i) {
+    const unsigned char* rows[3] = {image(0)[i], image(1)[i], image(2)[i]};
+    core::check_sums(rows, w, 3, kSide, rows[2], false, checks);
+  }
+  core::Levels lv;
+  lv.build(checks.max_sum, 10);
+  auto out = nrutil::ByteGrid::make(kSide, kSide);
+  for (auto _ : state) {
+    for (int i = 0; i < kSide; ++i) {
+      const unsigned char* rows[3] = {image(0)[i], image(1)[i], image(2)[i]};
+      core::level_sums(rows, w, 3, kSide, rows[2], lv, out[i]);
+    }
+    benchmark::DoNotOptimize(out[0][0]);
+  }
+  set_rates(state, kCells * 4);
 }
 
 // ---- memory ----
@@ -247,8 +277,9 @@ BENCHMARK(WriteAscii)->Unit(benchmark::kMillisecond);
 BENCHMARK(CountValues)->Unit(benchmark::kMillisecond);
 BENCHMARK(MarkZeroCells)->Unit(benchmark::kMillisecond);
 BENCHMARK(WeightedSum)->Arg(1)->Arg(3)->Arg(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(MaxValidSum)->Unit(benchmark::kMillisecond);
+BENCHMARK(CheckSums)->Unit(benchmark::kMillisecond);
 BENCHMARK(AssignLevels)->Arg(10)->Arg(99)->Unit(benchmark::kMillisecond);
+BENCHMARK(LevelSums)->Unit(benchmark::kMillisecond);
 BENCHMARK(FreshByteGrid)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReusedByteGrid)->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,9 @@
 #include "core/detection.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "core/parallel.h"
 
 namespace core {
 
@@ -52,14 +55,25 @@ Detection detect(const LevelGrid& grid) {
   return d;
 }
 
-void fill_holes(LevelGrid& grid, const Region& where, unsigned char level) {
-  for (int i = where.rows.lo; i < where.rows.hi; ++i) {
-    unsigned char* row = grid[i];
-    // A select rather than a conditional store, so that the loop runs on whole vectors.
-    for (int j = where.cols.lo; j < where.cols.hi; ++j) {
-      row[j] = row[j] == kBackground ? level : row[j];
+void fill_holes(LevelGrid& grid, const Region& where, unsigned char level, int threads) {
+  if (where.rows.empty() || where.cols.empty()) return;
+  constexpr int kBlockRows = 64;
+  const int rows = where.rows.hi - where.rows.lo;
+  const auto width = static_cast<std::size_t>(where.cols.hi - where.cols.lo);
+  for_each_block(threads, (rows + kBlockRows - 1) / kBlockRows, [&](int, int b) -> Status {
+    const int first = where.rows.lo + b * kBlockRows;
+    for (int i = first; i < std::min(first + kBlockRows, where.rows.hi); ++i) {
+      unsigned char* const from = grid[i] + where.cols.lo;
+      // Most rows hold no hole: they are only read. From the first hole on, a select rather
+      // than a conditional store, so that the loop runs on whole vectors.
+      auto* row = static_cast<unsigned char*>(std::memchr(from, kBackground, width));
+      if (row == nullptr) continue;
+      for (unsigned char* const end = from + width; row < end; ++row) {
+        *row = *row == kBackground ? level : *row;
+      }
     }
-  }
+    return std::nullopt;
+  });
 }
 
 Region inside_band(const LevelGrid& grid, int band) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/level_grid.h"
+#include "core/parallel.h"
 
 namespace core {
 
@@ -30,8 +31,9 @@ struct Detection {
 Detection detect(const LevelGrid& grid);
 DataArea measure_data_area(const LevelGrid& grid);
 
-// Gives `level` to the background cells of a region.
-void fill_holes(LevelGrid& grid, const Region& where, unsigned char level);
+// Gives `level` to the background cells of a region, on `threads` threads.
+void fill_holes(LevelGrid& grid, const Region& where, unsigned char level,
+                int threads = thread_count());
 
 // The region whose holes take the top level after the detection: rows and columns up to the
 // data area of a square cell mesh (its last row and column left out), inside the band of a

@@ -227,6 +227,65 @@ Outcome<ImageRead> read_image(OpenedGrid grid, bool mark_zeros) {
   return im;
 }
 
+bool can_defer(int format) {
+  const FileFormat* f = rasterio::format_of(format);
+  return f != nullptr && f->id != rasterio::Format::Ascii;
+}
+
+Outcome<ImageRead> defer_image(OpenedGrid grid, bool mark_zeros) {
+  ImageRead im;
+  im.input = grid.input;
+  im.file = grid.file;
+  im.facts = grid.facts;
+  im.identity = grid.reader->identity();
+  im.counted = false;
+  if (mark_zeros) {
+    im.zeros = nrutil::BitGrid::make(grid.facts.cols, grid.facts.rows);
+    if (im.zeros.empty()) return Failure::unreadable(im.file, FileError::OutOfMemory);
+  }
+  return im;
+}
+
+Outcome<std::unique_ptr<rasterio::RowReader>> reopen(const ImageRead& im) {
+  std::unique_ptr<rasterio::RowReader> reader = rasterio::format_of(im.input.format)->reader();
+  rasterio::GridInfo size;
+  size.nb_col = im.facts.cols;
+  size.nb_lig = im.facts.rows;
+  // A file that cannot be opened again, or opens as another file, changed since the first
+  // reading: its rows would not be those the first reading counted.
+  if (reader->open(nrutil::host_path(im.file), size) != FileError::None ||
+      !(reader->identity() == im.identity) || reader->info().nb_col != im.facts.cols ||
+      reader->info().nb_lig != im.facts.rows) {
+    return Failure::of(Failure::Kind::Changed, im.file);
+  }
+  return reader;
+}
+
+Status complete_reading(ImageRead& im) {
+  if (im.counted) return std::nullopt;
+  Outcome<std::unique_ptr<rasterio::RowReader>> reader = reopen(im);
+  if (!reader.ok()) return reader.failure();
+  OpenedGrid g;
+  g.input = im.input;
+  g.file = im.file;
+  g.facts = im.facts;
+  g.reader = std::move(reader.value());
+  ValueCounter counter;
+  const auto n = static_cast<std::size_t>(im.facts.cols);
+  const bool mark_zeros = !im.zeros.empty();
+  const Status s = read_all(g, nullptr, [&](int first, int count, unsigned char* const* rows) {
+    for (int i = 0; i < count; ++i) {
+      counter.add(rows[i], n);
+      if (mark_zeros) im.zeros.mark_row(first + i, rows[i], 0);
+    }
+  });
+  if (s) return s;
+  im.items = {};
+  for (int v = 0; v < 256; ++v) im.items[v == 255 ? 254 : v] += counter.count(v);
+  im.counted = true;
+  return std::nullopt;
+}
+
 Outcome<MaskRead> read_mask(OpenedGrid grid) {
   MaskRead m;
   m.file = grid.file;

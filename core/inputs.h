@@ -95,15 +95,37 @@ struct ImageRead {
   InputGrid input;
   std::string file;
   GridFacts facts;
-  rasterio::FileIdentity identity;  // the file as this reading found it
+  rasterio::FileIdentity identity;  // the file as it was opened
   ItemCounts items{};
   nrutil::ByteGrid kept;  // an ASCII grid's cells, parsed once (later readings use them)
   nrutil::BitGrid zeros;  // the cells holding 0, when asked for (the first image)
+  // Whether the items (and the 0 cells) are known. An image whose reading was deferred
+  // (defer_image) has them counted by the first pass of the summation, along with the sums,
+  // or by complete_reading.
+  bool counted = true;
 };
 
 // Reads every row of an opened image once: its items, its identity, its cells when they are
 // kept, and the cells holding 0 when `mark_zeros`.
 Outcome<ImageRead> read_image(OpenedGrid grid, bool mark_zeros);
+
+// Whether the reading of an image of this format can be left to the summation: its rows can
+// be read again at any place (raw, BMP). An ASCII grid is parsed once, at its reading.
+bool can_defer(int format);
+
+// The first reading of an opened image of a format that can_defer, left to the summation:
+// nothing is read now (the file is opened again later, and must be the same file); the grid
+// of 0 cells is made (empty) when `mark_zeros`. The items are counted by scan_images, or by
+// complete_reading when something must be told before the summation.
+Outcome<ImageRead> defer_image(OpenedGrid grid, bool mark_zeros);
+
+// Does the reading that defer_image left, now: the items and the 0 cells. Changed when the
+// file is no longer the one opened.
+Status complete_reading(ImageRead& im);
+
+// A reader of the image's file opened again for a later reading, of the size the first
+// reading found: Changed when the file cannot be opened again or is not the same file.
+Outcome<std::unique_ptr<rasterio::RowReader>> reopen(const ImageRead& im);
 
 // The mask, read whole: the cells outside the study area (holding 255).
 struct MaskRead {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/cell_loops.h"
+
 namespace core {
 
 void Levels::build(double max_valid, int level_count) {
@@ -76,14 +78,7 @@ void Levels::build_buckets() {
 
 void Levels::assign(const unsigned char* valid, const double* sum, std::size_t n,
                     unsigned char* out) const {
-  for (std::size_t j = 0; j < n; ++j) {
-    const double d = sum[j];
-    const double x = (d - origin) * bucket_scale;
-    unsigned char level = 0;
-    if (x >= 0.0 && x < kBuckets) level = bucket_level[static_cast<int>(x)];
-    if (level == 0 || d == max_sum) level = level_of(d);
-    out[j] = valid[j] < 255 ? level : 255;
-  }
+  assign_levels(*this, valid, sum, n, out);
 }
 
 }  // namespace core

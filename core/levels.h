@@ -56,7 +56,8 @@ struct Levels {
   // a bound lies in or next to the bucket (those sums go through level_of).
   static constexpr int kBuckets = 16384;
   double bucket_scale = 0.0;
-  unsigned char bucket_level[kBuckets] = {};
+  // Four more entries, always 0, so that a 4-byte load at any bucket stays inside the table.
+  unsigned char bucket_level[kBuckets + 4] = {};
 
  private:
   void build_buckets();

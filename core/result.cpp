@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/cell_loops.h"
+#include "core/parallel.h"
 #include "nrutil/files.h"
 #include "nrutil/hostpath.h"
 #include "rasterio/gridfile.h"
@@ -38,7 +39,7 @@ Failure file_failure(rasterio::FileError e, int err, const std::string& name) {
 
 Outcome<ValueCounts> write_result(LevelGrid& grid, const nrutil::BitGrid& zeros,
                                   const nrutil::BitGrid* outside, const rasterio::FileFormat& f,
-                                  const Georef& where, const ResultFiles& files) {
+                                  const Georef& where, const ResultFiles& files, int threads) {
   const int rows = grid.nb_lig();
   const int cols = grid.nb_col();
   // The descriptor beside a raw result: rows, columns, 1, 0, 255 and the pixel size in whole
@@ -76,18 +77,30 @@ Outcome<ValueCounts> write_result(LevelGrid& grid, const nrutil::BitGrid& zeros,
   e = w->begin(g);
   if (e != rasterio::FileError::None) return file_failure(e, errno, files.image);
 
-  ValueCounter counter;
-  constexpr int kBlock = 256;
-  std::vector<const unsigned char*> block(kBlock);
-  for (int first = 0; first < rows; first += kBlock) {
-    const int count = std::min(kBlock, rows - first);
-    for (int i = first; i < first + count; ++i) {
+  // The masks, and the counts of the cells as they will be written, on the run's threads;
+  // the counts of the threads add up in thread order.
+  constexpr int kMaskRows = 64;
+  const int mask_blocks = (rows + kMaskRows - 1) / kMaskRows;
+  const int workers = workers_for(threads, mask_blocks);
+  std::vector<ValueCounter> counters(static_cast<std::size_t>(workers));
+  for_each_block(workers, mask_blocks, [&](int worker, int b) -> Status {
+    const int first = b * kMaskRows;
+    for (int i = first; i < std::min(first + kMaskRows, rows); ++i) {
       unsigned char* out = grid[i];
       if (!zeros.empty()) zeros.apply_row(i, out, kBackground);
       if (outside != nullptr && !outside->empty()) outside->apply_row(i, out, kOutsideStudyArea);
-      counter.add(out, static_cast<std::size_t>(cols));
-      block[static_cast<std::size_t>(i - first)] = out;
+      counters[static_cast<std::size_t>(worker)].add(out, static_cast<std::size_t>(cols));
     }
+    return std::nullopt;
+  });
+  // Then the rows in blocks of about 1 MiB, each block one call of the writer.
+  const int block_rows =
+      static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 20) / cols, 1, rows));
+  std::vector<const unsigned char*> block(static_cast<std::size_t>(block_rows));
+  for (int first = 0; first < rows; first += block_rows) {
+    const int count = std::min(block_rows, rows - first);
+    for (int i = first; i < first + count; ++i)
+      block[static_cast<std::size_t>(i - first)] = grid[i];
     errno = 0;
     e = w->write_rows(block.data(), count);
     if (e != rasterio::FileError::None) return file_failure(e, errno, files.image);
@@ -101,7 +114,9 @@ Outcome<ValueCounts> write_result(LevelGrid& grid, const nrutil::BitGrid& zeros,
     return Failure::of(Failure::Kind::CannotWrite, files.descriptor, errno);
   }
   ValueCounts counts{};
-  for (int b = 0; b < 256; ++b) counts[static_cast<std::size_t>(b)] = counter.count(b);
+  for (ValueCounter& c : counters) {
+    for (int b = 0; b < 256; ++b) counts[static_cast<std::size_t>(b)] += c.count(b);
+  }
   return counts;
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/failure.h"
 #include "core/level_grid.h"
+#include "core/parallel.h"
 #include "core/parameters.h"
 #include "core/samples.h"
 #include "nrutil/bitgrid.h"
@@ -22,14 +23,15 @@ struct ResultFiles {
   std::string descriptor;
 };
 
-// Masks the level grid block by block as it writes it: cells marked in `zeros` (the first
-// image held 0) become background; cells marked in `outside` (null for no mask) become
+// Masks the level grid (on `threads` threads): cells marked in `zeros` (the first image held
+// 0) become background; cells marked in `outside` (null for no mask) become
 // kOutsideStudyArea, even when they are background too. Writes the image in format f,
 // through a temporary file put in place with its descriptor only once both are complete.
 // Returns the cells of each value of the written image.
 Outcome<ValueCounts> write_result(LevelGrid& grid, const nrutil::BitGrid& zeros,
                                   const nrutil::BitGrid* outside, const rasterio::FileFormat& f,
-                                  const Georef& where, const ResultFiles& files);
+                                  const Georef& where, const ResultFiles& files,
+                                  int threads = thread_count());
 
 // The .prj carried beside a result: the copy and where it came from.
 struct CarriedPrj {

@@ -105,7 +105,7 @@ inline std::string check_read(QuietRun& q, int status, bool should_take, const s
     return "";
   }
   if (status != 0) return "a sound file was refused: " + text;
-  const core::ImageRead& im = q.inputs.images[0];
+  core::ImageRead& im = q.inputs.images[0];
   if (im.facts.rows != rows || im.facts.cols != cols) return "wrong size";
   std::array<std::int64_t, 256> items{};
   for (const char c : cells)

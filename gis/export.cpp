@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cpl_conv.h"
@@ -54,7 +56,7 @@ namespace fs = std::filesystem;
 
 // The cost of each step, relative to writing the PNG map (measured on a grid of 4096 x 4096
 // cells): each step's share of the progress is its share of the cost.
-constexpr double kReadAsciiCost = 1.1;      // reading an ASCII grid result through GDAL
+constexpr double kReadAsciiCost = 1.1;      // reading an ASCII grid result: its text parsed
 constexpr double kReadCost = 0.05;          // reading a raw or BMP result
 constexpr double kGeoTiffCost = 0.2;        // the GeoTIFF, compressed as GDAL closes it
 constexpr double kGeoTiffCellsShare = 0.1;  // of which: its cells handed to GDAL
@@ -232,7 +234,9 @@ void write_geotiff(const std::string& staged, const std::string& name, const Run
   GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (drv == nullptr) throw DataError(name + ": GDAL has no GTiff driver");
   CPLStringList opts;
+  // DEFLATE (through libdeflate where GDAL has it), the strips compressed on every core.
   opts.SetNameValue("COMPRESS", "DEFLATE");
+  opts.SetNameValue("NUM_THREADS", "ALL_CPUS");
   CPLErrorReset();
   GDALDatasetUniquePtr ds(
       drv->Create(staged.c_str(), rec.cols, rec.rows, 1, GDT_Byte, opts.List()));
@@ -339,9 +343,26 @@ ExportResult run_export(const ExportOptions& o, const Progress& progress) {
   check_inputs_kept(rec, finals);
   Staging st(folder);
 
-  write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title,
-                steps.next(kGeoTiffCost));
-  write_png(st.file(png), st.final_name(png), rec, cells, crs, colours, steps.next(kPngCost));
+  // The map is compressed beside the GeoTIFF, on a thread of its own; both read the cells.
+  // The GeoTIFF's progress stands for both (a progress is told from one thread only).
+  std::exception_ptr map_failed;
+  std::thread map([&] {
+    try {
+      write_png(st.file(png), st.final_name(png), rec, cells, crs, colours, Progress());
+    } catch (...) {
+      map_failed = std::current_exception();
+    }
+  });
+  std::exception_ptr tiff_failed;
+  try {
+    write_geotiff(st.file(tif), st.final_name(tif), rec, cells, crs, colours, o.title,
+                  steps.next(kGeoTiffCost + kPngCost));
+  } catch (...) {
+    tiff_failed = std::current_exception();
+  }
+  map.join();
+  if (tiff_failed) std::rethrow_exception(tiff_failed);
+  if (map_failed) std::rethrow_exception(map_failed);
   ReportPage page;
   page.title = o.title;
   page.palette = o.palette;

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "core/cell_loops.h"
 #include "cpl_conv.h"
 #include "cpl_error.h"
 #include "gdal_priv.h"
@@ -285,41 +286,82 @@ RunRecord read_record(const std::string& path) {
 
 namespace {
 
-// Reads band 1 of a BMP or ASCII grid result through GDAL (the one driver of its format
-// only), without writing any side file beside it.
-std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::string& path,
-                                          const char* driver, const Progress& progress) {
-  const char* const drivers[] = {driver, nullptr};
-  CPLErrorReset();
-  GDALDatasetUniquePtr d;
-  {
-    const CPLConfigOptionSetter no_side_files("GDAL_PAM_ENABLED", "NO", false);
-    d.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers));
+// Why a grid file could not be read, in a few words.
+std::string read_error_text(rasterio::FileError e) {
+  using rasterio::FileError;
+  switch (e) {
+    case FileError::CannotOpen:
+      return "it cannot be opened";
+    case FileError::ShortHeader:
+      return "its header ends early";
+    case FileError::BadHeader:
+    case FileError::NonSquareCells:
+    case FileError::BadXCorner:
+    case FileError::BadYCorner:
+    case FileError::BadCellSize:
+      return "its header is not one the program writes";
+    case FileError::BadSize:
+    case FileError::BmpSize:
+      return "its size is not a positive number of rows and columns";
+    case FileError::TooLarge:
+      return "it has too many cells";
+    case FileError::OutOfMemory:
+      return "out of memory";
+    case FileError::FewerValues:
+      return "it holds fewer values than rows x columns";
+    case FileError::BadValue:
+      return "a value is not an integer";
+    case FileError::NotBmp:
+      return "it is not a BMP image";
+    case FileError::BmpLayout:
+      return "it is not an uncompressed 8-bit BMP image";
+    case FileError::Truncated:
+      return "it is cut short";
+    case FileError::ReadError:
+    case FileError::WriteError:
+    case FileError::None:
+      break;
   }
-  if (!d) {
-    throw DataError(path + ": cannot be read as the run's result (" + CPLGetLastErrorMsg() + ")");
+  return "read error";
+}
+
+// Reads a BMP or ASCII grid result with the program's own reader of its format (the ASCII
+// grid through the scanner that reads the program's inputs, many times faster than a general
+// reader of text), block by block into the cells.
+std::vector<unsigned char> read_grid(const RunRecord& rec, const std::string& path,
+                                     rasterio::Format format, const Progress& progress) {
+  const rasterio::FileFormat& f = rasterio::kFormats[rasterio::code_of(format)];
+  std::unique_ptr<rasterio::RowReader> reader = f.reader();
+  rasterio::GridInfo size;
+  size.nb_col = rec.cols;
+  size.nb_lig = rec.rows;
+  const rasterio::FileError opened = reader->open(path, size);
+  if (opened != rasterio::FileError::None) {
+    throw DataError(path + ": cannot be read as the run's result (" + read_error_text(opened) +
+                    ")");
   }
-  std::vector<unsigned char> cells;
-  std::string mismatch;
-  if (d->GetRasterCount() < 1) {
-    mismatch = "it holds no band";
-  } else if (d->GetRasterYSize() != rec.rows || d->GetRasterXSize() != rec.cols) {
-    mismatch = "it has " + std::to_string(d->GetRasterYSize()) + " rows and " +
-               std::to_string(d->GetRasterXSize()) + " columns, the record " +
-               std::to_string(rec.rows) + " and " + std::to_string(rec.cols);
-  } else {
-    cells.resize(static_cast<std::size_t>(rec.rows) * static_cast<std::size_t>(rec.cols));
-    GDALRasterIOExtraArg extra;
-    INIT_RASTERIO_EXTRA_ARG(extra);
-    extra.pfnProgress = gdal_progress;
-    extra.pProgressData = const_cast<Progress*>(&progress);
-    if (d->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, rec.cols, rec.rows, cells.data(), rec.cols,
-                                      rec.rows, GDT_Byte, 0, 0, &extra) != CE_None) {
-      mismatch = std::string("its cells cannot be read (") + CPLGetLastErrorMsg() + ")";
+  const rasterio::GridInfo& info = reader->info();
+  if (info.nb_lig != rec.rows || info.nb_col != rec.cols) {
+    throw DataError(path + ": does not match " + rec.path + ": it has " +
+                    std::to_string(info.nb_lig) + " rows and " + std::to_string(info.nb_col) +
+                    " columns, the record " + std::to_string(rec.rows) + " and " +
+                    std::to_string(rec.cols));
+  }
+  const auto cols = static_cast<std::size_t>(rec.cols);
+  std::vector<unsigned char> cells(static_cast<std::size_t>(rec.rows) * cols);
+  constexpr int kBlockRows = 256;
+  std::vector<unsigned char*> rows(kBlockRows);
+  for (int first = 0; first < rec.rows; first += kBlockRows) {
+    const int n = std::min(kBlockRows, rec.rows - first);
+    for (int i = 0; i < n; ++i)
+      rows[static_cast<std::size_t>(i)] = cells.data() + (first + i) * cols;
+    const rasterio::FileError e = reader->read_rows(rows.data(), n);
+    if (e != rasterio::FileError::None) {
+      throw DataError(path + ": does not match " + rec.path + ": its cells cannot be read (" +
+                      read_error_text(e) + ")");
     }
+    if (progress) progress(static_cast<double>(first + n) / rec.rows);
   }
-  d.reset();
-  if (!mismatch.empty()) throw DataError(path + ": does not match " + rec.path + ": " + mismatch);
   return cells;
 }
 
@@ -327,8 +369,8 @@ std::vector<unsigned char> read_with_gdal(const RunRecord& rec, const std::strin
 constexpr std::uintmax_t kBmpHeaderBytes = 14 + 40;
 
 // Refuses a grid of `cells` cells that the memory cannot hold: export keeps the cells, reads
-// them through a buffer or GDAL, copies them for the PNG, and holds the PNG and its base64
-// text in the report page: about four bytes a cell, and GDAL's block cache.
+// them through its format's reader (a buffer of a few MiB), copies them for the PNG, and holds the
+// PNG and its base64 text in the report page: about four bytes a cell, and GDAL's block cache.
 void check_memory(const RunRecord& rec, const std::string& path, std::uintmax_t cells) {
   constexpr std::uintmax_t kMiB = std::uintmax_t{1} << 20;
   const std::int64_t memory = nrutil::memory_bytes();
@@ -379,11 +421,15 @@ std::vector<unsigned char> read_result(const RunRecord& rec, const Progress& pro
     const std::string bytes = read_file(path, size);
     cells.assign(bytes.begin(), bytes.end());
   } else {
-    cells = read_with_gdal(rec, path, rec.result_format == "bmp" ? "BMP" : "AAIGrid", progress);
+    cells = read_grid(rec, path,
+                      rec.result_format == "bmp" ? rasterio::Format::Bmp : rasterio::Format::Ascii,
+                      progress);
   }
 
+  core::ValueCounter counter;
+  counter.add(cells.data(), cells.size());
   std::array<std::int64_t, 256> count{};
-  for (const unsigned char v : cells) ++count[v];
+  for (int v = 0; v < 256; ++v) count[static_cast<std::size_t>(v)] = counter.count(v);
   auto check = [&](int value, std::int64_t want, const std::string& what) {
     if (count[static_cast<std::size_t>(value)] != want) {
       throw DataError(path + ": does not match " + rec.path + ": " + what + " has " +

@@ -179,7 +179,7 @@ LoadError FileReader::read_block(int first, int count, unsigned char* const* row
     pieces.push_back({rows[i], row_bytes_});
     if (fill != 0) pieces.push_back({pad, fill});
   }
-  const long long at = offset_ + static_cast<long long>(stride_) * (nb_lig_ - first - count);
+  const long long at = block_at(first, count);
   const long long want = static_cast<long long>(stride_) * count;
   const long long got = nrutil::read_pieces_at(fd_, at, pieces.data(), pieces.size());
   return got == want ? LoadError::None : LoadError::ShortRows;

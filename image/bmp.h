@@ -77,6 +77,13 @@ class FileReader {
   LoadError read_block(int first, int count, unsigned char* const* rows);
   // The open file (-1 when none), for the caller to look at it.
   int fd() const { return fd_; }
+  // Where the rows of a block lie in the file: the stretch of grid rows first to
+  // first + count - 1 starts at block_at(first, count) with the last of them, and each row
+  // stands stride() bytes after the row below it.
+  long long block_at(int first, int count) const {
+    return offset_ + static_cast<long long>(stride_) * (nb_lig_ - first - count);
+  }
+  std::size_t stride() const { return stride_; }
 
  private:
   int fd_ = -1;

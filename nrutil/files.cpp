@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -172,7 +173,9 @@ bool AtomicFile::write(std::string_view bytes) {
   }
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    // At most 1 MiB a call, as the row writers (nrutil/rowio.cpp) write.
+    const std::size_t take = std::min(bytes.size() - done, std::size_t{1} << 20);
+    const ssize_t n = ::write(fd_, bytes.data() + done, take);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;

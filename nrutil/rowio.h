@@ -19,7 +19,8 @@ struct Piece {
 // ends. Returns the number of bytes read, or -1 on a read error.
 long long read_pieces(int fd, const Piece* pieces, std::size_t count);
 
-// Writes the pieces in order to fd at its position. False when a write fails.
+// Writes the pieces in order to fd at its position, in calls of at most 1 MiB. False when a
+// write fails.
 bool write_pieces(int fd, const Piece* pieces, std::size_t count);
 
 // The same at a given offset of the file, leaving the file's position alone.

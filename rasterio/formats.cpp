@@ -49,6 +49,22 @@ class BmpReader final : public RowReader {
     if (e == FileError::None) next_ += n;
     return e;
   }
+  bool reads_anywhere() const override { return true; }
+  FileError read_rows_at(int first, unsigned char* const* rows, int n) override {
+    return error_of(file_.read_block(first, n, rows));
+  }
+  bool map_rows_at(int first, const unsigned char** rows, int n,
+                   nrutil::FileWindow& window) override {
+    // The block's rows stand bottom-up, each stride bytes after the one below. The opening
+    // checked that the file holds every row.
+    if (file_.fd() < 0 || n <= 0 || first < 0 || first + n > info_.nb_lig) return false;
+    const std::size_t stride = file_.stride();
+    const unsigned char* p =
+        window.map(file_.fd(), file_.block_at(first, n), stride * static_cast<std::size_t>(n));
+    if (p == nullptr) return false;
+    for (int i = 0; i < n; ++i) rows[i] = p + stride * static_cast<std::size_t>(n - 1 - i);
+    return true;
+  }
 
  private:
   bmp::FileReader file_;

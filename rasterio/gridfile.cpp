@@ -95,11 +95,18 @@ bool close_fd(int& fd) {
   return f >= 0 && ::close(f) == 0;
 }
 
-// The rows of a transfer as pieces of n bytes each.
+// The rows of a transfer as pieces of n bytes each; rows that follow one another in memory
+// make one piece.
 std::vector<nrutil::Piece> pieces_of(const unsigned char* const* rows, int count, std::size_t n) {
-  std::vector<nrutil::Piece> pieces(static_cast<std::size_t>(count));
+  std::vector<nrutil::Piece> pieces;
+  pieces.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    pieces[static_cast<std::size_t>(i)] = {const_cast<unsigned char*>(rows[i]), n};
+    auto* p = const_cast<unsigned char*>(rows[i]);
+    if (!pieces.empty() && static_cast<unsigned char*>(pieces.back().p) + pieces.back().n == p) {
+      pieces.back().n += n;
+    } else {
+      pieces.push_back({p, n});
+    }
   }
   return pieces;
 }
@@ -169,7 +176,37 @@ FileError RawReader::read_rows(unsigned char* const* rows, int n) {
     got = static_cast<std::size_t>(moved);
     ended_ = got < cols * static_cast<std::size_t>(n);
   }
+  zero_after(rows, n, got);
+  return FileError::None;
+}
+
+FileError RawReader::read_rows_at(int first, unsigned char* const* rows, int n) {
+  if (fd_ < 0) return FileError::CannotOpen;
+  const auto cols = static_cast<std::size_t>(info_.nb_col);
+  const std::vector<nrutil::Piece> pieces = pieces_of(rows, n, cols);
+  const long long moved = nrutil::read_pieces_at(fd_, static_cast<long long>(first) * info_.nb_col,
+                                                 pieces.data(), pieces.size());
+  if (moved < 0) return FileError::ReadError;
+  zero_after(rows, n, static_cast<std::size_t>(moved));
+  return FileError::None;
+}
+
+bool RawReader::map_rows_at(int first, const unsigned char** rows, int n,
+                            nrutil::FileWindow& window) {
+  const auto cols = static_cast<std::size_t>(info_.nb_col);
+  const long long at = static_cast<long long>(first) * info_.nb_col;
+  const std::size_t length = cols * static_cast<std::size_t>(n);
+  // Rows beyond the end of the file read as 0: those are read, not mapped.
+  if (fd_ < 0 || n <= 0 || at + static_cast<long long>(length) > identity_.size) return false;
+  const unsigned char* p = window.map(fd_, at, length);
+  if (p == nullptr) return false;
+  for (int i = 0; i < n; ++i) rows[i] = p + static_cast<std::size_t>(i) * cols;
+  return true;
+}
+
+void RawReader::zero_after(unsigned char* const* rows, int n, std::size_t got) const {
   // A shorter file leaves the cells it does not reach at 0.
+  const auto cols = static_cast<std::size_t>(info_.nb_col);
   const std::size_t full = got / cols;
   if (full < static_cast<std::size_t>(n)) {
     const std::size_t part = got % cols;
@@ -178,7 +215,6 @@ FileError RawReader::read_rows(unsigned char* const* rows, int n) {
       std::memset(rows[i], 0, cols);
     }
   }
-  return FileError::None;
 }
 
 RawWriter::~RawWriter() = default;

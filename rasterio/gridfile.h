@@ -55,8 +55,15 @@ class RawReader final : public RowReader {
   // BadSize when the size given is not positive.
   FileError open(const std::string& path, const GridInfo& size) override;
   FileError read_rows(unsigned char* const* rows, int n) override;
+  bool reads_anywhere() const override { return true; }
+  // The cells beyond the end of a shorter file read as 0, as with read_rows.
+  FileError read_rows_at(int first, unsigned char* const* rows, int n) override;
+  bool map_rows_at(int first, const unsigned char** rows, int n,
+                   nrutil::FileWindow& window) override;
 
  private:
+  // Fills rows[0..n) from the `got` bytes read into them, the rest with 0.
+  void zero_after(unsigned char* const* rows, int n, std::size_t got) const;
   int fd_ = -1;
   bool ended_ = false;  // the file ended: every later cell reads as 0
 };

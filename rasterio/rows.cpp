@@ -1,4 +1,4 @@
-// The identity of an open file.
+// The identity of an open file, and what a reader that cannot read anywhere answers.
 #include "rasterio/rows.h"
 
 #include <sys/stat.h>
@@ -15,6 +15,15 @@ FileIdentity identity_of(int fd) {
   id.mtime_sec = static_cast<long long>(st.st_mtim.tv_sec);
   id.mtime_nsec = static_cast<long long>(st.st_mtim.tv_nsec);
   return id;
+}
+
+FileError RowReader::read_rows_at(int /*first*/, unsigned char* const* /*rows*/, int /*n*/) {
+  return FileError::ReadError;
+}
+
+bool RowReader::map_rows_at(int /*first*/, const unsigned char** /*rows*/, int /*n*/,
+                            nrutil::FileWindow& /*window*/) {
+  return false;
 }
 
 }  // namespace rasterio

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "nrutil/mapped.h"
+
 namespace rasterio {
 
 // Why a grid file could not be read or written.
@@ -69,6 +71,19 @@ class RowReader {
   const FileIdentity& identity() const { return identity_; }
   // Reads the next n rows into rows[0] to rows[n - 1], nb_col bytes each.
   virtual FileError read_rows(unsigned char* const* rows, int n) = 0;
+  // Whether read_rows_at works: the rows of the format lie at places known from the size
+  // (raw, BMP), so that any block can be read, by several readers of one file at once.
+  virtual bool reads_anywhere() const { return false; }
+  // Reads rows first to first + n - 1 into rows[0] to rows[n - 1], leaving the place of
+  // read_rows alone. ReadError for a format that does not read anywhere.
+  virtual FileError read_rows_at(int first, unsigned char* const* rows, int n);
+  // Points rows[0] to rows[n - 1] at rows first to first + n - 1 where they lie in the file,
+  // mapped through `window` instead of copied (they stay valid until the window maps again
+  // or goes away); whatever reads them runs under nrutil::read_mapped. False when they cannot
+  // be mapped so (a format that does not read anywhere, a raw file shorter than its rows, a
+  // failed mapping): read_rows_at reads them then.
+  virtual bool map_rows_at(int first, const unsigned char** rows, int n,
+                           nrutil::FileWindow& window);
 
  protected:
   GridInfo info_;

@@ -12,6 +12,7 @@
 #include "nrutil/bitgrid.h"
 #include "nrutil/block.h"
 #include "nrutil/grid.h"
+#include "nrutil/mapped.h"
 #include "nrutil/rowio.h"
 
 namespace {
@@ -171,6 +172,35 @@ TEST_F(RowIo, FailuresAreReported) {
     EXPECT_FALSE(nrutil::write_pieces(full, one, 1));
     close(full);
   }
+}
+
+// A file read through a mapping that is cut short meanwhile: the reading that finds the
+// missing page fails and tells where, the process goes on, and reads of pages still there
+// work before and after.
+TEST_F(RowIo, AFileCutShortUnderItsMappingFailsTheReadingNotTheProcess) {
+  const long page = sysconf(_SC_PAGESIZE);
+  const std::string bytes(static_cast<std::size_t>(3 * page), 'x');
+  const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  nrutil::FileWindow window;
+  const unsigned char* p = window.map(fd, page + 5, static_cast<std::size_t>(page));
+  ASSERT_NE(p, nullptr);
+  unsigned sum = 0;
+  EXPECT_TRUE(nrutil::read_mapped([&] { sum += p[0] + p[page - 1]; }));
+  EXPECT_EQ(sum, 2u * 'x');
+  ASSERT_EQ(ftruncate(fd, page), 0);  // the mapped stretch now lies past the end
+  const void* fault = nullptr;
+  EXPECT_FALSE(nrutil::read_mapped(
+      [&] { sum += *static_cast<const volatile unsigned char*>(p + 10); }, &fault));
+  EXPECT_EQ(fault, p + 10);
+  EXPECT_TRUE(window.holds(fault));
+  EXPECT_FALSE(window.holds(bytes.data()));
+  const unsigned char* q = window.map(fd, 0, static_cast<std::size_t>(page));
+  ASSERT_NE(q, nullptr);
+  EXPECT_TRUE(nrutil::read_mapped([&] { sum = q[1]; }));
+  EXPECT_EQ(sum, unsigned{'x'});
+  close(fd);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ class Reader : public ::testing::Test {
   // The cells of image k (from 0) as the passes after the first read them, row 0 first.
   std::string cells(std::size_t k) {
     std::vector<core::SumInput> in;
-    for (const core::ImageRead& im : inputs.images) in.push_back({&im, 1.0});
+    for (core::ImageRead& im : inputs.images) in.push_back({&im, 1.0});
     const int rows = inputs.images[k].facts.rows;
     const int cols = inputs.images[k].facts.cols;
     core::ImageRows block(in, rows, cols);
@@ -327,6 +327,82 @@ TEST_F(ReadByTheProgram, WholeNumbersWrittenAsReals) {
   EXPECT_EQ(read_file(zone + "/rr_tessum.asc"), read_file(zone + "/ri_tessum.asc"));
   EXPECT_NE(read_file(zone + "/rr_info.txt").find("item 1 code 0 pixels 1 "), std::string::npos);
   EXPECT_EQ(read_file(zone + "/rr_info.txt").find("code 241"), std::string::npos);
+}
+
+// The items of a raw or BMP image are counted with the sums, after every image is opened,
+// and told then, unless something is told before: a descriptor question, an ASCII grid's
+// line breaks, a stop. Whatever the formats, each image's items stand right after its
+// reading, in image order, on the console and in the report, and before a stop.
+TEST_F(ReadByTheProgram, ItemsAreToldRightAfterEachReadingWhateverComesBetween) {
+  const int rows = 6, cols = 5;
+  std::string cells[5];
+  for (int k = 0; k < 5; ++k) {
+    for (int c = 0; c < rows * cols; ++c) {
+      cells[k].push_back(static_cast<char>(c % 7 == 3 ? 255 : (c * (k + 2)) % (4 + k)));
+    }
+  }
+  const std::string size = std::to_string(rows) + "\n" + std::to_string(cols) + "\n";
+  write_file(zone + "/a.raw", cells[0]);
+  write_file(zone + "/a.txt", size + "1\n0\n255\n10\n");
+  write_file(zone + "/b.raw", cells[1]);  // no descriptor: asked for
+  write_file(zone + "/c.bmp", testing_support::bmp_bytes(cols, rows, cells[2]));
+  std::string ascii = "ncols 5\nnrows 6\nxllcorner 0\nyllcorner 0\ncellsize 10\nNODATA_value 255\n";
+  for (const char c : cells[3]) ascii += std::to_string(static_cast<unsigned char>(c)) + " ";
+  write_file(zone + "/d.asc", ascii);
+  write_file(zone + "/e.raw", cells[4]);
+  write_file(zone + "/e.txt", size + "1\n0\n255\n10\n");
+  write_file(zone + "/bad.bmp", "not a bitmap");
+  // The console text of image k's items: every value but the highest, 255 counted as 254.
+  const auto items = [&](int k, const std::string& name, const std::string& bytes) {
+    long long count[256] = {};
+    for (const char c : bytes)
+      ++count[static_cast<unsigned char>(c) == 255 ? 254 : static_cast<unsigned char>(c)];
+    int distinct = 0;
+    for (const long long n : count) distinct += n > 0;
+    std::string text = "\n\n\tThe image number " + std::to_string(k) + " named " + dir.path() +
+                       "\\zone\\" + name + " \n\tcontains " + std::to_string(distinct - 1) +
+                       " items \n";
+    for (int v = 0, n = 0; v < 256 && n < distinct - 1; ++v) {
+      if (count[v] == 0) continue;
+      char line[96];
+      std::snprintf(line, sizeof line, "\n\t\titem %d code %d pixels %lld percent %.2f ", ++n, v,
+                    count[v], 100.0 * static_cast<double>(count[v]) / (rows * cols));
+      text += line;
+    }
+    return text + "\n";
+  };
+  const auto answers = [&](const std::string& images, const std::string& formats, int count) {
+    std::string weights;
+    for (int k = 0; k < count; ++k) weights += "1\n";
+    return "0\n2\n" + dir.path() + "\nzone\n" + std::to_string(count) + "\n" + images + formats +
+           weights + "1\nres\n0\n4\n";
+  };
+
+  const testing_support::ChildRun mixed = testing_support::run_binary(
+      answers("a\nb\nc\nd\ne\n", "0\n0\n1\n2\n0\n", 5) + size + "25\n1\n");
+  ASSERT_EQ(mixed.status, 0) << mixed.out;
+  const std::string question = "\n\tNo File  " + dir.path() + "\\zone\\b.txt ";
+  const std::size_t first = mixed.out.find(items(1, "a.raw", cells[0]) + question);
+  EXPECT_NE(first, std::string::npos) << mixed.out;
+  // After the answers to the question, image 2, then 3, then the line breaks around the
+  // ASCII grid's values, then 4 and 5.
+  const std::string rest = items(2, "b.raw", cells[1]) + items(3, "c.bmp", cells[2]) + "\n\n" +
+                           items(4, "d.asc", cells[3]) + items(5, "e.raw", cells[4]);
+  EXPECT_NE(mixed.out.find("Pixel size? " + rest, first), std::string::npos) << mixed.out;
+  EXPECT_NE(read_file(zone + "/res_info.txt").find("\n\tcontains"), std::string::npos);
+
+  // A stop at the third image (a BMP: its pixel size is asked) comes after the items of the
+  // first two, deferred or not.
+  const testing_support::ChildRun stop =
+      testing_support::run_binary(answers("a\ne\nbad\n", "0\n0\n1\n", 3) + "25\n");
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_NE(stop.out.find(items(1, "a.raw", cells[0]) + items(2, "e.raw", cells[4]) +
+                          "\n\tCannot read the file " + dir.path() + "\\zone\\bad.bmp"),
+            std::string::npos)
+      << stop.out;
+  const std::string report = read_file(zone + "/res_info.txt");
+  EXPECT_LT(report.find("The image number 1 named"), report.find("The image number 2 named"));
+  EXPECT_LT(report.find("The image number 2 named"), report.find("bad.bmp"));
 }
 
 }  // namespace

@@ -3,18 +3,24 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "core/cell_loops.h"
 #include "core/levels.h"
 #include "core/summation.h"
 #include "support/child.h"
+#include "support/images.h"
 
 namespace {
 
 using testing_support::ScratchDir;
 using testing_support::write_file;
+
+// The builds of the row kernels; each is tested where the processor runs it.
+const core::Isa kIsas[] = {core::Isa::Baseline, core::Isa::Avx2};
 
 // The level as the scan over every level gives it: the last k whose interval holds dval; the
 // largest valid sum itself is in the top level.
@@ -109,12 +115,16 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
       std::vector<unsigned char> last(sums.size(), 0);
       for (std::size_t j = 0; j < last.size(); j += 5)
         last[j] = static_cast<unsigned char>(j % 256);
-      std::vector<unsigned char> out(sums.size());
-      lv.assign(last.data(), sums.data(), sums.size(), out.data());
-      for (std::size_t j = 0; j < sums.size(); ++j) {
-        const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
-        ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum " << sums[j]
-                                << " last " << int{last[j]};
+      for (const core::Isa isa : kIsas) {
+        if (!core::runs(isa)) continue;
+        std::vector<unsigned char> out(sums.size());
+        core::assign_levels(lv, last.data(), sums.data(), sums.size(), out.data(), isa);
+        for (std::size_t j = 0; j < sums.size(); ++j) {
+          const int want = last[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+          ASSERT_EQ(out[j], want) << "max " << max_sum << " levels " << segments << " sum "
+                                  << sums[j] << " last " << int{last[j]} << " isa "
+                                  << static_cast<int>(isa);
+        }
       }
     }
   }
@@ -124,8 +134,16 @@ TEST(Levels, GridAssignmentAgreesWithTheScan) {
 
 TEST(CellLoops, CountsMatchANaiveCountWhateverTheRowsAndFlushes) {
   std::mt19937 rng(3);
+  // Single values, then runs of every length up to 70 (the counter adds sixteen equal cells
+  // at once).
   std::vector<unsigned char> v(10007);
   for (auto& b : v) b = static_cast<unsigned char>(rng() % 7 == 0 ? 255 : rng() % 40);
+  for (std::size_t at = 4000; at < v.size();) {
+    const std::size_t run = 1 + rng() % 70;
+    const auto value = static_cast<unsigned char>(rng() % 256);
+    for (std::size_t k = at; k < std::min(at + run, v.size()); ++k) v[k] = value;
+    at += run;
+  }
   std::int64_t naive[256] = {};
   for (unsigned char b : v) ++naive[b];
   for (const std::size_t flush_every :
@@ -167,14 +185,91 @@ TEST(CellLoops, SumsStartFromZeroAndAddRoundedProductsInImageOrder) {
   EXPECT_FALSE(std::signbit(acc[0]));
 }
 
-TEST(CellLoops, ValidMaximumAndNoDataInValidCells) {
-  const unsigned char valid[] = {1, 255, 0, 3, 2};
-  const double sums[] = {4.0, 100.0, -7.0, NAN, 2.5};
-  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 0.0), 4.0);  // 100 is not valid, NaN no max
-  EXPECT_EQ(core::max_valid_sum(valid, sums, 5, 6.0), 6.0);  // the running maximum carries on
-  EXPECT_EQ(core::max_valid_sum(valid + 2, sums + 2, 1, 0.0), 0.0);  // negatives never raise it
-  const unsigned char image[] = {255, 255, 255, 0, 255};
-  EXPECT_EQ(core::count_nodata_in_valid(image, valid, 5), 3);
+// The row kernels work on whole vectors in pieces of the row: on every length around the
+// vector and piece sizes, for one to six images, with weights that keep the sums finite,
+// make them infinite or NaN, or lie just inside the bound where the check is skipped, they
+// must give what the plain loops give: the largest valid sum, the finiteness of the valid
+// sums, and the level the scan gives every valid cell.
+TEST(CellLoops, RowKernelsAgreeWithThePlainLoops) {
+  std::mt19937 rng(11);
+  const std::vector<std::vector<double>> weight_sets = {
+      {1.5, 2.0, 0.75, 1.25, 3.0, 0.5},
+      {0.1, 1.0 / 3, 0.7, -1.5, 2.25, -0.3},
+      {-1.0, -2.0, -0.5, -1.0, -1.0, -1.0},           // every sum below 0: the maximum stays 0
+      {1e306, 1e306, 1e306, 1e306, 1e306, 1e306},     // infinite sums
+      {1e308, -1e308, 1e308, -1e308, 1e308, -1e308},  // infinities of both signs: NaN
+      {1e305, 1e305, 1e305, 1e305, 1e305, 1e305},     // no check needed for up to three images
+  };
+  const std::size_t lengths[] = {0, 1, 3, 4, 5, 7, 511, 512, 513, 1030, 2049};
+  for (const std::vector<double>& w : weight_sets) {
+    for (int count = 1; count <= 6; ++count) {
+      for (const std::size_t n : lengths) {
+        std::vector<std::vector<unsigned char>> v(static_cast<std::size_t>(count),
+                                                  std::vector<unsigned char>(n));
+        for (auto& row : v) {
+          for (auto& b : row) {
+            const unsigned r = rng() % 10;
+            b = static_cast<unsigned char>(r == 0 ? 255 : r == 1 ? 0 : rng() % 40);
+          }
+        }
+        std::vector<const unsigned char*> rows;
+        for (const auto& row : v) rows.push_back(row.data());
+        const unsigned char* valid = rows.back();
+        // The plain loops: each product rounded, added image after image from 0.0.
+        std::vector<double> sums(n);
+        double max_sum = 0.5;  // the maximum of earlier rows carries on
+        bool finite = true;
+        for (std::size_t j = 0; j < n; ++j) {
+          volatile double sum = 0.0;
+          for (int k = 0; k < count; ++k) {
+            volatile double product =
+                v[static_cast<std::size_t>(k)][j] * w[static_cast<std::size_t>(k)];
+            sum = sum + product;
+          }
+          sums[j] = sum;
+          if (valid[j] < 255 && sums[j] > max_sum) max_sum = sums[j];
+          if (valid[j] < 255 && !std::isfinite(sums[j])) finite = false;
+        }
+        ASSERT_EQ(core::valid_sums_finite(valid, sums.data(), n), finite);
+        if (core::sums_always_finite(w.data(), count)) {
+          ASSERT_TRUE(finite) << w[0] << ", " << count << " images";
+        }
+        for (const core::Isa isa : kIsas) {
+          if (!core::runs(isa)) continue;
+          const auto where = [&] {
+            return "weights " + std::to_string(w[0]) + ", " + std::to_string(count) + " images, " +
+                   std::to_string(n) + " cells, isa " + std::to_string(static_cast<int>(isa));
+          };
+          core::SumChecks checks;
+          checks.max_sum = 0.5;
+          core::check_sums(rows.data(), w.data(), count, n, valid, true, checks, isa);
+          ASSERT_EQ(checks.finite, finite) << where();
+          if (finite) {
+            ASSERT_EQ(checks.max_sum, max_sum) << where();
+          }
+          core::SumChecks unchecked;
+          core::check_sums(rows.data(), w.data(), count, n, valid, false, unchecked, isa);
+          ASSERT_TRUE(unchecked.finite);
+          if (!finite) continue;
+          for (const int levels : {1, 10, 99}) {
+            core::Levels lv;
+            lv.build(max_sum, levels);
+            std::vector<unsigned char> out(n, 77);
+            core::level_sums(rows.data(), w.data(), count, n, valid, lv, out.data(), isa);
+            for (std::size_t j = 0; j < n; ++j) {
+              const int want = valid[j] < 255 ? literal_scan(lv, sums[j]) : 255;
+              ASSERT_EQ(out[j], want) << where() << ", cell " << j << ", " << levels << " levels";
+            }
+          }
+        }
+        if (count > 1) {
+          std::int64_t nodata = 0;
+          for (std::size_t j = 0; j < n; ++j) nodata += v[0][j] == 255 && valid[j] < 255;
+          ASSERT_EQ(core::count_nodata_in_valid(rows[0], valid, n), nodata) << n << " cells";
+        }
+      }
+    }
+  }
 }
 
 class Summation : public ::testing::Test {
@@ -310,6 +405,68 @@ TEST(NoDataInSums, EachImageBeforeTheLastIsNamedOnStandardErrorOnly) {
   // the top level.
   EXPECT_EQ(testing_support::read_file(zone + "/res_tessum.raw"),
             std::string("\x05\x05\x05\xFF\x01\x01", 6));
+}
+
+// The passes share their blocks of rows among the threads, and the threads' findings are
+// gathered in a fixed order: one, two and four threads write the same bytes, console and
+// files. The area has blocks enough for four threads (raw, BMP and ASCII images, a mask,
+// first-image 0 cells, no data under valid cells, holes).
+TEST(Threads, OneTwoAndFourThreadsWriteTheSameBytes) {
+  ScratchDir dir;
+  const std::string zone = dir.file("zone");
+  std::filesystem::create_directories(zone);
+  const int rows = 1300, cols = 1500;
+  std::minstd_rand rng(5);
+  std::string cells[3], mask;
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      for (int k = 0; k < 3; ++k) {
+        const unsigned r = rng() % 500;
+        cells[k].push_back(static_cast<char>(r == 0   ? 255
+                                             : r == 1 ? 0
+                                                      : 1 + (i / 5 * 3 + j / 5 * (k + 1)) % 30));
+      }
+      mask.push_back(static_cast<char>(j < 40 || i > rows - 30 ? 255 : 1));
+    }
+  }
+  write_file(zone + "/a.raw", cells[0]);
+  write_file(zone + "/a.txt", "1300\n1500\n1\n0\n255\n25\n");
+  write_file(zone + "/b.bmp", testing_support::bmp_bytes(cols, rows, cells[1]));
+  std::string ascii =
+      "ncols 1500\nnrows 1300\nxllcorner 500000\nyllcorner 4000000\n"
+      "cellsize 25\nNODATA_value 255\n";
+  for (const char c : cells[2]) ascii += std::to_string(static_cast<unsigned char>(c)) + " ";
+  write_file(zone + "/c.asc", ascii);
+  write_file(zone + "/mask.raw", mask);
+  write_file(zone + "/mask.txt", "1300\n1500\n1\n0\n255\n25\n");
+  const std::string answers = "0\n2\n" + dir.path() +
+                              "\nzone\n3\na\nb\nc\n0\n1\n2\n0.1\n0.3333333333333333\n0.7\n"
+                              "0\nmask\n0\nres\n2\n9\n1\n";
+  std::map<std::string, std::string> first;
+  for (const int threads : {1, 2, 4}) {
+    testing_support::ChildOptions o;
+    o.env = "TESSERA_THREADS=" + std::to_string(threads);
+    const testing_support::ChildRun run = testing_support::run_binary(answers, o);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::map<std::string, std::string> outputs = {{"console", run.out}, {"notes", run.err}};
+    for (const auto& f : std::filesystem::directory_iterator(zone)) {
+      const std::string name = f.path().filename().string();
+      if (name.rfind("res_", 0) == 0) {
+        outputs[name] = testing_support::read_file(f.path());
+        std::filesystem::remove(f.path());
+      }
+    }
+    if (threads == 1) {
+      EXPECT_NE(outputs["notes"].find("a.raw holds 255"), std::string::npos);
+      EXPECT_EQ(outputs.count("res_tessum.asc"), 1u);
+      first = outputs;
+      continue;
+    }
+    ASSERT_EQ(outputs.size(), first.size()) << threads << " threads";
+    for (const auto& [name, bytes] : first) {
+      EXPECT_TRUE(outputs[name] == bytes) << name << " differs with " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace

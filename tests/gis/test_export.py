@@ -318,6 +318,18 @@ class BadInput(unittest.TestCase):
         self.refused(1, bmp + ": does not match " + record + ": it holds 1178 bytes, fewer than "
                      "its 100000 rows and 100000 columns need (10000000054)")
         os.remove(bmp)
+        # An ASCII grid result, read by the program's own reader, that holds fewer values than
+        # its grid (blanks in place of the rest).
+        asc = base + "_tessum.asc"
+        with open(record, "w") as f:
+            f.write(text.replace('"format": "raw",\n    "descriptor"', '"format": "ascii",\n    "descriptor"')
+                    .replace("res_es_tessum.raw", "res_es_tessum.asc"))
+        with open(asc, "w") as f:
+            f.write("ncols 303\nnrows 203\nxllcorner 0\nyllcorner 0\ncellsize 25\n"
+                    "nodata_value -9999.9999\n" + "1\t" * 1000 + " " * (2 * 203 * 303))
+        self.refused(1, asc + ": does not match " + record + ": its cells cannot be read (it "
+                     "holds fewer values than rows x columns)")
+        os.remove(asc)
         with open(record, "w") as f:
             f.write(text.replace('"rows": 203', '"rows": 50000').replace('"cols": 303', '"cols": 50000'))
         shutil.copy(raw, raw + ".kept")
