@@ -1,7 +1,6 @@
 // The input grids: descriptors, opening and checks, the first reading of the images, the mask.
 #include "core/inputs.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
