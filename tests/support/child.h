@@ -63,8 +63,9 @@ inline ChildRun run_binary(const std::string& answers, const ChildOptions& o) {
     std::signal(SIGPIPE, SIG_DFL);
     if (o.file_limit >= 0) {
       // SIGXFSZ keeps its default action, which ends a program: the program itself must
-      // ignore it so that the write past the limit fails and is told.
-      std::signal(SIGXFSZ, SIG_DFL);
+      // ignore it so that the write past the limit fails and is told. A wrapper (valgrind)
+      // writes files of its own before the program starts: it is spared the signal.
+      std::signal(SIGXFSZ, wrapped ? SIG_IGN : SIG_DFL);
       rlimit lim{};
       getrlimit(RLIMIT_FSIZE, &lim);
       lim.rlim_cur = static_cast<rlim_t>(o.file_limit);
