@@ -21,7 +21,8 @@ struct MeshCell {
 
 // The polygons of a clipped mesh cell: a polygon or multipolygon as it is; from a collection
 // (the square meets a boundary edge along one of its sides, which adds that stretch of side as
-// a line), its polygons alone. Null when it holds none.
+// a line), its polygons alone. Null when it holds none. The layer declares multipolygons, so
+// every cell is written as one (a GeoPackage layer holds one geometry type).
 std::unique_ptr<OGRGeometry> polygons_of(std::unique_ptr<OGRGeometry> shape) {
   const OGRwkbGeometryType flat = wkbFlatten(shape->getGeometryType());
   if (flat == wkbPolygon || flat == wkbMultiPolygon) {
@@ -87,7 +88,7 @@ MeshWriter::MeshWriter(const std::string& staged, const std::string& final_name,
   CPLErrorReset();
   m.ds.reset(drv->Create(staged.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   if (!m.ds) write_failed(final_name);
-  m.cells = m.make_layer("cells", wkbPolygon);
+  m.cells = m.make_layer("cells", wkbMultiPolygon);
   m.centres = m.make_layer("centres", wkbPoint);
   if (!boundary.empty()) {
     auto all = std::make_unique<OGRGeometryCollection>();
@@ -143,6 +144,7 @@ void MeshWriter::Impl::flush(std::int64_t& written) {
       }
       if (shape) shape = polygons_of(std::move(shape));
       if (!shape) shape.reset(square.clone());
+      shape.reset(OGRGeometryFactory::forceToMultiPolygon(shape.release()));
       for (OGRLayer* layer : {cells, centres}) {
         OGRFeature f(layer->GetLayerDefn());
         f.SetField("row", mesh_row);

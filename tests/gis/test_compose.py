@@ -296,6 +296,10 @@ class EndToEnd(unittest.TestCase):
                         int(np.flatnonzero(counts == counts.max())[-1]), len(lv))
         got = {(f["row"], f["column"]): (f["level"], f["valid_cells"]) for f in cells}
         self.assertEqual(got, expect)
+        # One geometry type in the layer, as a GeoPackage layer declares it.
+        self.assertEqual(cells.GetGeomType(), ogr.wkbMultiPolygon)
+        self.assertEqual({f.GetGeometryRef().GetGeometryType() for f in cells},
+                         {ogr.wkbMultiPolygon})
         boundary = a.poly.Buffer(1e-6)
         for f in cells:
             self.assertTrue(boundary.Contains(f.GetGeometryRef()), "a cell reaches outside")
