@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "app/tessera_summary.h"
+#include "nrutil/files.h"
 
 int main() {
   std::ios::sync_with_stdio(false);
@@ -17,6 +18,8 @@ int main() {
   // Under a limit on the size of written files (ulimit -f) a write past it fails like a write
   // to a full disk, and is told as such, instead of ending the program unseen.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Ctrl-C or kill during a run leaves no temporary file beside the results.
+  nrutil::remove_temporaries_on_termination();
   // Only the character type follows the user's locale: numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   const char* codeset = nl_langinfo(CODESET);

@@ -17,6 +17,7 @@
 #include "gis/export.h"
 #include "gis/prepare.h"
 #include "gis/richness.h"
+#include "nrutil/files.h"
 
 namespace gis {
 namespace {
@@ -222,6 +223,8 @@ int main(int argc, char** argv) {
   // A write past a limit on the size of files (ulimit -f) then fails with EFBIG and is told
   // like a full disk, instead of the signal ending the program with a file half-written.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Ctrl-C, kill or a cancel in QGIS leaves no staging folder or temporary file behind.
+  nrutil::remove_temporaries_on_termination();
   try {
     return gis::run(argc, argv);
   } catch (const gis::UsageError& e) {

@@ -6,12 +6,16 @@
 #include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <utility>
@@ -57,6 +61,86 @@ std::string random_letters(std::size_t n) {
 // system's limit where the final name fits.
 constexpr const char* kTempPrefix = ".tsr";
 constexpr std::size_t kTempLetters = 10;
+
+// ---- The temporaries a termination signal removes ----
+//
+// A fixed table that the signal handler can read without taking a lock or allocating: a slot
+// is claimed (Claimed), its path copied in, then published (File or Folder); the handler only
+// reads published slots. A temporary that finds no free slot (more than kHeldMost at once) or
+// whose path is too long is simply not removed by a signal.
+enum HeldState : int { Free, Claimed, File, Folder };
+struct HeldTemporary {
+  std::atomic<int> state{Free};
+  char path[PATH_MAX];
+};
+constexpr int kHeldMost = 64;
+HeldTemporary g_held[kHeldMost];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// Publishes `path` in a free slot; the slot, or -1.
+int hold(const std::string& path, HeldState kind) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kHeldMost; ++i) {
+    int expected = Free;
+    if (g_held[i].state.compare_exchange_strong(expected, Claimed)) {
+      std::memcpy(g_held[i].path, path.c_str(), path.size() + 1);
+      g_held[i].state.store(kind, std::memory_order_release);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void release(int& slot) {
+  if (slot >= 0) g_held[slot].state.store(Free, std::memory_order_release);
+  slot = -1;
+}
+
+// Empties and removes a staging folder with async-signal-safe calls only: the folder holds
+// the files a library wrote, no folders. Entries are listed again until a listing removes
+// nothing, since a listing may skip entries while they are being removed.
+void remove_folder_in_handler(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    alignas(8) char buf[8192];
+    for (int round = 0; round < 8; ++round) {
+      bool removed = false;
+      ::lseek(fd, 0, SEEK_SET);
+      for (;;) {
+        const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+        if (n <= 0) break;
+        for (long at = 0; at < n;) {
+          // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+          unsigned short length;
+          std::memcpy(&length, buf + at + 16, sizeof length);
+          const char* name = buf + at + 19;
+          if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+              ::unlinkat(fd, name, 0) == 0) {
+            removed = true;
+          }
+          at += length;
+        }
+      }
+      if (!removed) break;
+    }
+    ::close(fd);
+  }
+  ::rmdir(path);
+}
+
+void on_termination(int sig) {
+  for (HeldTemporary& t : g_held) {
+    const int state = t.state.load(std::memory_order_acquire);
+    if (state == File) {
+      ::unlink(t.path);
+    } else if (state == Folder) {
+      remove_folder_in_handler(t.path);
+    }
+  }
+  // The action is back to the default (SA_RESETHAND): the signal, pending until the handler
+  // returns, then ends the program with the status it would have had.
+  ::raise(sig);
+}
 
 }  // namespace
 
@@ -118,6 +202,7 @@ bool name_fits(const std::string& path) {
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      held_(std::exchange(other.held_, -1)),
       target_(std::move(other.target_)),
       temp_(std::exchange(other.temp_, std::string())) {}
 
@@ -125,6 +210,7 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
   if (this != &other) {
     discard();
     fd_ = std::exchange(other.fd_, -1);
+    held_ = std::exchange(other.held_, -1);
     target_ = std::move(other.target_);
     temp_ = std::exchange(other.temp_, std::string());
   }
@@ -157,6 +243,7 @@ bool AtomicFile::open(const std::string& path) {
     if (fd >= 0) {
       fd_ = fd;
       temp_ = std::move(temp);
+      held_ = hold(temp_, File);
       if (exists) ::fchmod(fd_, st.st_mode & 07777);  // the new file keeps the old one's mode
       return true;
     }
@@ -208,6 +295,7 @@ bool AtomicFile::commit(bool durable) {
     return false;
   }
   temp_.clear();
+  release(held_);
   return true;
 }
 
@@ -217,6 +305,7 @@ void AtomicFile::discard() {
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  release(held_);
   errno = err;
 }
 
@@ -268,13 +357,29 @@ StagingDir::~StagingDir() {
   if (path_.empty()) return;
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+  release(held_);
 }
 
 bool StagingDir::make(const std::string& parent) {
   std::string name = (parent.empty() ? std::string(".") : parent) + "/" + kTempPrefix + "XXXXXX";
   if (::mkdtemp(name.data()) == nullptr) return false;
   path_ = std::move(name);
+  held_ = hold(path_, Folder);
   return true;
+}
+
+void remove_temporaries_on_termination() {
+  struct sigaction action {};
+  action.sa_handler = on_termination;
+  action.sa_flags = SA_RESETHAND;
+  // One handler at a time, whichever of the signals comes.
+  sigemptyset(&action.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, sig);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
 }
 
 }  // namespace nrutil

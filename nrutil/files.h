@@ -58,6 +58,7 @@ class AtomicFile {
 
  private:
   int fd_ = -1;
+  int held_ = -1;  // its place among the temporaries removed on a termination signal
   std::string target_;
   std::string temp_;
 };
@@ -106,6 +107,12 @@ class StagingDir {
 
  private:
   std::string path_;
+  int held_ = -1;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C, kill, a closed terminal) remove the temporary files
+// and staging folders still open, then end the program by the same signal, as it would have
+// ended. A signal ignored when the program starts stays ignored. Called once, early in main.
+void remove_temporaries_on_termination();
 
 }  // namespace nrutil

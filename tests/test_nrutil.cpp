@@ -1,21 +1,58 @@
-// Tests of nrutil's grids: the Grid owner and its blocks, the bit grid, and the scattered row
-// transfers.
+// Tests of nrutil's grids (the Grid owner and its blocks, the bit grid, the scattered row
+// transfers) and of the temporaries removed on a termination signal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "nrutil/bitgrid.h"
 #include "nrutil/block.h"
+#include "nrutil/files.h"
 #include "nrutil/grid.h"
 #include "nrutil/mapped.h"
 #include "nrutil/rowio.h"
+#include "support/files.h"
 
 namespace {
+
+// Ctrl-C or kill in the middle of writing: the temporary files and the staging folder (with
+// what a library wrote into it) go, the files already in place stay, the program still ends
+// by the signal, and a signal ignored from the start stays ignored.
+// Writes as a run does, then is ended by a signal: a file put in place, a temporary file half
+// written, a staging folder holding a library's files. SIGHUP, ignored from the start, stays so.
+[[noreturn]] void write_then_end(const std::string& dir) {
+  std::signal(SIGHUP, SIG_IGN);
+  nrutil::remove_temporaries_on_termination();
+  nrutil::AtomicFile placed, open;
+  if (!placed.open(dir + "/placed") || !placed.write("x") || !placed.commit()) _exit(3);
+  if (!open.open(dir + "/result") || !open.write("half")) _exit(3);
+  nrutil::StagingDir staging;
+  if (!staging.make(dir)) _exit(3);
+  for (const char* name : {"map.tif", "map.tif.aux.xml", "cells.gpkg-journal"}) {
+    testing_support::write_file(staging.file(name), "y");
+  }
+  std::raise(SIGHUP);
+  std::raise(SIGTERM);
+  _exit(0);
+}
+
+// Ctrl-C or kill in the middle of writing: the temporary files and the staging folder go, the
+// file already in place stays, and the program still ends by the signal.
+TEST(Temporaries, ATerminationSignalRemovesThemAndStillEndsTheProgram) {
+  testing_support::ScratchDir d;
+  EXPECT_EXIT(write_then_end(d.path()), testing::KilledBySignal(SIGTERM), "");
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(d.path())) {
+    left.insert(e.path().filename().string());
+  }
+  EXPECT_EQ(left, std::set<std::string>{"placed"});
+}
 
 TEST(BitGrid, MarksExactlyTheCellsOfOneValueInRowsOfAnyWidth) {
   // Widths below, at and across the 64-bit words (and the 16-byte compares) of a row.

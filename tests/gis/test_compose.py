@@ -12,9 +12,11 @@ import json
 import math
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SKIP = 77
@@ -654,6 +656,22 @@ class Refusals(unittest.TestCase):
                     after = {f: open(os.path.join(d, "ok", f), "rb").read()
                              for f in os.listdir(os.path.join(d, "ok"))}
                     self.assertEqual(after, before)
+            # Ended by a signal while it writes (Ctrl-C, kill, a cancel in QGIS): it ends by
+            # that signal, its staging folder goes and the earlier outputs stay whole.
+            big = os.path.join(d, "big.tif")
+            write_layer(big, np.random.default_rng(3).integers(0, 9, (1500, 1500)).astype(
+                np.uint8))
+            proc = subprocess.Popen([GIS, "compose", "--out", base, "--mesh", "1", big + ":1"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            staged = lambda: [f for f in os.listdir(os.path.join(d, "ok")) if f.startswith(".")]
+            while not staged() and proc.poll() is None:
+                time.sleep(0.002)
+            self.assertTrue(staged(), "the run ended before its staging folder was seen")
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(timeout=60), -signal.SIGTERM)
+            self.assertEqual(staged(), [])
+            self.assertEqual({f: open(os.path.join(d, "ok", f), "rb").read()
+                              for f in os.listdir(os.path.join(d, "ok"))}, before)
             # The memory bound is checked before the grid is allocated.
             status, _, err = compose(base, a.layers, env={"TESSERA_MEMORY_BYTES": "100000"})
             self.assertEqual(status, 1)
