@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "gis/common.h"
+#include "rasterio/run_files.h"
 
 namespace gis {
 
@@ -39,6 +40,13 @@ int CommandLine::whole(std::string_view name, int lo, int hi) {
                      " to " + std::to_string(hi) + ", not '" + text + "'");
   }
   return v;
+}
+
+void check_layer_count(std::size_t count) {
+  if (count > static_cast<std::size_t>(rasterio::kMaxImages)) {
+    throw UsageError("at most " + std::to_string(rasterio::kMaxImages) +
+                     " layers are summed, not " + std::to_string(count));
+  }
 }
 
 }  // namespace gis

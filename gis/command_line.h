@@ -3,6 +3,7 @@
 // is an operand, and the values options take. Every command parses its options through it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -36,5 +37,8 @@ class CommandLine {
   std::string_view arg_;
   bool options_done_ = false;
 };
+
+// The number of layers a command sums: UsageError beyond the program's limit of images.
+void check_layer_count(std::size_t count);
 
 }  // namespace gis

@@ -97,10 +97,7 @@ ComposeOptions parse_compose_options(int argc, char** argv) {
   }
   if (o.out.empty()) throw UsageError("compose needs --out DIR/NAME");
   if (o.layers.empty()) throw UsageError("compose needs at least one LAYER");
-  if (o.layers.size() > static_cast<std::size_t>(rasterio::kMaxImages)) {
-    throw UsageError("at most " + std::to_string(rasterio::kMaxImages) +
-                     " layers are summed, not " + std::to_string(o.layers.size()));
-  }
+  check_layer_count(o.layers.size());
   return o;
 }
 

@@ -137,10 +137,7 @@ PrepareOptions parse_prepare_options(int argc, char** argv) {
   }
   if (o.out_dir.empty()) throw UsageError("prepare needs --out DIR");
   if (o.layers.empty()) throw UsageError("prepare needs at least one LAYER");
-  if (o.layers.size() > static_cast<std::size_t>(rasterio::kMaxImages)) {
-    throw UsageError("at most " + std::to_string(rasterio::kMaxImages) +
-                     " layers are summed, not " + std::to_string(o.layers.size()));
-  }
+  check_layer_count(o.layers.size());
   return o;
 }
 
