@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <utility>
@@ -77,6 +79,34 @@ constexpr int kHeldMost = 64;
 HeldTemporary g_held[kHeldMost];
 static_assert(std::atomic<int>::is_always_lock_free);
 
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Temporaries being created and recorded at this moment, by any thread.
+std::atomic<int> g_creating{0};
+
+// While it lives, a temporary is being created and recorded: the termination signals are held
+// back from this thread, and a handler that runs on another thread waits for the record, so
+// that no signal falls between the two.
+class Creating {
+ public:
+  Creating() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : kTerminationSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
+    g_creating.fetch_add(1);
+  }
+  ~Creating() {
+    g_creating.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  }
+  Creating(const Creating&) = delete;
+  Creating& operator=(const Creating&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 // Publishes `path` in a free slot; the slot, or -1.
 int hold(const std::string& path, HeldState kind) {
   if (path.size() >= PATH_MAX) return -1;
@@ -129,6 +159,12 @@ void remove_folder_in_handler(const char* path) {
 }
 
 void on_termination(int sig) {
+  // A temporary being created on another thread is recorded within microseconds; a second
+  // at most is waited for.
+  for (int waited = 0; waited < 1000 && g_creating.load() > 0; ++waited) {
+    const timespec ms{0, 1000000};
+    ::nanosleep(&ms, nullptr);
+  }
   for (HeldTemporary& t : g_held) {
     const int state = t.state.load(std::memory_order_acquire);
     if (state == File) {
@@ -238,6 +274,7 @@ bool AtomicFile::open(const std::string& path) {
   const std::string dir = folder_of(target_);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = dir + kTempPrefix + random_letters(kTempLetters);
+    const Creating creating;
     const int fd =
         ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) {
@@ -362,6 +399,7 @@ StagingDir::~StagingDir() {
 
 bool StagingDir::make(const std::string& parent) {
   std::string name = (parent.empty() ? std::string(".") : parent) + "/" + kTempPrefix + "XXXXXX";
+  const Creating creating;
   if (::mkdtemp(name.data()) == nullptr) return false;
   path_ = std::move(name);
   held_ = hold(path_, Folder);
@@ -374,8 +412,8 @@ void remove_temporaries_on_termination() {
   action.sa_flags = SA_RESETHAND;
   // One handler at a time, whichever of the signals comes.
   sigemptyset(&action.sa_mask);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, sig);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int sig : kTerminationSignals) sigaddset(&action.sa_mask, sig);
+  for (const int sig : kTerminationSignals) {
     struct sigaction before {};
     if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     ::sigaction(sig, &action, nullptr);
