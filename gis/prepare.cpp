@@ -271,13 +271,16 @@ std::vector<std::string> output_files(const PrepareOptions& o, const std::string
   return outputs;
 }
 
-// The files of an earlier preparation that would give the new run a wrong CRS: without a CRS,
-// the .prj of each layer and of the mask (the run copies the first it finds beside its
-// inputs), and the run's R_tessum.prj (an ASCII result would be left beside it, since the run
-// writes none then).
+// The files of an earlier preparation that would mislead: the .aux.xml GDAL or QGIS kept
+// beside each grid replaced (statistics and histogram of the old values) and, without a CRS,
+// the .prj of each layer and of the mask (the run copies the first it finds beside its inputs)
+// and the run's R_tessum.prj (an ASCII result would be left beside it, since the run writes
+// none then).
 std::vector<std::string> stale_files(const PrepareOptions& o, const std::string& dir,
                                      const std::vector<Layer>& layers, bool with_prj) {
   std::vector<std::string> stale;
+  for (const Layer& l : layers) stale.push_back(dir + l.name + ".asc.aux.xml");
+  if (!o.boundary.empty()) stale.push_back(dir + kMaskName + ".asc.aux.xml");
   if (with_prj) return stale;
   for (const Layer& l : layers) stale.push_back(dir + l.name + ".prj");
   if (!o.boundary.empty()) stale.push_back(dir + kMaskName + ".prj");

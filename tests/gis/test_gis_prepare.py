@@ -301,16 +301,20 @@ class PrepareEndToEnd(Scratch):
         np.testing.assert_array_equal(tif.GetRasterBand(1).ReadAsArray(), result)
         self.assertTrue(os.path.getsize(os.path.join(prep, "comp_report.html")) > 0)
 
-    def test_a_preparation_without_crs_removes_the_crs_of_the_earlier_one(self):
+    def test_a_preparation_without_crs_removes_the_crs_and_statistics_of_the_earlier_one(self):
         inside = np.where(self.inside, 1, 0).astype(np.uint8)
         write_tif(self.at("area.tif"), inside, gdal.GDT_Byte, None)
         self.prepare_ok("--out", "prep", "--boundary", "area.tif", "geology.tif")
         prep = self.at("prep")
         self.run_summary(prep)
-        stale = ["geology.prj", "mask.prj", "comp_tessum.prj"]
+        # QGIS or GDAL keeps the statistics of a grid it has shown beside it.
+        shown = gdal.Open(os.path.join(prep, "geology.asc"))
+        shown.GetRasterBand(1).ComputeStatistics(False)
+        shown = None
+        stale = ["geology.prj", "mask.prj", "comp_tessum.prj", "geology.asc.aux.xml"]
         self.assertEqual([n for n in stale if os.path.exists(os.path.join(prep, n))], stale)
         # The corrected layer of the same name, and its boundary, carry no CRS: nothing in
-        # the folder may give the new run the old one.
+        # the folder may give the new run the old one, nor the old values' statistics.
         os.makedirs(self.at("fixed"))
         write_tif(self.at("fixed", "geology.tif"), self.values[0].astype(np.uint8),
                   gdal.GDT_Byte, 255, epsg=None)
