@@ -107,14 +107,19 @@ void print_layers(const std::vector<PreparedLayer>& layers) {
   }
 }
 
+// Runs a command's work under its progress line, which is ended before the command prints
+// anything else.
+template <class Work>
+auto with_progress(ProgressMode shown, Work work) {
+  ProgressLine line(shown);
+  return work(line.progress());
+}
+
 int prepare(int argc, char** argv) {
   const PrepareOptions o = parse_prepare_options(argc, argv);
   if (o.help) return help(kPrepareHelp);
-  PrepareResult r;
-  {
-    ProgressLine line(o.progress);
-    r = run_prepare(o, line.progress());
-  }
+  const PrepareResult r =
+      with_progress(o.progress, [&](const Progress& p) { return run_prepare(o, p); });
   std::printf("Prepared %zu layer%s of %d x %d cells, cell size %s, %s, in %s:\n", r.layers.size(),
               r.layers.size() == 1 ? "" : "s", r.cols, r.rows, exact_decimal(r.cell_size).c_str(),
               r.crs.c_str(), r.folder.c_str());
@@ -133,11 +138,8 @@ int prepare(int argc, char** argv) {
 int richness(int argc, char** argv) {
   const RichnessOptions o = parse_richness_options(argc, argv);
   if (o.help) return help(kRichnessHelp);
-  RichnessResult r;
-  {
-    ProgressLine line(o.progress);
-    r = run_richness(o, line.progress());
-  }
+  const RichnessResult r =
+      with_progress(o.progress, [&](const Progress& p) { return run_richness(o, p); });
   tell("warning", r.warnings);
   std::printf("%s\n", r.out.c_str());
   return done();
@@ -146,11 +148,8 @@ int richness(int argc, char** argv) {
 int compose(int argc, char** argv) {
   const ComposeOptions o = parse_compose_options(argc, argv);
   if (o.help) return help(kComposeHelp);
-  ComposeResult r;
-  {
-    ProgressLine line(o.progress);
-    r = run_compose(o, line.progress());
-  }
+  const ComposeResult r =
+      with_progress(o.progress, [&](const Progress& p) { return run_compose(o, p); });
   tell("warning", r.warnings);
   for (const std::string& path : r.written) std::printf("%s\n", path.c_str());
   return done();
@@ -159,11 +158,8 @@ int compose(int argc, char** argv) {
 int export_(int argc, char** argv) {
   const ExportOptions o = parse_export_options(argc, argv);
   if (o.help) return help(kExportHelp);
-  ExportResult r;
-  {
-    ProgressLine line(o.progress);
-    r = run_export(o, line.progress());
-  }
+  const ExportResult r =
+      with_progress(o.progress, [&](const Progress& p) { return run_export(o, p); });
   tell("note", r.notes);
   for (const std::string& path : r.written) std::printf("%s\n", path.c_str());
   return done();
