@@ -41,16 +41,27 @@ class Styler(QgsProcessingLayerPostProcessorInterface):
             Styler.pending.remove(self)
 
 
+# The groups of the algorithms in the Processing Toolbox.
+GROUPS = {"index": "Diversity index", "classic": "Classic route"}
+
+
 class TesseraAlgorithm(QgsProcessingAlgorithm):
     """One tessera_gis command as a Processing algorithm."""
 
     command = None  # the tessera_gis command the algorithm runs
+    group_id = None  # its group in the Processing Toolbox, a key of GROUPS
 
     def createInstance(self):
         return type(self)()
 
     def name(self):
         return self.command
+
+    def group(self):
+        return GROUPS[self.group_id]
+
+    def groupId(self):
+        return self.group_id
 
     def helpUrl(self):
         return ""

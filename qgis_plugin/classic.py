@@ -26,15 +26,10 @@ def summary_error(lines):
 
 class PrepareAlgorithm(TesseraAlgorithm):
     command = "prepare"
+    group_id = "classic"
 
     def displayName(self):
         return "Prepare a classic run"
-
-    def group(self):
-        return "Classic route"
-
-    def groupId(self):
-        return "classic"
 
     def shortHelpString(self):
         return (
@@ -88,15 +83,10 @@ class PrepareAlgorithm(TesseraAlgorithm):
 
 class ExportAlgorithm(TesseraAlgorithm):
     command = "export"
+    group_id = "classic"
 
     def displayName(self):
         return "Export a classic run"
-
-    def group(self):
-        return "Classic route"
-
-    def groupId(self):
-        return "classic"
 
     def shortHelpString(self):
         return (

@@ -19,15 +19,10 @@ PROCESSING = [("none", "none given (or read from Richness layers)"),
 
 class ComposeAlgorithm(TesseraAlgorithm):
     command = "compose"
+    group_id = "index"
 
     def displayName(self):
         return "Compose the diversity map"
-
-    def group(self):
-        return "Diversity index"
-
-    def groupId(self):
-        return "index"
 
     def shortHelpString(self):
         return (

@@ -16,15 +16,10 @@ PROCESSING = [("window", "moving window"), ("mesh", "square cell mesh")]
 
 class RichnessAlgorithm(TesseraAlgorithm):
     command = "richness"
+    group_id = "index"
 
     def displayName(self):
         return "Richness sub-index"
-
-    def group(self):
-        return "Diversity index"
-
-    def groupId(self):
-        return "index"
 
     def shortHelpString(self):
         return (
